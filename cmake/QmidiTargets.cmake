@@ -1,0 +1,45 @@
+# Library targets per folder, and the rule that keeps the core free of
+# window-system, audio and bus libraries: core libraries may link only
+# std-only libraries (other core libraries and platform interface headers).
+
+set(QMIDI_FORBIDDEN_CORE_LINKS Qt6 Qt5 asound fluidsynth dbus freetype fontconfig png
+    CACHE INTERNAL "libraries the core must never link")
+
+# qmidi_core_library(<name> SOURCES ... [DEPS ...])
+function(qmidi_core_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  foreach(dep IN LISTS ARG_DEPS)
+    foreach(bad IN LISTS QMIDI_FORBIDDEN_CORE_LINKS)
+      string(FIND "${dep}" "${bad}" hit)
+      if(NOT hit EQUAL -1)
+        message(FATAL_ERROR "core library ${name} must not link ${dep}")
+      endif()
+    endforeach()
+    if(TARGET ${dep})
+      get_target_property(kind ${dep} QMIDI_KIND)
+      if(NOT kind STREQUAL "core" AND NOT kind STREQUAL "interface")
+        message(FATAL_ERROR "core library ${name} may link only core libraries and platform interfaces, not ${dep}")
+      endif()
+    endif()
+  endforeach()
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES QMIDI_KIND core POSITION_INDEPENDENT_CODE ON)
+endfunction()
+
+# A header-only interface of platform/ (std only) that core libraries may use.
+function(qmidi_platform_interface name)
+  add_library(${name} INTERFACE)
+  target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES QMIDI_KIND interface)
+endfunction()
+
+# A platform backend or program-side library: may use anything.
+function(qmidi_backend_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES QMIDI_KIND backend POSITION_INDEPENDENT_CODE ON)
+endfunction()

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the programs need.
+# Idempotent: packages already installed are skipped.
+set -euo pipefail
+
+packages=(
+  # build and test tools
+  g++ cmake ninja-build pkg-config git
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  # engine libraries and their data
+  libpng-dev
+  qt6-base-dev libgl-dev
+  libfluidsynth-dev libasound2-dev timgm6mb-soundfont
+  libfreetype-dev libfontconfig-dev fonts-ipafont-mincho
+  # running tests without a desktop
+  dbus xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  [[ "$p" == \#* ]] && continue
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "setup: all ${#packages[@]} packages are installed"
+  exit 0
+fi
+
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y --no-install-recommends "${missing[@]}"

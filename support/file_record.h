@@ -1,0 +1,45 @@
+// File records: a file is opened by name, read whole into tracked memory and
+// closed at once; parsers then read it from memory by offset or sequentially.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr uint32_t QG_GENERIC_READ = 0x80000000u;
+constexpr uint32_t kQGDefaultMaxBytes = 9999999;
+constexpr int32_t kQGFileRecordTag = 40;
+constexpr int32_t kQGFileDataTag = 41;
+
+struct QGFILE {
+  uint32_t access;      // only generic read is served
+  uint8_t* data;        // the file's contents (tracked memory)
+  uint32_t bufferSize;  // data size rounded up to a multiple of 8
+  uint32_t dataSize;    // bytes held: the file size, at most the maximum asked for
+  uint32_t readPos;     // next byte for QGReadFile
+  char* name;           // points at nameText
+  uint32_t reserved;
+  char nameText[256];   // zero-terminated
+};
+
+// Opens and reads at most maximum bytes of the file. Null when the name is
+// too long, the access is not generic read, the file is missing (a URL
+// request is started for it), empty, or cannot be read.
+QGFILE* QGOpenFile(const std::string& name, uint32_t access, uint32_t maximum);
+QGFILE* QGOpenFile(const std::string& name, uint32_t access);
+
+// Copies min(count, dataSize - offset) bytes from offset; 0 past the end.
+uint32_t QGGetFile(const QGFILE* file, void* destination, uint32_t offset, uint32_t count);
+// Copies from the read position and advances it; 0 at the end.
+uint32_t QGReadFile(QGFILE* file, void* destination, uint32_t count);
+// Size in bytes, 0 when the file cannot be opened.
+uint32_t QGGetFileSize(const std::string& name);
+// Frees the data and the record through the tracked memory; null is ignored.
+void QGCloseFile(int32_t tag, QGFILE* file);
+
+// The same with their own failure traps.
+uint32_t QWGetFile(const QGFILE* file, void* destination, uint32_t offset, uint32_t count);
+uint32_t QWGetFileSize(const std::string& name);
+
+// Hands an http(s) name to the platform's URL request; returns its status
+// (0 = started). Any other name starts nothing and gives a non-zero status.
+int32_t QGGetURL(const std::string& url);

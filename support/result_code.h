@@ -1,0 +1,10 @@
+// The engine's result code: one value that a failing routine sets to its
+// number and the player's ERRORCODE property reports (the last one wins).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+std::atomic<int32_t>& QGEngineErrorCode();
+
+inline void QGSetErrorCode(int32_t code) { QGEngineErrorCode().store(code); }

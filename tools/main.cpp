@@ -1,0 +1,97 @@
+// qmidi-tool: command-line access to the engine's parts, for people and tests.
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "support/dos_names.h"
+#include "support/trace.h"
+#include "tools/tool_command.h"
+
+namespace {
+
+void printCommandList(std::ostream& out) {
+  out << "Usage: qmidi-tool COMMAND [ARGS] [--json] [--help]\n\n"
+         "Commands:\n";
+  auto commands = ToolCommands();
+  std::sort(commands.begin(), commands.end(),
+            [](const ToolCommand& a, const ToolCommand& b) { return a.name < b.name; });
+  for (const ToolCommand& c : commands) {
+    std::string head = "  " + c.name;
+    head.resize(std::max<size_t>(head.size() + 1, 14), ' ');
+    out << head << c.summary << '\n';
+  }
+  out << "\nEvery command takes --help; --json prints a machine-readable result.\n"
+         "Failures of the engine's routines are listed in the trace log "
+      << (QGTrFilePath().empty() ? "QUORTRC.LOG" : QGTrFilePath()) << ".\n";
+}
+
+void printUsage(const ToolCommand& c, std::ostream& out) {
+  out << "Usage: qmidi-tool " << c.name << ' ' << c.usage << "\n  " << c.summary << '\n';
+}
+
+ToolArgs parse(const ToolCommand& c, int argc, char** argv) {
+  ToolArgs args;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      std::string name = a, value;
+      bool inlineValue = false;
+      if (auto eq = a.find('='); eq != std::string::npos) {
+        name = a.substr(0, eq);
+        value = a.substr(eq + 1);
+        inlineValue = true;
+      }
+      bool takesValue = std::find(c.valueOptions.begin(), c.valueOptions.end(), name) !=
+                        c.valueOptions.end();
+      if (takesValue) {
+        if (!inlineValue) {
+          if (i + 1 >= argc) throw UsageError(name + " needs a value");
+          value = argv[++i];
+        }
+        args.values[name] = value;
+      } else if (name == "--json" || name == "--help" || !inlineValue) {
+        args.flags.insert(name);
+      } else {
+        throw UsageError("unknown option " + name);
+      }
+    } else {
+      args.positional.push_back(a);
+    }
+  }
+  return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QGInstallUserExceptionHandler();
+  QGTrOpen(QGProgramPath());
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+      !std::strcmp(argv[1], "help")) {
+    printCommandList(std::cout);
+    return argc < 2 ? 2 : 0;
+  }
+  const auto& commands = ToolCommands();
+  auto it = std::find_if(commands.begin(), commands.end(),
+                         [&](const ToolCommand& c) { return c.name == argv[1]; });
+  if (it == commands.end()) {
+    std::cerr << "qmidi-tool: unknown command \"" << argv[1] << "\"\n\n";
+    printCommandList(std::cerr);
+    return 2;
+  }
+  try {
+    ToolArgs args = parse(*it, argc, argv);
+    if (args.flag("--help")) {
+      printUsage(*it, std::cout);
+      return 0;
+    }
+    return it->run(args);
+  } catch (const UsageError& e) {
+    std::cerr << "qmidi-tool " << it->name << ": " << e.what() << "\n";
+    printUsage(*it, std::cerr);
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << "qmidi-tool " << it->name << ": " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,34 @@
+#include "tools/tool_command.h"
+
+#include <charconv>
+
+namespace {
+std::vector<ToolCommand>& registry() {
+  static std::vector<ToolCommand> commands;
+  return commands;
+}
+}  // namespace
+
+void RegisterToolCommand(ToolCommand command) { registry().push_back(std::move(command)); }
+const std::vector<ToolCommand>& ToolCommands() { return registry(); }
+
+std::string ToolArgs::get(const std::string& name, const std::string& fallback) const {
+  auto it = values.find(name);
+  return it == values.end() ? fallback : it->second;
+}
+
+long ToolArgs::getInt(const std::string& name, long fallback) const {
+  auto it = values.find(name);
+  if (it == values.end()) return fallback;
+  const std::string& s = it->second;
+  long v = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || end != s.data() + s.size())
+    throw UsageError(name + " needs a whole number, not \"" + s + "\"");
+  return v;
+}
+
+const std::string& ToolArgs::arg(size_t i, const char* what) const {
+  if (i >= positional.size()) throw UsageError(std::string("missing ") + what);
+  return positional[i];
+}
