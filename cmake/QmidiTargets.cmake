@@ -43,3 +43,9 @@ function(qmidi_backend_library name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   set_target_properties(${name} PROPERTIES QMIDI_KIND backend POSITION_INDEPENDENT_CODE ON)
 endfunction()
+
+# Adds libraries to qmidi-tool's link (call before tools/ is configured,
+# that is from platform/ or engine/).
+function(qmidi_tool_link)
+  set_property(GLOBAL APPEND PROPERTY QMIDI_TOOL_EXTRA_LIBS ${ARGN})
+endfunction()
