@@ -28,7 +28,7 @@ function(qmidi_core_library name)
   set_target_properties(${name} PROPERTIES QMIDI_KIND core POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
-# A header-only interface of platform/ (std only) that core libraries may use.
+# A header-only interface (std only) that core libraries may use.
 function(qmidi_platform_interface name)
   add_library(${name} INTERFACE)
   target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
