@@ -80,10 +80,4 @@ TEST(PresenterRegistry, NothingToShowOnUntilAPresenterIsInstalled) {
   EXPECT_EQ(QDPresenter().name(), "none");
 }
 
-TEST(PresenterRefresh, NonPositivePeriodsDoNotWait) {
-  QDWaitForRefreshBoundary(0);
-  QDWaitForRefreshBoundary(-5);
-  QDWaitForRefreshBoundary(1000);  // one microsecond: returns promptly
-}
-
 }  // namespace
