@@ -224,9 +224,10 @@ class FreeTypeFace final : public GlyphFace {
     constexpr FT_Int32 kLoad = FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME;
     if (FT_Load_Glyph(face, glyph, kLoad) != 0) return cell;
     const FT_Pos wide = face->glyph->advance.x;
-    if (wide > FT_Pos{cellWidth} * 64 + 32 && FT_IS_SCALABLE(face)) {
+    if (wide > FT_Pos{cellWidth} * 96 && FT_IS_SCALABLE(face)) {
       // A full-width design in a one-byte cell (IPAMincho's yen sign):
-      // narrowed to the cell, as a Japanese system font draws it.
+      // narrowed to the cell, as a Japanese system font draws it. (Glyphs
+      // of a large font that merely overhang are cut at the cell instead.)
       FT_Matrix narrow{static_cast<FT_Fixed>((FT_Pos{cellWidth} * 64 << 16) / wide), 0, 0,
                        0x10000};
       FT_Set_Transform(face, &narrow, nullptr);
