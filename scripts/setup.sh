@@ -12,7 +12,7 @@ packages=(
   libpng-dev
   qt6-base-dev libgl-dev
   libfluidsynth-dev libasound2-dev timgm6mb-soundfont
-  libfreetype-dev libfontconfig-dev fonts-ipafont-mincho
+  libfreetype-dev libfontconfig-dev fonts-ipafont-mincho fonts-ipafont-gothic
   # running tests without a desktop
   dbus xvfb xauth
 )
