@@ -19,6 +19,9 @@ inline void PrintTo(const TWRDPicRecord& p, std::ostream* os) {
   *os << '{' << p.x1 << ", " << p.y1 << ", " << p.x2 << ", " << p.y2 << ", " << p.width << ", " << p.height
       << ", " << p.modeA << ", " << p.modeB << '}';
 }
+inline void PrintTo(const TWRDPalEntry& e, std::ostream* os) {
+  *os << '{' << int{e.red} << ", " << int{e.green} << ", " << int{e.blue} << ", " << int{e.flags} << '}';
+}
 inline void PrintTo(const TWRDFadeStep& f, std::ostream* os) {
   *os << '{' << f.from << ", " << f.to << ", " << f.step << '}';
 }
