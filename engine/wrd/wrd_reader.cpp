@@ -92,34 +92,39 @@ int32_t WRDNumber(std::string_view text, int32_t fallback) {
   return static_cast<int32_t>(value);
 }
 
-uint8_t subWRDByteGet(bool skipSpaces) {
-  return QGuard("subWRDByteGet", uint8_t{0}, [&]() -> uint8_t {
-    TWRDState& s = WRDState();
-    uint8_t b = 0;
-    for (int skipped = 0;;) {
-      if (s.pos >= s.size || !s.data) {
-        b = 0;
-        break;
-      }
-      b = s.data[s.pos++];
-      if (b == kWRDCR) {
-        s.lastLineEnd = s.pos - 1;
-        // A following line that holds nothing but ';' is swallowed.
-        if (!skipSpaces && s.pos + 2 < s.size && s.data[s.pos + 1] == ';' &&
-            s.data[s.pos + 2] == kWRDCR)
-          s.pos += 3;
-        break;
-      }
-      bool skip = b == kWRDLF || (skipSpaces && b == ' ');
-      if (!skip) break;
-      if (++skipped >= 256) {
-        b = 0;
-        break;
-      }
+namespace {
+
+// The byte reader itself; the readers below run inside their own guards.
+uint8_t readByte(TWRDState& s, bool skipSpaces) {
+  uint8_t b = 0;
+  for (int skipped = 0;;) {
+    if (s.pos >= s.size || !s.data) {
+      b = 0;
+      break;
     }
-    s.lastByte = b;
-    return b;
-  });
+    b = s.data[s.pos++];
+    if (b == kWRDCR) {
+      s.lastLineEnd = s.pos - 1;
+      // A following line that holds nothing but ';' is swallowed.
+      if (!skipSpaces && s.pos + 2 < s.size && s.data[s.pos + 1] == ';' && s.data[s.pos + 2] == kWRDCR)
+        s.pos += 3;
+      break;
+    }
+    bool skip = b == kWRDLF || (skipSpaces && b == ' ');
+    if (!skip) break;
+    if (++skipped >= 256) {
+      b = 0;
+      break;
+    }
+  }
+  s.lastByte = b;
+  return b;
+}
+
+}  // namespace
+
+uint8_t subWRDByteGet(bool skipSpaces) {
+  return QGuard("subWRDByteGet", uint8_t{0}, [&] { return readByte(WRDState(), skipSpaces); });
 }
 
 uint8_t subWRDGet(TWRDToken& token) {
@@ -129,7 +134,7 @@ uint8_t subWRDGet(TWRDToken& token) {
     s.literalToken = false;
     ++s.tokenCount;
     if (s.pos >= s.size) return 0;
-    uint8_t c = subWRDByteGet(false);
+    uint8_t c = readByte(s, false);
     if (c == 0) return 0;
 
     if (WRDIsLeadByte(c)) {
@@ -157,7 +162,7 @@ uint8_t subWRDGet(TWRDToken& token) {
         }
         if (b == kWRDCR || b == kWRDLF) {
           if (token.length == 0) {
-            uint8_t next = subWRDByteGet(false);
+            uint8_t next = readByte(s, false);
             if (next == 0) return 0;
             token.add(next);
             literal = false;
@@ -192,11 +197,11 @@ uint8_t subWRDGet(TWRDToken& token) {
     } else if (c == '\\') {
       if (s.pos >= s.size) return 0;
       if (s.data[s.pos] == kWRDCR) {
-        subWRDByteGet(false);
+        readByte(s, false);
         token.add('\\');
         return kWRDCR;  // a line continuation
       }
-      uint8_t e = subWRDByteGet(false);
+      uint8_t e = readByte(s, false);
       if (e == 0) return 0;
       token.add(e);
       if (WRDIsLeadByte(e) && takesTrail(s)) token.add(s.data[s.pos++]);
@@ -219,7 +224,7 @@ uint8_t subWRDOptGetPre(uint8_t& code) {
     TWRDState& s = WRDState();
     const int32_t start = s.pos;
     g_scan = {start, start};
-    uint8_t b = subWRDByteGet(false);
+    uint8_t b = readByte(s, false);
     if (b == ' ' || b == kWRDCR || b == ';' || b == 0) {
       s.pos = start;
       return b;
@@ -235,7 +240,7 @@ uint8_t subWRDOptGetPre(uint8_t& code) {
         break;
       }
       wordEnd = s.pos;
-      b = subWRDByteGet(false);
+      b = readByte(s, false);
       if (b == 0 || b == kWRDCR || b == ' ' || b == '(' || b == ';') {
         end = b;
         if (b == kWRDCR) wordEnd = s.lastLineEnd;
@@ -269,14 +274,15 @@ uint8_t subWRDOptGet(uint8_t& code) {
 uint8_t subWRDPrmGet(std::string& text) {
   text.clear();
   return QGuard("subWRDPrmGet", uint8_t{0}, [&]() -> uint8_t {
-    uint8_t b = subWRDByteGet(true);
+    TWRDState& s = WRDState();
+    uint8_t b = readByte(s, true);
     if (isParamEnd(b)) {
       if (b) text.push_back(static_cast<char>(b));
       return b;
     }
     text.push_back(static_cast<char>(b));
     for (int i = 0; i < 254; ++i) {
-      b = subWRDByteGet(true);
+      b = readByte(s, true);
       if (isParamEnd(b)) return b;
       text.push_back(static_cast<char>(b));
     }
@@ -287,14 +293,15 @@ uint8_t subWRDPrmGet(std::string& text) {
 uint8_t subWRDPrmGet2(std::string& text) {
   text.clear();
   return QGuard("subWRDPrmGet2", uint8_t{0}, [&]() -> uint8_t {
-    uint8_t b = subWRDByteGet(true);
+    TWRDState& s = WRDState();
+    uint8_t b = readByte(s, true);
     if (isParamEnd(b)) {
       if (b) text.push_back(static_cast<char>(b));
       return b;
     }
     text.push_back(static_cast<char>(b));
     for (int i = 0; i < 254; ++i) {
-      b = subWRDByteGet(false);
+      b = readByte(s, false);
       if (b == ' ') return ',';
       if (isParamEnd(b)) return b;
       text.push_back(static_cast<char>(b));
@@ -307,18 +314,18 @@ uint8_t subWRDLineGet(std::string& text) {
   text.clear();
   return QGuard("subWRDLineGet", uint8_t{0}, [&]() -> uint8_t {
     TWRDState& s = WRDState();
-    uint8_t b = subWRDByteGet(true);
+    uint8_t b = readByte(s, true);
     for (int i = 0; i < 255; ++i) {
       if (b == 0 || b == kWRDCR) return b;
       if (b == ';') {
         if (s.pos >= s.size || s.data[s.pos] == kWRDCR) return ';';
         text.push_back(';');
-        b = subWRDByteGet(false);
+        b = readByte(s, false);
         if (b == 0 || b == kWRDCR) return b;
       }
       text.push_back(static_cast<char>(b));
       if (text.size() >= 254) return b;
-      b = subWRDByteGet(false);
+      b = readByte(s, false);
     }
     return b;
   });

@@ -1,14 +1,6 @@
 #include "engine/wrd/wrd_state.h"
 
-TWRDState& WRDState() {
-  static TWRDState block;
-  static const bool ready = [] {
-    block.systemPalette = WRDDefaultSystemPalette();
-    return true;
-  }();
-  (void)ready;
-  return block;
-}
+TWRDState g_wrdState;
 
 std::array<TWRDPalEntry, 256> WRDDefaultSystemPalette() {
   // The static system colours at these indices, as the graphics engine's

@@ -190,6 +190,10 @@ class TWRDCommandTable {
   bool full_ = false;
 };
 
+// The system colours the default WRD palette is made of (indices 0 and
+// 249..255); the host replaces them with the palette it captures.
+std::array<TWRDPalEntry, 256> WRDDefaultSystemPalette();
+
 // One character unit of a text run (one or two bytes).
 struct TWRDUnit {
   uint8_t bytes[2] = {};
@@ -284,7 +288,7 @@ struct TWRDState {
   size_t tableLimit = 0;
 
   // --- settings and flags of the WRD control object
-  std::array<TWRDPalEntry, 256> systemPalette{};  // captured at start-up
+  std::array<TWRDPalEntry, 256> systemPalette = WRDDefaultSystemPalette();  // captured at start-up
   std::atomic<int32_t> loaded{0};
   std::atomic<int32_t> clickGuard{0};
   std::atomic<int32_t> displayExists{0};
@@ -302,11 +306,8 @@ struct TWRDState {
 };
 
 // The process's WRD state block.
-TWRDState& WRDState();
-
-// The system colours the default WRD palette is made of (indices 0 and
-// 249..255); the host replaces them with the palette it captures.
-std::array<TWRDPalEntry, 256> WRDDefaultSystemPalette();
+extern TWRDState g_wrdState;
+inline TWRDState& WRDState() { return g_wrdState; }
 
 // Access to the WRD state block, as the rest of the engine sees it.
 class TWRDEXE {
