@@ -116,6 +116,26 @@ std::vector<uint8_t> DemoSong() {
   return smf.bytes();
 }
 
+// The picture's colours in steps of 17, so that a script can name them exactly.
+constexpr int kLevels[16][3] = {{0, 0, 0},   {0, 0, 3},   {0, 1, 5},   {1, 2, 7},    {2, 3, 9},
+                                {3, 5, 11},  {1, 5, 2},   {2, 7, 3},   {3, 9, 4},    {15, 14, 9},
+                                {15, 15, 15}, {6, 9, 13}, {0, 3, 6},   {9, 5, 12},   {15, 9, 4},
+                                {8, 8, 8}};
+
+// A PAL command's colour list for the picture's colours, each component
+// scaled by num/den (the dusk palette is a dimmer, redder copy).
+std::string PaletteDigits(int redNum, int greenNum, int blueNum, int den) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const auto& c : kLevels) {
+    out += ',';
+    out += hex[std::min(15, c[0] * redNum / den)];
+    out += hex[std::min(15, c[1] * greenNum / den)];
+    out += hex[std::min(15, c[2] * blueNum / den)];
+  }
+  return out;
+}
+
 // A night scene: a gradient sky with stars, a moon, hills and a lake.
 MagPicture DemoPicture() {
   MagPicture p;
@@ -123,12 +143,8 @@ MagPicture DemoPicture() {
   p.height = 400;
   p.pixels.assign(640 * 400, 0);
   // Colours in steps of 17 so that a script can name them exactly.
-  const int levels[16][3] = {{0, 0, 0},   {0, 0, 3},    {0, 1, 5},   {1, 2, 7},   {2, 3, 9},
-                             {3, 5, 11},  {1, 5, 2},    {2, 7, 3},   {3, 9, 4},   {15, 14, 9},
-                             {15, 15, 15}, {6, 9, 13},  {0, 3, 6},   {9, 5, 12},  {15, 9, 4},
-                             {8, 8, 8}};
   for (int c = 0; c < 16; ++c)
-    for (int k = 0; k < 3; ++k) p.rgb[c][k] = static_cast<uint8_t>(levels[c][k] * 17);
+    for (int k = 0; k < 3; ++k) p.rgb[c][k] = static_cast<uint8_t>(kLevels[c][k] * 17);
   auto at = [&](int x, int y) -> uint8_t& { return p.pixels[static_cast<size_t>(y) * 640 + x]; };
   for (int y = 0; y < 400; ++y)
     for (int x = 0; x < 640; ++x) {
@@ -163,37 +179,28 @@ MagPicture DemoPicture() {
 // The script, written as UTF-8 here and stored as Shift-JIS with CR LF.
 std::string DemoScript() {
   const std::string esc = "\x1B";
+  // Each line takes a bar unless it ends with ';', so commands that set up
+  // the next line share its bar.
   std::vector<std::string> lines = {
       "@REM QMIDI for Linux demo: text, a picture, a fade and drawing",
-      "@WAIT(1)",
-      "@MAG(SCENE,0,0)",
-      "@COLOR(1)",
-      "@LOCATE(26,3)",
+      "@WAIT(1)@MAG(SCENE,0,0);",
+      "@WAIT(2)@COLOR(1)@LOCATE(23,3);",
       "QMIDI for Linux デモンストレーション",
-      "@WAIT(2)",
-      "@LOCATE(22,5)",
+      "@WAIT(3)@LOCATE(22,5);",
       esc + "[33m歌詞と絵と音楽を、" + esc + "[36mいっしょに" + esc + "[37m。",
-      "@WAIT(3)",
-      "@GLINE(40,20,600,90,9,1,9)",
-      "@WAIT(4)",
-      "@GCIRCLE(480,80,44,14)",
-      "@WAIT(5)",
-      "@PAL(#1,000,003,015,127,239,35B,352,473,594,FE9,FFF,69D,036,95C,F94,888)",
-      "@PAL(#2,000,102,214,426,538,64A,232,343,454,F86,FDD,87B,125,84A,F63,666)",
-      "@FADE(1,2,24)",
-      "@LOCATE(26,22)",
+      "@WAIT(4)@GLINE(40,20,600,90,9,1,9);",
+      "@WAIT(5)@GCIRCLE(480,80,44,14);",
+      "@WAIT(6)@PAL(#1" + PaletteDigits(1, 1, 1, 1) + ");",
+      "@PAL(#2" + PaletteDigits(5, 3, 3, 4) + ");",
+      "@FADE(1,2,480)@LOCATE(26,22);",
       esc + "[35m夕暮れから夜へ……",
-      "@WAIT(9)",
-      "@FADE(2,1,24)",
-      "@LOCATE(26,22)",
+      "@WAIT(10)@FADE(2,1,480)@LOCATE(26,22);",
       esc + "[K" + esc + "[32mまた明るく",
-      "@WAIT(11)",
-      "@GLINE(100,200,540,200,12)",
-      "@GLINE(100,210,540,210,13)",
-      "@WAIT(13)",
-      esc + "[2J",
-      "@LOCATE(32,12)",
-      esc + "[37mおしまい",
+      "@WAIT(12)@GLINE(100,200,540,200,12);",
+      "@GLINE(100,210,540,210,13);",
+      "@WAIT(14);",
+      esc + "[2J" + esc + "[12;36H" + esc + "[37mおしまい",
+      "@WAIT(17)@GCLS;",
       "@END"};
   std::string out;
   for (const std::string& l : lines) out += Utf8ToCp932(l) + "\r\n";
