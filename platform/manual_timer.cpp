@@ -50,7 +50,7 @@ class ManualTimer::Thread final : public TimedThread {
     if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
     if (timer_->isTimedThread()) {
       std::unique_lock lock(timer_->mutex_);
-      if (state_ == State::Suspended) dropLocked();
+      if (state_ == State::Suspended) dropLocked(lock);
       if (!done_) {
         // Blocked on the timer while the other thread runs; it counts us
         // again when it ends.
@@ -63,7 +63,7 @@ class ManualTimer::Thread final : public TimedThread {
       if (t_inCallback) throw std::logic_error("ManualTimer: join from a timer callback");
       std::unique_lock driver(timer_->driverMutex_);
       std::unique_lock lock(timer_->mutex_);
-      if (state_ == State::Suspended) dropLocked();
+      if (state_ == State::Suspended) dropLocked(lock);
       while (!done_) {
         timer_->waitQuiet(lock);
         if (done_) break;
@@ -82,9 +82,11 @@ class ManualTimer::Thread final : public TimedThread {
   friend class ManualTimer;
   enum class State { Suspended, Running, Dropped };
 
-  void dropLocked() {
+  // Never resumed: the thread ends without running the body.
+  void dropLocked(std::unique_lock<std::mutex>& lock) {
     state_ = State::Dropped;
     timer_->wake_.notify_all();
+    timer_->wake_.wait(lock, [this] { return done_; });
   }
 
   void run() {
@@ -93,6 +95,7 @@ class ManualTimer::Thread final : public TimedThread {
       timer_->wake_.wait(lock, [this] { return state_ != State::Suspended; });
       if (state_ == State::Dropped) {
         done_ = true;
+        timer_->wake_.notify_all();
         return;
       }
     }
