@@ -434,6 +434,9 @@ SoftSynthSystem::ChannelPreset SoftSynthSystem::channelPreset(int channel) {
   std::lock_guard lock(mutex_);
   ChannelPreset out;
   if (!engine_ || channel < 0 || channel > 15) return out;
+  int sfont = 0, bank = 0, program = 0;
+  if (fluid_synth_get_program(engine_->synth, channel, &sfont, &bank, &program) == FLUID_OK)
+    out.selectedBank = bank;
   fluid_preset_t* p = fluid_synth_get_channel_preset(engine_->synth, channel);
   if (!p) return out;
   out.bank = fluid_preset_get_banknum(p);

@@ -55,8 +55,11 @@ class SoftSynthSystem final : public MidiOutSystem {
   // with the device volume applied. False when the synth is not running.
   bool render(float* interleaved, int frames);
 
-  // What a channel plays now: the preset the synth resolved for it.
+  // What a channel plays now: the bank the song selected (as the synth's
+  // current GM/GS/XG mode read the bank select messages), and the preset
+  // the synth resolved for it (a missing bank falls back to bank 0).
   struct ChannelPreset {
+    int selectedBank = -1;
     int bank = -1;
     int program = -1;
     std::string name;
