@@ -104,19 +104,28 @@ class CapturePort final : public MidiOutPort {
 CaptureMidiSystem::CaptureMidiSystem(std::string folder, int devices, std::function<int64_t()> clock)
     : folder_(std::move(folder)), clock_(std::move(clock)) {
   if (!clock_) clock_ = [] { return QDTimerSystem().nowMicroseconds(); };
-  std::error_code ec;
-  std::filesystem::create_directories(folder_, ec);
-  usable_ = std::filesystem::is_directory(folder_, ec);
   for (int id = -1; id < devices; ++id) {
     auto d = std::make_unique<Device>();
     std::string name = id < 0 ? "mapper.log" : "dev" + std::to_string(id) + ".log";
     d->path = (std::filesystem::path(folder_) / name).string();
-    if (usable_) {
-      d->fd = ::open(d->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-      if (d->fd < 0) usable_ = false;
-    }
     devices_.push_back(std::move(d));
   }
+}
+
+bool CaptureMidiSystem::prepare() {
+  std::lock_guard lock(prepareMutex_);
+  if (prepared_ != 0) return prepared_ > 0;
+  prepared_ = -1;
+  std::error_code ec;
+  std::filesystem::create_directories(folder_, ec);
+  if (!std::filesystem::is_directory(folder_, ec)) return false;
+  for (auto& d : devices_) {
+    std::lock_guard deviceLock(d->mutex);
+    d->fd = ::open(d->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (d->fd < 0) return false;
+  }
+  prepared_ = 1;
+  return true;
 }
 
 CaptureMidiSystem::~CaptureMidiSystem() {
@@ -142,7 +151,7 @@ MidiResult CaptureMidiSystem::open(int id, std::unique_ptr<MidiOutPort>* port) {
   if (!port) return kMidiInvalidParam;
   Device* d = device(id);
   if (!d) return kMidiBadDevice;
-  if (d->fd < 0) return kMidiError;
+  if (!prepare()) return kMidiError;
   *port = std::make_unique<CapturePort>(d, clock_);
   return kMidiOk;
 }

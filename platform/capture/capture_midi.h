@@ -2,7 +2,9 @@
 // into a log file, for tests and for diagnosing what a song sends where.
 //
 // In the folder, device k writes "dev<k>.log" and the mapper (-1)
-// "mapper.log"; the files are emptied when the set is created. One line per
+// "mapper.log". The set's first open creates the folder and empties all its
+// files, so that a run's logs hold that run only (listing the devices
+// touches nothing). One line per
 // message: the send time in microseconds, one space, the message bytes as
 // lower-case hex without spaces ("1234567 903c64"). Short messages take
 // their real length (1 to 3 bytes by status). Calls that are not messages
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,8 +42,9 @@ class CaptureMidiSystem final : public MidiOutSystem {
   const std::string& folder() const { return folder_; }
   // The log file of device id ("" for an unknown id).
   std::string logPath(int id) const;
-  // False when the folder or its files could not be created (every open then fails).
-  bool usable() const { return usable_; }
+  // Creates the folder and empties the files (once); false when they cannot
+  // be created, and every open then fails.
+  bool prepare();
 
   struct Device;
 
@@ -50,5 +54,6 @@ class CaptureMidiSystem final : public MidiOutSystem {
   std::string folder_;
   std::function<int64_t()> clock_;
   std::vector<std::unique_ptr<Device>> devices_;  // [0] is the mapper
-  bool usable_ = false;
+  std::mutex prepareMutex_;
+  int prepared_ = 0;  // 0 not yet, 1 ready, -1 failed
 };

@@ -99,7 +99,6 @@ TEST(CaptureMidi, LogLinesHaveTheSendTimeAndTheBytesAsSent) {
   qtest::TempDir dir;
   int64_t now = 1000000;
   CaptureMidiSystem set(dir.file("cap"), 4, [&] { return now; });
-  ASSERT_TRUE(set.usable());
   auto port = Open(set, 1);
   now = 1000250;
   EXPECT_EQ(port->shortMessage(0x643C90), kMidiOk);  // note-on, 3 bytes
@@ -138,10 +137,16 @@ TEST(CaptureMidi, DevicesAreTheMapperAndFourNumberedOnesWithTheirFiles) {
   EXPECT_FALSE(set.supportsVolume(4));
   EXPECT_EQ(set.logPath(-1), dir.file("cap/mapper.log"));
   EXPECT_EQ(set.logPath(2), dir.file("cap/dev2.log"));
+  // Listing touches nothing; the first open starts every file afresh.
+  EXPECT_FALSE(std::filesystem::exists(dir.file("cap/dev0.log")));
+  EXPECT_EQ(qtest::ReadText(dir.file("cap/dev2.log")), "left over from an earlier run\n");
+  std::unique_ptr<MidiOutPort> port;
+  ASSERT_EQ(set.open(0, &port), kMidiOk);
+  port->close();
   for (const char* name : {"mapper.log", "dev0.log", "dev1.log", "dev2.log", "dev3.log"})
     EXPECT_TRUE(std::filesystem::exists(dir.file(std::string("cap/") + name))) << name;
-  EXPECT_EQ(qtest::ReadText(dir.file("cap/dev2.log")), "");  // emptied for this run
-  std::unique_ptr<MidiOutPort> port;
+  EXPECT_EQ(qtest::ReadText(dir.file("cap/dev2.log")), "");
+  port.reset();
   EXPECT_EQ(set.open(4, &port), kMidiBadDevice);
   EXPECT_EQ(set.open(-2, &port), kMidiBadDevice);
   EXPECT_EQ(set.open(0, nullptr), kMidiInvalidParam);
@@ -172,7 +177,7 @@ TEST(CaptureMidi, UnusableFolderFailsEveryOpen) {
   qtest::TempDir dir;
   std::string file = dir.write("not-a-folder", "x");
   CaptureMidiSystem set(file + "/cap");
-  EXPECT_FALSE(set.usable());
+  EXPECT_FALSE(set.prepare());
   std::unique_ptr<MidiOutPort> port;
   EXPECT_EQ(set.open(0, &port), kMidiError);
   EXPECT_EQ(port, nullptr);
