@@ -102,7 +102,13 @@ struct SoftSynthSystem::Engine {
       r = fluid_synth_process(e->synth, len, nout, out, nout, out);  // effects mixed into the output
     } else {
       r = fluid_synth_process(e->synth, len, nfx, fx, nout, out);
-      for (int i = 0; i + 1 < nfx; i += 2) applyVolume(e->volume->load(), fx[i], fx[i + 1], len);
+      // Effect buffers of their own are scaled too (a driver may hand the
+      // output buffers in both places: those are scaled once, below).
+      for (int i = 0; i + 1 < nfx; i += 2) {
+        bool shared = false;
+        for (int k = 0; k < nout; ++k) shared = shared || fx[i] == out[k] || fx[i + 1] == out[k];
+        if (!shared) applyVolume(e->volume->load(), fx[i], fx[i + 1], len);
+      }
     }
     for (int i = 0; i + 1 < nout; i += 2) applyVolume(e->volume->load(), out[i], out[i + 1], len);
     return r;
