@@ -58,6 +58,12 @@ class MidiOutSystem {
   virtual void refresh() {}
 };
 
+// The number of the device whose product name is name (the mapper first,
+// then 0, 1, ...); kMidiNotFound when none is. A raw MIDI device file's
+// product name is its path, an ALSA port's its port name.
+constexpr int kMidiNotFound = -2;
+int QDFindMidiDevice(MidiOutSystem& system, const std::string& name);
+
 // The installed device set; with none installed, a set without devices
 // (every open fails with kMidiBadDevice). The set must outlive its use.
 MidiOutSystem& QDMidiSystem();

@@ -237,6 +237,11 @@ TEST(CompositeMidi, MapperFirstThenEachPartsDevicesInOrder) {
   EXPECT_EQ(all.open(5, &none), kMidiBadDevice);
   EXPECT_EQ(all.open(-7, &none), kMidiBadDevice);
 
+  EXPECT_EQ(QDFindMidiDevice(all, "Capture mapper"), -1);
+  EXPECT_EQ(QDFindMidiDevice(all, "Capture 1"), 1);  // the first of equal names
+  EXPECT_EQ(QDFindMidiDevice(all, "Capture 9"), kMidiNotFound);
+  EXPECT_EQ(QDFindMidiDevice(all, ""), kMidiNotFound);
+
   CompositeMidiSystem noMapper(nullptr, {});
   EXPECT_EQ(noMapper.deviceCount(), 0);
   EXPECT_EQ(noMapper.productName(-1), "");

@@ -41,6 +41,7 @@ TEST(MachineMidi, MapperFirstThenSequencerPortsThenRawFiles) {
   EXPECT_EQ(set->describe(0), "raw MIDI device file " + c.rawDevices[0]);
   EXPECT_EQ(set->productName(1), "");  // listed, but not there now
   EXPECT_FALSE(set->supportsVolume(0));
+  EXPECT_EQ(QDFindMidiDevice(*set, c.rawDevices[0]), 0);  // how --devices takes a path
 
   // The raw file gets the bytes.
   std::unique_ptr<MidiOutPort> port;
