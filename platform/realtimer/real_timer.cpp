@@ -68,7 +68,11 @@ struct RealTimer::Event {
         sleepUntil(std::min(next, now + kKillSliceNs));
         continue;
       }
-      proc();
+      try {
+        proc();
+      } catch (...) {
+        // A callback's failure is its own; the timer goes on.
+      }
       // The next grid point after now: a stall skips the missed deadlines.
       now = monotonicNs();
       next = originNs + ((now - originNs) / periodNs + 1) * periodNs;
