@@ -23,3 +23,11 @@ MidiOutSystem& QDMidiSystem() {
 }
 
 void QDSetMidiSystem(MidiOutSystem* system) { g_system.store(system); }
+
+int QDFindMidiDevice(MidiOutSystem& system, const std::string& name) {
+  if (name.empty()) return kMidiNotFound;
+  int count = system.deviceCount();
+  for (int id = kMidiMapper; id < count; ++id)
+    if (system.productName(id) == name) return id;
+  return kMidiNotFound;
+}

@@ -14,6 +14,8 @@ using MidiResult = int32_t;
 constexpr MidiResult kMidiOk = 0;
 constexpr MidiResult kMidiError = 1;          // unspecified failure
 constexpr MidiResult kMidiBadDevice = 2;      // no such device number
+constexpr MidiResult kMidiAllocated = 4;      // the device is busy (held by someone else)
+constexpr MidiResult kMidiInvalidHandle = 5;  // a call on a port after its close
 constexpr MidiResult kMidiNotSupported = 8;   // e.g. volume on a device without it
 constexpr MidiResult kMidiInvalidParam = 11;
 constexpr MidiResult kMidiStillPlaying = 65;  // close/unprepare must be retried
@@ -49,7 +51,18 @@ class MidiOutSystem {
   virtual bool supportsVolume(int id) = 0;
   // Opens device id; on success *port holds the open device.
   virtual MidiResult open(int id, std::unique_ptr<MidiOutPort>* port) = 0;
+  // What the device is, for people choosing one (backend and address, such
+  // as "ALSA sequencer 128:0" or "raw MIDI /dev/midi1"); "" for an unknown id.
+  virtual std::string describe(int id) { return {}; }
+  // Looks for devices again (ports that came or went); numbers may change.
+  virtual void refresh() {}
 };
+
+// The number of the device whose product name is name (the mapper first,
+// then 0, 1, ...); kMidiNotFound when none is. A raw MIDI device file's
+// product name is its path, an ALSA port's its port name.
+constexpr int kMidiNotFound = -2;
+int QDFindMidiDevice(MidiOutSystem& system, const std::string& name);
 
 // The installed device set; with none installed, a set without devices
 // (every open fails with kMidiBadDevice). The set must outlive its use.

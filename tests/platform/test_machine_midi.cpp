@@ -1,0 +1,104 @@
+// The machine's device list: the soft synth first, then ALSA sequencer
+// ports (none without a sequencer), then raw device files; or the capture
+// devices in their place.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "platform/mididevices/machine_midi.h"
+#include "platform/softsynth/soft_synth.h"
+#include "tests/common/test_files.h"
+
+namespace {
+
+// Sets QMIDI_CAPTURE for one test.
+struct CaptureEnv {
+  explicit CaptureEnv(const std::string& value) { setenv("QMIDI_CAPTURE", value.c_str(), 1); }
+  ~CaptureEnv() { unsetenv("QMIDI_CAPTURE"); }
+};
+
+MidiDeviceConfig NoAlsa() {
+  MidiDeviceConfig c;
+  c.alsaSequencer = "/nonexistent/seq";
+  return c;
+}
+
+}  // namespace
+
+TEST(MachineMidi, MapperFirstThenSequencerPortsThenRawFiles) {
+  qtest::TempDir dir;
+  MidiDeviceConfig c = NoAlsa();
+  c.rawDevices = {dir.write("a.mid", ""), dir.file("missing")};
+  auto set = MakeMachineMidiDevices(c);
+  ASSERT_EQ(set->deviceCount(), 2);
+  if (std::filesystem::exists(kDefaultSoundFont)) {
+    EXPECT_EQ(set->productName(kMidiMapper).rfind("FluidSynth ", 0), 0u);
+    EXPECT_TRUE(set->supportsVolume(kMidiMapper));
+  }
+  EXPECT_EQ(set->productName(0), c.rawDevices[0]);
+  EXPECT_EQ(set->describe(0), "raw MIDI device file " + c.rawDevices[0]);
+  EXPECT_EQ(set->productName(1), "");  // listed, but not there now
+  EXPECT_FALSE(set->supportsVolume(0));
+  EXPECT_EQ(QDFindMidiDevice(*set, c.rawDevices[0]), 0);  // how --devices takes a path
+
+  // The raw file gets the bytes.
+  std::unique_ptr<MidiOutPort> port;
+  ASSERT_EQ(set->open(0, &port), kMidiOk);
+  port->shortMessage(0x7F3C90);
+  port->close();
+  EXPECT_EQ(qtest::ReadBytes(c.rawDevices[0]), (std::vector<uint8_t>{0x90, 0x3C, 0x7F}));
+}
+
+TEST(MachineMidi, NoSequencerMeansNoPortsAndNoWord) {
+  qtest::TempDir dir;
+  for (std::string path : {std::string("/nonexistent/seq"), dir.write("not-a-sequencer", "")}) {
+    MidiDeviceConfig c;
+    c.alsaSequencer = path;
+    testing::internal::CaptureStderr();
+    auto set = MakeMachineMidiDevices(c);
+    EXPECT_EQ(set->deviceCount(), 0) << path;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << path;
+  }
+}
+
+TEST(MachineMidi, CaptureFolderReplacesTheWholeList) {
+  qtest::TempDir dir;
+  MidiDeviceConfig c = NoAlsa();
+  c.rawDevices = {dir.write("a.mid", "")};
+  c.captureFolder = dir.file("cap");
+  auto set = MakeMachineMidiDevices(c);
+  ASSERT_EQ(set->deviceCount(), 4);
+  EXPECT_EQ(set->productName(kMidiMapper), "Capture mapper");
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(set->productName(k), "Capture " + std::to_string(k));
+  EXPECT_EQ(set->productName(4), "");
+  std::unique_ptr<MidiOutPort> port;
+  ASSERT_EQ(set->open(kMidiMapper, &port), kMidiOk);
+  port->close();
+  ASSERT_EQ(set->open(3, &port), kMidiOk);
+  port->reset();
+  port->close();
+  EXPECT_EQ(qtest::ReadText(dir.file("cap/mapper.log")), "open\nclose\n");
+  EXPECT_EQ(qtest::ReadText(dir.file("cap/dev3.log")), "open\nreset\nclose\n");
+  EXPECT_EQ(qtest::ReadText(dir.file("cap/dev0.log")), "");
+}
+
+TEST(MachineMidi, EnvironmentChoosesTheCaptureFolderUnlessTheConfigDoes) {
+  qtest::TempDir dir;
+  MidiDeviceConfig c = NoAlsa();
+  EXPECT_EQ(MidiCaptureFolder(c), "");
+  CaptureEnv env(dir.file("env"));
+  EXPECT_EQ(MidiCaptureFolder(c), dir.file("env"));
+  MidiOutSystem& installed = InstallMachineMidiDevices(c);
+  EXPECT_EQ(&QDMidiSystem(), &installed);
+  EXPECT_EQ(QDMidiSystem().productName(0), "Capture 0");
+  std::unique_ptr<MidiOutPort> port;
+  ASSERT_EQ(QDMidiSystem().open(1, &port), kMidiOk);
+  port->close();
+  EXPECT_EQ(qtest::ReadText(dir.file("env/dev1.log")), "open\nclose\n");
+
+  c.captureFolder = dir.file("own");
+  EXPECT_EQ(MidiCaptureFolder(c), dir.file("own"));
+  QDSetMidiSystem(nullptr);
+}

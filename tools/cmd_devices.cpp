@@ -1,0 +1,59 @@
+// qmidi-tool devices: the MIDI output devices as the player numbers them
+// (-1 the mapper, then 0 .. n-1), so that people can choose the numbers for
+// --devices. Honours QMIDI_CAPTURE like the player does.
+#include <iomanip>
+#include <iostream>
+
+#include "platform/mididevices/machine_midi.h"
+#include "platform/rawmidi/raw_midi.h"
+#include "tools/json_writer.h"
+#include "tools/tool_command.h"
+
+QMIDI_TOOL_COMMAND(devices, {
+  "devices",
+  "list the MIDI output devices by number (-1 the mapper), with their names and volume support",
+  "[--soundfont FILE] [--raw PATH[;PATH...]] [--capture DIR] [--json]",
+  {"--soundfont", "--raw", "--capture"},
+  [](const ToolArgs& a) {
+    MidiDeviceConfig config;
+    config.soundFont = a.get("--soundfont");
+    config.rawDevices = SplitMidiDevicePaths(a.get("--raw"));
+    config.captureFolder = a.get("--capture");
+    MidiOutSystem& devices = InstallMachineMidiDevices(config);
+
+    struct Row {
+      int id;
+      std::string name;
+      bool volume;
+      std::string what;
+    };
+    std::vector<Row> rows;
+    int count = devices.deviceCount();
+    for (int id = kMidiMapper; id < count; ++id)
+      rows.push_back({id, devices.productName(id), devices.supportsVolume(id), devices.describe(id)});
+
+    if (a.json()) {
+      JsonWriter w(std::cout);
+      w.beginObject().field("count", count);
+      w.field("capture", MidiCaptureFolder(config));
+      w.key("devices").beginArray();
+      for (const Row& r : rows) {
+        w.beginObject()
+            .field("id", r.id)
+            .field("name", r.name)
+            .field("present", !r.name.empty())
+            .field("volume", r.volume)
+            .field("what", r.what)
+            .endObject();
+      }
+      w.endArray().endObject();
+      return 0;
+    }
+    for (const Row& r : rows) {
+      std::cout << std::setw(4) << r.id << "  "
+                << std::left << std::setw(36) << (r.name.empty() ? "(not present)" : r.name)
+                << std::setw(8) << (r.volume ? "volume" : "-") << std::right << r.what << '\n';
+    }
+    std::cout << std::setw(4) << kMidiNoDevice << "  none (leaves an output out of use)\n";
+    return 0;
+  }})
