@@ -897,6 +897,14 @@ bool subWRDTableCalc() {
 
 namespace {
 
+// Scripts were written with CR LF line ends, and CR ends a line. A script
+// saved by a Unix editor has LF alone: each lone LF becomes a CR so that its
+// lines still end (a trail byte is never 0x0A, so no character is split).
+void EndLinesWithCR(uint8_t* data, uint32_t size) {
+  for (uint32_t i = 0; i < size; ++i)
+    if (data[i] == kWRDLF && (i == 0 || data[i - 1] != kWRDCR)) data[i] = kWRDCR;
+}
+
 bool loadScript(const std::string& fileName, bool full) {
   TWRDState& s = WRDState();
   s.errorCode = kWRDErrRead;
@@ -921,6 +929,7 @@ bool loadScript(const std::string& fileName, bool full) {
     }
   } release{s, buffer, file};
   if (!buffer || QGGetFile(file, buffer, 0, size) != size) return false;
+  EndLinesWithCR(buffer, size);
   s.data = buffer;
   s.size = static_cast<int32_t>(size);
   if (!subWRDTableCreate(false, fileName)) return false;

@@ -233,3 +233,12 @@ TEST_F(Text, TabsMoveToTheNextMultipleOfEight) {
 }
 
 }  // namespace
+
+TEST_F(Text, ScriptsWithUnixLineEndsCompileLikeCrLfOnes) {
+  ASSERT_TRUE(Compile(Lines({"Hello;", "World", "@COLOR(2)", "Next"})));
+  auto crlfEntries = Entries();
+  auto crlfCells = Cells();
+  ASSERT_TRUE(Compile("Hello;\nWorld\n@COLOR(2)\nNext\n"));
+  EXPECT_EQ(Entries(), crlfEntries);
+  EXPECT_EQ(Cells(), crlfCells);
+}
