@@ -408,7 +408,7 @@ bool TQUORMSTR::QGmstFreeBuf2() {
       QGGlobalFreePtr(kTagTimeTable, table_);
       table_ = nullptr;
     }
-    bufferSize_ = written_ = dataLength_ = bufferLength_ = 0;
+    bufferSize_ = bufferLimit_ = written_ = dataLength_ = bufferLength_ = 0;
     tableCapacity_ = markers_ = 0;
     return true;
   });

@@ -136,10 +136,11 @@ class TQUORMSTR {
   bool readEvent(TrackState& t, TrackEvent* event);
   void freeEventData(TrackEvent* event);
   // Packing.
-  uint32_t freeBytes() const { return bufferSize_ - written_; }
+  // Room left before the buffer's limit (the buffer itself grows on demand).
+  uint32_t freeBytes() const { return written_ < bufferLimit_ ? bufferLimit_ - written_ : 0; }
   uint32_t intervalRecords(uint32_t delta) const;
   bool roomFor(uint32_t delta, uint32_t bytes) const;
-  bool growBuffer(uint32_t bytes);
+  bool ensureCapacity(uint64_t bytes);
   bool growTable();
   void advance(uint32_t delta);
   int32_t positionAfter(uint32_t delta) const;
@@ -202,6 +203,8 @@ class TQUORMSTR {
   // Output: the stream buffer and the time table.
   uint8_t* buffer_ = nullptr;
   uint32_t bufferSize_ = 0;   // allocated bytes
+  uint32_t bufferLimit_ = 0;  // most the song may fill
+  bool closing_ = false;      // the closing records may pass the limit
   uint32_t written_ = 0;
   uint32_t dataLength_ = 0;
   uint32_t bufferLength_ = 0; // bytes used + 1024 after conversion

@@ -28,6 +28,11 @@ constexpr const char* kAdd = "TQUORMSTR.AddEventToStreamBuffer";
 // than cut, and the 4-byte-per-input-byte stream buffer stays addressable.
 constexpr uint32_t kMaxSongBytes = 64u << 20;
 constexpr uint32_t kBufferStep = 4096;
+// Four bytes per input byte hold every event; long silences add an 8-byte
+// marker record per marker interval on top, which the buffer takes by
+// growing up to this much more (far beyond any real song's needs, small
+// enough that a corrupt delta cannot claim much memory).
+constexpr uint32_t kIntervalAllowance = 4u << 20;
 constexpr uint32_t kFirstEventReserve = 1040;
 constexpr uint32_t kMarkerReserve = 256;
 constexpr uint32_t kMinMarkerInterval = 12;
@@ -208,9 +213,10 @@ bool TQUORMSTR::setUpImage(const uint8_t* image, size_t size) {
   if (trackCount_ == 0) return SongFail(kInit, 9116);
 
   bufferSize_ = std::max(roundUp(totalLength * 4, kBufferStep), kBufferStep);
+  bufferLimit_ = bufferSize_ + kIntervalAllowance;
   buffer_ = static_cast<uint8_t*>(trackedAlloc(kTagStreamBuffer, GPTR, bufferSize_));
   if (!buffer_) {
-    bufferSize_ = 0;
+    bufferSize_ = bufferLimit_ = 0;
     return SongFail(kInit, 9117);
   }
   written_ = 0;
@@ -495,13 +501,13 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
 
 void TQUORMSTR::finishConversion() {
   // Two closing no-operation records let the last notes ring out.
+  closing_ = true;
   for (int i = 0; i < 2; ++i) {
-    uint32_t need = intervalRecords(kTrailerDelta) * 8 + 8;
-    if (freeBytes() < need) growBuffer(need);
     StreamEvent nop{kTrailerDelta, 0, kEvNop | (markersOn_ ? kEvMarker : 0)};
     if (!subMidiEventSet(nop, nullptr, 0)) break;
     prevTick_ += kTrailerDelta;
   }
+  closing_ = false;
   // Trim the buffer to the bytes used plus 1024, the table to its entries
   // plus 1024 bytes.
   uint32_t used = written_;
@@ -539,8 +545,10 @@ bool TQUORMSTR::roomFor(uint32_t delta, uint32_t bytes) const {
   return static_cast<uint64_t>(intervalRecords(delta)) * 8 + bytes <= freeBytes();
 }
 
-bool TQUORMSTR::growBuffer(uint32_t bytes) {
-  uint64_t size = roundUp(static_cast<uint64_t>(written_) + bytes + kBufferStep, kBufferStep);
+bool TQUORMSTR::ensureCapacity(uint64_t bytes) {
+  uint64_t need = static_cast<uint64_t>(written_) + bytes;
+  if (need <= bufferSize_) return true;
+  uint64_t size = roundUp(std::max<uint64_t>(need, static_cast<uint64_t>(bufferSize_) * 2), kBufferStep);
   auto* grown = static_cast<uint8_t*>(trackedAlloc(kTagStreamBuffer, GPTR, size));
   if (!grown) return false;
   std::memcpy(grown, buffer_, written_);
@@ -598,7 +606,8 @@ bool TQUORMSTR::subMidiEventSet(const StreamEvent& event, const uint8_t* payload
     uint32_t padded = (payloadSize + 3) & ~3u;
     uint32_t last = delta > interval ? delta - intervalRecords(delta) * interval : delta;
     uint64_t need = static_cast<uint64_t>(intervalRecords(delta)) * 8 + 4 + (last > 2 ? 4 : 0) + padded;
-    if (!buffer_ || need > freeBytes() || (payloadSize > 0 && !payload)) return false;
+    if (!buffer_ || (payloadSize > 0 && !payload)) return false;
+    if ((!closing_ && need > freeBytes()) || !ensureCapacity(need)) return false;
 
     const uint8_t intervalFlags = kRecNop | kRecDeltaWord | (markersOn_ ? kRecMarker : 0);
     while (delta > interval) {
@@ -632,9 +641,10 @@ int32_t TQUORMSTR::addNop(uint32_t delta, uint32_t marker) {
 int32_t TQUORMSTR::AddEventToStreamBuffer(TrackEvent* e) {
   return QGuard(kAdd, kConvError, [&]() -> int32_t {
     if (!e || !buffer_) return kConvError;
-    // A song that runs far past its start (by the gap limit, from the
-    // tempo) is warned about once and cut at the next event.
-    if (written_ == 0) gapTick_ = prevTick_;
+    // A silence between two events longer than the gap limit (about 2000 s
+    // at the tempo in force) is warned about once; a second one cuts the
+    // song there. The gap is measured between consecutive events, so a slow
+    // tempo late in a long song does not cut it.
     if (static_cast<int64_t>(prevTick_) - gapTick_ > gapLimit_) {
       if (!gapWarning_) {
         gapWarning_ = true;
@@ -644,6 +654,7 @@ int32_t TQUORMSTR::AddEventToStreamBuffer(TrackEvent* e) {
         return kConvBufferFull;
       }
     }
+    gapTick_ = prevTick_;
     if (firstEventPending_) {
       if (freeBytes() < kFirstEventReserve) return kConvBufferFull;
       if (!subMidiEventSet(StreamEvent{0, 0, kEvTempo | tempo_}, nullptr, 0)) return kConvBufferFull;
