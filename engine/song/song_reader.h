@@ -121,6 +121,7 @@ class TQUORMSTR {
   // --- The converted song (valid until QGmstFreeBuf2).
   const uint8_t* StreamData() const { return buffer_; }
   uint32_t StreamDataLength() const { return dataLength_; }
+  uint32_t StreamBytesWritten() const { return written_; }
   uint32_t StreamBufferLength() const { return bufferLength_; }
   const TimeTableEntry* TimeTable() const { return table_; }
   uint32_t TimeTableEntries() const { return markers_; }
@@ -135,6 +136,7 @@ class TQUORMSTR {
   bool readVlq(TrackState& t, uint32_t* value);
   bool readEvent(TrackState& t, TrackEvent* event);
   void freeEventData(TrackEvent* event);
+  uint64_t mergeKey(int track) const;
   // Packing.
   // Room left before the buffer's limit (the buffer itself grows on demand).
   uint32_t freeBytes() const { return written_ < bufferLimit_ ? bufferLimit_ - written_ : 0; }
@@ -144,8 +146,13 @@ class TQUORMSTR {
   bool growTable();
   void advance(uint32_t delta);
   int32_t positionAfter(uint32_t delta) const;
-  void putWord(uint32_t word);
+  void putWord(uint32_t word) {
+    StoreLe32(buffer_ + written_, word);
+    written_ += 4;
+  }
   bool addTableEntry();
+  int32_t addEvent(TrackEvent* e);
+  bool packEvent(const StreamEvent& event, const uint8_t* payload, uint32_t payloadSize);
   int32_t addNop(uint32_t delta, uint32_t marker);
   int32_t addChannel(TrackEvent* e, uint32_t delta, uint32_t marker);
   int32_t addSysEx(TrackEvent* e, uint32_t delta, uint32_t marker);

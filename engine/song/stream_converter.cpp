@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "engine/player/midi_player.h"
@@ -43,6 +44,45 @@ uint32_t roundUp(uint64_t n, uint32_t step) {
 }
 
 bool twoByteMessage(uint8_t status) { return (status & 0xE0) == 0xC0; }  // 0xC0-0xDF
+
+// A binary min-heap of merge keys, one per track still running.
+class MergeHeap {
+ public:
+  bool empty() const { return size_ == 0; }
+  uint64_t top() const { return keys_[0]; }
+  void push(uint64_t key) {
+    int i = size_++;
+    keys_[i] = key;
+    while (i > 0 && keys_[(i - 1) / 2] > keys_[i]) {
+      std::swap(keys_[(i - 1) / 2], keys_[i]);
+      i = (i - 1) / 2;
+    }
+  }
+  void replaceTop(uint64_t key) {
+    keys_[0] = key;
+    siftDown();
+  }
+  void popTop() {
+    keys_[0] = keys_[--size_];
+    siftDown();
+  }
+
+ private:
+  void siftDown() {
+    int i = 0;
+    for (;;) {
+      int l = 2 * i + 1;
+      if (l >= size_) return;
+      // The smaller child, chosen without a branch on the keys.
+      int c = l + (l + 1 < size_ && keys_[l + 1] < keys_[l]);
+      if (keys_[i] <= keys_[c]) return;
+      std::swap(keys_[i], keys_[c]);
+      i = c;
+    }
+  }
+  uint64_t keys_[kQGmstMaxTracks];
+  int size_ = 0;
+};
 
 int64_t gapLimitFor(uint32_t division, uint32_t tempo) {
   int64_t divisor = tempo / 100000;
@@ -449,7 +489,7 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
       if (event.status == 0xFF && event.data1 == 0x2F) {
         freeEventData(&event);
       } else {
-        int32_t code = AddEventToStreamBuffer(&event);
+        int32_t code = addEvent(&event);
         if (code == kConvBufferFull) {
           held_ = event;
           hasHeld_ = true;
@@ -461,20 +501,26 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
         }
       }
     }
+    // Merge keys: the next event's tick above, 255 - track below, so the
+    // smallest key is the earliest event and, on a tie, the highest track.
+    // A small heap keeps the smallest at its root.
+    MergeHeap heap;
+    for (int i = 0; i < trackCount_; ++i)
+      if (!(tracks_[i]->flags & kTrackEnded)) heap.push(mergeKey(i));
     while (!stop) {
-      // The earliest event next; on a tie the highest-numbered track.
-      int pick = -1;
-      for (int i = trackCount_ - 1; i >= 0; --i) {
-        if (tracks_[i]->flags & kTrackEnded) continue;
-        if (pick < 0 || tracks_[i]->nextEventTime < tracks_[pick]->nextEventTime) pick = i;
-      }
-      if (pick < 0) {
+      if (heap.empty()) {
         allEnded_ = true;
         break;
       }
+      int pick = 255 - static_cast<int>(heap.top() & 0xFF);
       currentTrack_ = pick;
       TrackEvent event;
-      if (!GetTrackEvent(pick, &event)) {
+      bool read = readEvent(*tracks_[pick], &event);
+      if (tracks_[pick]->flags & kTrackEnded)
+        heap.popTop();
+      else
+        heap.replaceTop(mergeKey(pick));
+      if (!read) {
         if (tracks_[pick]->flags & kTrackEnded) continue;  // its data ran out
         trackFailed_ = true;
         SongFail(kConvert, 9123);
@@ -484,7 +530,7 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
         freeEventData(&event);
         continue;
       }
-      int32_t code = AddEventToStreamBuffer(&event);
+      int32_t code = addEvent(&event);
       if (code == kConvOk || code == kConvSkipped) continue;
       if (code == kConvBufferFull) {
         held_ = event;
@@ -499,12 +545,16 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
   });
 }
 
+uint64_t TQUORMSTR::mergeKey(int track) const {
+  return static_cast<uint64_t>(tracks_[track]->nextEventTime) << 8 | static_cast<uint64_t>(255 - track);
+}
+
 void TQUORMSTR::finishConversion() {
   // Two closing no-operation records let the last notes ring out.
   closing_ = true;
   for (int i = 0; i < 2; ++i) {
     StreamEvent nop{kTrailerDelta, 0, kEvNop | (markersOn_ ? kEvMarker : 0)};
-    if (!subMidiEventSet(nop, nullptr, 0)) break;
+    if (!packEvent(nop, nullptr, 0)) break;
     prevTick_ += kTrailerDelta;
   }
   closing_ = false;
@@ -575,6 +625,7 @@ bool TQUORMSTR::growTable() {
 // carried, so each entry is the true time rounded down to a millisecond and
 // the true position however many deltas came before.
 void TQUORMSTR::advance(uint32_t delta) {
+  if (delta == 0) return;
   uint64_t us = static_cast<uint64_t>(delta) * tempo_ + usRemainder_;
   elapsedUs_ += us / division_;
   usRemainder_ = us % division_;
@@ -588,11 +639,6 @@ int32_t TQUORMSTR::positionAfter(uint32_t delta) const {
   return advanceCode(positionCode_, ticks / division_, beatsPerBar_, normDivision_);
 }
 
-void TQUORMSTR::putWord(uint32_t word) {
-  StoreLe32(buffer_ + written_, word);
-  written_ += 4;
-}
-
 bool TQUORMSTR::addTableEntry() {
   if (markers_ == tableCapacity_ && !growTable()) return false;
   table_[markers_++] = TimeTableEntry{static_cast<uint32_t>(elapsedUs_ / 1000), positionCode_, hyosi_};
@@ -600,80 +646,86 @@ bool TQUORMSTR::addTableEntry() {
 }
 
 bool TQUORMSTR::subMidiEventSet(const StreamEvent& event, const uint8_t* payload, uint32_t payloadSize) {
-  return QGuard("TQUORMSTR.subMidiEventSet", false, [&]() -> bool {
-    uint32_t interval = std::max(markerInterval_, kMinMarkerInterval);
-    uint32_t delta = event.delta;
-    uint32_t padded = (payloadSize + 3) & ~3u;
-    uint32_t last = delta > interval ? delta - intervalRecords(delta) * interval : delta;
-    uint64_t need = static_cast<uint64_t>(intervalRecords(delta)) * 8 + 4 + (last > 2 ? 4 : 0) + padded;
-    if (!buffer_ || (payloadSize > 0 && !payload)) return false;
-    if ((!closing_ && need > freeBytes()) || !ensureCapacity(need)) return false;
+  return QGuard("TQUORMSTR.subMidiEventSet", false, [&] { return packEvent(event, payload, payloadSize); });
+}
 
-    const uint8_t intervalFlags = kRecNop | kRecDeltaWord | (markersOn_ ? kRecMarker : 0);
-    while (delta > interval) {
-      putWord(static_cast<uint32_t>(intervalFlags) << 24);
-      putWord(interval);
-      advance(interval);
-      delta -= interval;
-      if (markersOn_) addTableEntry();
-    }
-    uint8_t top = static_cast<uint8_t>(event.event >> 24);
-    uint8_t flags = static_cast<uint8_t>((top & (kRecKindMask | kRecMarker)) | (event.port == 1 ? kRecPortB : 0));
-    flags |= delta == 0 ? 0 : delta == 1 ? kRecDelta1 : delta == 2 ? kRecDelta2 : kRecDeltaWord;
-    putWord(static_cast<uint32_t>(flags) << 24 | (event.event & 0xFFFFFFu));
-    if (delta > 2) putWord(delta);
-    if (padded > 0) {
-      std::memcpy(buffer_ + written_, payload, payloadSize);
-      std::memset(buffer_ + written_ + payloadSize, 0, padded - payloadSize);
-      written_ += padded;
-    }
-    advance(delta);
-    if (flags & kRecMarker) addTableEntry();
-    return true;
-  });
+// The converter's own calls come here directly: one guard per conversion
+// is enough, and the packing runs once per record.
+bool TQUORMSTR::packEvent(const StreamEvent& event, const uint8_t* payload, uint32_t payloadSize) {
+  uint32_t interval = std::max(markerInterval_, kMinMarkerInterval);
+  uint32_t delta = event.delta;
+  uint32_t padded = (payloadSize + 3) & ~3u;
+  uint32_t last = delta > interval ? delta - intervalRecords(delta) * interval : delta;
+  uint64_t need = static_cast<uint64_t>(intervalRecords(delta)) * 8 + 4 + (last > 2 ? 4 : 0) + padded;
+  if (!buffer_ || (payloadSize > 0 && !payload)) return false;
+  if ((!closing_ && need > freeBytes()) || !ensureCapacity(need)) return false;
+
+  const uint8_t intervalFlags = kRecNop | kRecDeltaWord | (markersOn_ ? kRecMarker : 0);
+  while (delta > interval) {
+    putWord(static_cast<uint32_t>(intervalFlags) << 24);
+    putWord(interval);
+    advance(interval);
+    delta -= interval;
+    if (markersOn_) addTableEntry();
+  }
+  uint8_t top = static_cast<uint8_t>(event.event >> 24);
+  uint8_t flags = static_cast<uint8_t>((top & (kRecKindMask | kRecMarker)) | (event.port == 1 ? kRecPortB : 0));
+  flags |= delta == 0 ? 0 : delta == 1 ? kRecDelta1 : delta == 2 ? kRecDelta2 : kRecDeltaWord;
+  putWord(static_cast<uint32_t>(flags) << 24 | (event.event & 0xFFFFFFu));
+  if (delta > 2) putWord(delta);
+  if (padded > 0) {
+    std::memcpy(buffer_ + written_, payload, payloadSize);
+    std::memset(buffer_ + written_ + payloadSize, 0, padded - payloadSize);
+    written_ += padded;
+  }
+  advance(delta);
+  if (flags & kRecMarker) addTableEntry();
+  return true;
 }
 
 int32_t TQUORMSTR::addNop(uint32_t delta, uint32_t marker) {
   StreamEvent nop{delta, port_[currentTrack_], kEvNop | (delta > 0 ? marker : 0)};
-  return subMidiEventSet(nop, nullptr, 0) ? kConvOk : kConvBufferFull;
+  return packEvent(nop, nullptr, 0) ? kConvOk : kConvBufferFull;
 }
 
 int32_t TQUORMSTR::AddEventToStreamBuffer(TrackEvent* e) {
-  return QGuard(kAdd, kConvError, [&]() -> int32_t {
-    if (!e || !buffer_) return kConvError;
-    // A silence between two events longer than the gap limit (about 2000 s
-    // at the tempo in force) is warned about once; a second one cuts the
-    // song there. The gap is measured between consecutive events, so a slow
-    // tempo late in a long song does not cut it.
-    if (static_cast<int64_t>(prevTick_) - gapTick_ > gapLimit_) {
-      if (!gapWarning_) {
-        gapWarning_ = true;
-      } else {
-        gapWarning_ = false;
-        SongFail(kAdd, 9142);
-        return kConvBufferFull;
-      }
+  return QGuard(kAdd, kConvError, [&] { return addEvent(e); });
+}
+
+int32_t TQUORMSTR::addEvent(TrackEvent* e) {
+  if (!e || !buffer_) return kConvError;
+  // A silence between two events longer than the gap limit (about 2000 s
+  // at the tempo in force) is warned about once; a second one cuts the
+  // song there. The gap is measured between consecutive events, so a slow
+  // tempo late in a long song does not cut it.
+  if (static_cast<int64_t>(prevTick_) - gapTick_ > gapLimit_) {
+    if (!gapWarning_) {
+      gapWarning_ = true;
+    } else {
+      gapWarning_ = false;
+      SongFail(kAdd, 9142);
+      return kConvBufferFull;
     }
-    gapTick_ = prevTick_;
-    if (firstEventPending_) {
-      if (freeBytes() < kFirstEventReserve) return kConvBufferFull;
-      if (!subMidiEventSet(StreamEvent{0, 0, kEvTempo | tempo_}, nullptr, 0)) return kConvBufferFull;
-      firstEventPending_ = false;
-    }
-    uint32_t marker = markersOn_ && freeBytes() > kMarkerReserve ? kEvMarker : 0;
-    uint32_t delta = e->tick - prevTick_;
-    int32_t code;
-    if (e->status < 0xF0)
-      code = addChannel(e, delta, marker);
-    else if (e->status == 0xF0 || e->status == 0xF7)
-      code = addSysEx(e, delta, marker);
-    else
-      code = addMeta(e, delta, marker);
-    if (code == kConvBufferFull) return code;  // held with its data for a later call
-    prevTick_ = e->tick;
-    freeEventData(e);
-    return code;
-  });
+  }
+  gapTick_ = prevTick_;
+  if (firstEventPending_) {
+    if (freeBytes() < kFirstEventReserve) return kConvBufferFull;
+    if (!packEvent(StreamEvent{0, 0, kEvTempo | tempo_}, nullptr, 0)) return kConvBufferFull;
+    firstEventPending_ = false;
+  }
+  uint32_t marker = markersOn_ && freeBytes() > kMarkerReserve ? kEvMarker : 0;
+  uint32_t delta = e->tick - prevTick_;
+  int32_t code;
+  if (e->status < 0xF0)
+    code = addChannel(e, delta, marker);
+  else if (e->status == 0xF0 || e->status == 0xF7)
+    code = addSysEx(e, delta, marker);
+  else
+    code = addMeta(e, delta, marker);
+  if (code == kConvBufferFull) return code;  // held with its data for a later call
+  prevTick_ = e->tick;
+  if (e->longData) freeEventData(e);
+  return code;
 }
 
 int32_t TQUORMSTR::addChannel(TrackEvent* e, uint32_t delta, uint32_t marker) {
@@ -687,16 +739,16 @@ int32_t TQUORMSTR::addChannel(TrackEvent* e, uint32_t delta, uint32_t marker) {
     case QGmstEdit::Keep:
       break;
   }
-  if (edits_.detected != QDPlayer().detectedSetup.load()) QDPlayer().detectedSetup.store(edits_.detected);
+  if (edits_.mode == 2) QDPlayer().detectedSetup.store(edits_.detected);
   uint32_t word = kEvShort | e->status | static_cast<uint32_t>(e->data1) << 8 |
                   static_cast<uint32_t>(e->data2) << 16 | (delta > 0 ? marker : 0);
-  return subMidiEventSet(StreamEvent{delta, port_[currentTrack_], word}, nullptr, 0) ? kConvOk
+  return packEvent(StreamEvent{delta, port_[currentTrack_], word}, nullptr, 0) ? kConvOk
                                                                                      : kConvBufferFull;
 }
 
 int32_t TQUORMSTR::addSysEx(TrackEvent* e, uint32_t delta, uint32_t marker) {
   QGmstEdit edit = edits_.sysEx(e->longData, e->length);
-  if (edits_.detected != QDPlayer().detectedSetup.load()) QDPlayer().detectedSetup.store(edits_.detected);
+  if (edits_.mode == 2) QDPlayer().detectedSetup.store(edits_.detected);
   // The player's send buffers hold 1024 bytes and it reads a message's byte
   // count from 10 bits: a longer message is left out, its time kept.
   if (edit == QGmstEdit::Keep && e->length + 1 > kLongMessageMaxBytes) edit = QGmstEdit::Replace;
@@ -713,7 +765,7 @@ int32_t TQUORMSTR::addSysEx(TrackEvent* e, uint32_t delta, uint32_t marker) {
   if (e->length > 0) std::memcpy(scratch_.data() + 1, e->longData, e->length);
   uint32_t word = (e->length + 1) | kEvLong | (delta > 0 ? marker : 0);
   StreamEvent event{delta, port_[currentTrack_], word};
-  return subMidiEventSet(event, scratch_.data(), e->length + 1) ? kConvOk : kConvBufferFull;
+  return packEvent(event, scratch_.data(), e->length + 1) ? kConvOk : kConvBufferFull;
 }
 
 int32_t TQUORMSTR::addMeta(TrackEvent* e, uint32_t delta, uint32_t marker) {
@@ -724,7 +776,7 @@ int32_t TQUORMSTR::addMeta(TrackEvent* e, uint32_t delta, uint32_t marker) {
   if (type == 0x51 && e->length >= 3) tempo = static_cast<uint32_t>(d[0]) << 16 | d[1] << 8 | d[2];
   uint32_t word = (tempo != 0 ? (kEvTempo | tempo) : kEvNop) | (delta > 0 ? marker : 0);
   // The record's own delta still runs at the tempo and metre before it.
-  if (!subMidiEventSet(StreamEvent{delta, port_[currentTrack_], word}, nullptr, 0)) return kConvBufferFull;
+  if (!packEvent(StreamEvent{delta, port_[currentTrack_], word}, nullptr, 0)) return kConvBufferFull;
   if (tempo != 0) {
     tempo_ = tempo;
     gapLimit_ = gapLimitFor(division_, tempo_);

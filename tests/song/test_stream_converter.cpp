@@ -31,7 +31,8 @@ TEST_F(Converter, FindsTheHeaderBehindARiffWrapperOnlyOnAFourByteBoundary) {
   Bytes riff = RiffWrapped(Smf(480, {OneNote()}));
   ASSERT_EQ(std::string(riff.begin() + 20, riff.begin() + 24), "MThd");
   ASSERT_TRUE(Convert(riff));
-  EXPECT_NE(FindShort(ShortMessages(song), 0x90, 60), nullptr);
+  auto notes = ShortMessages(song);
+  EXPECT_NE(FindShort(notes, 0x90, 60), nullptr);
 
   EXPECT_TRUE(song.QGmstFreeBuf());
   // Two bytes more in front: the header starts at 22 and is not found.
@@ -67,7 +68,8 @@ TEST_F(Converter, PositionCodesFollowTheBarLengthOfTheTimeSignature) {
     Track t;
     t.timeSignature(0, static_cast<uint8_t>(numerator), 2).at(2880, {0x90, 60, 100}).end(10);
     ASSERT_TRUE(Convert(Smf(960, {t})));
-    const Record* note = FindShort(ShortMessages(song), 0x90, 60);
+    auto notes = ShortMessages(song);
+    const Record* note = FindShort(notes, 0x90, 60);
     ASSERT_NE(note, nullptr);
     ASSERT_GE(note->marker, 0);
     EXPECT_EQ(song.TimeTable()[note->marker].position, expected) << numerator << "/4";
