@@ -93,7 +93,9 @@ bool SongFail(const char* routine, int32_t code) {
   return false;
 }
 
-TQUORMSTR::TQUORMSTR() = default;
+// The player's state outlives every song reader (it is created first), so
+// a reader destroyed at program end can still detach its buffer from it.
+TQUORMSTR::TQUORMSTR() { QDPlayer(); }
 
 TQUORMSTR::~TQUORMSTR() {
   ConverterCleanUp();
