@@ -99,9 +99,6 @@ bool QGmstInBankListB(uint8_t program, uint8_t msb) {
   return inSet(set, program, msb);
 }
 
-int QGmstBankListASize() { return static_cast<int>(std::size(kListA)); }
-int QGmstBankListBSize() { return static_cast<int>(std::size(kListB)); }
-
 bool QGmstIsResetMessage(const uint8_t* data, uint32_t length) {
   if (!data) return false;
   return startsWith(data, length, kGsReset, 9) || startsWith(data, length, kGmSystemOn, 4) ||

@@ -25,8 +25,6 @@ bool QGmstIsResetMessage(const uint8_t* data, uint32_t length);
 // Pairs of program number and bank MSB known to the tone generators.
 bool QGmstInBankListA(uint8_t program, uint8_t msb);
 bool QGmstInBankListB(uint8_t program, uint8_t msb);
-int QGmstBankListASize();
-int QGmstBankListBSize();
 
 // The edit state of one conversion.
 struct PlayModeEdits {

@@ -156,17 +156,3 @@ TEST_F(PlayModes, ModeFiveDropsEveryBankLsb) {
   ASSERT_TRUE(Convert(file, 8));
   EXPECT_EQ(ShortMessages(song).size(), 4u);
 }
-
-TEST(BankLists, HoldTheListedPairs) {
-  EXPECT_EQ(QGmstBankListASize(), 100);
-  EXPECT_EQ(QGmstBankListBSize(), 290);
-  EXPECT_TRUE(QGmstInBankListA(0, 8));
-  EXPECT_TRUE(QGmstInBankListA(127, 3));
-  EXPECT_TRUE(QGmstInBankListA(52, 32));
-  EXPECT_FALSE(QGmstInBankListA(2, 1));
-  EXPECT_TRUE(QGmstInBankListB(2, 1));
-  EXPECT_TRUE(QGmstInBankListB(127, 3));
-  EXPECT_TRUE(QGmstInBankListB(16, 40));
-  EXPECT_FALSE(QGmstInBankListB(7, 8));
-  EXPECT_FALSE(QGmstInBankListB(128, 0));
-}
