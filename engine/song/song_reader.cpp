@@ -97,9 +97,20 @@ bool SongFail(const char* routine, int32_t code) {
 // a reader destroyed at program end can still detach its buffer from it.
 TQUORMSTR::TQUORMSTR() { QDPlayer(); }
 
+// A reader may be destroyed at program end, after the thread's guard
+// bookkeeping is gone: everything is released here without guarded calls.
 TQUORMSTR::~TQUORMSTR() {
-  ConverterCleanUp();
-  if (!prepared_) QGmstFreeBuf2();
+  if (hasHeld_) freeEventData(&held_);
+  freeTracks();
+  if (file_) {
+    if (file_->data) QGGlobalFreePtr(kTagSongFile, file_->data);
+    QGGlobalFreePtr(kTagSongFile, file_);
+  }
+  if (prepared_) return;  // the player still sends from the buffer
+  QDStreamHeader& stream = QDPlayer().stream;
+  if (stream.data == buffer_) stream = QDStreamHeader();
+  if (buffer_) QGGlobalFreePtr(kTagStreamBuffer, buffer_);
+  if (table_) QGGlobalFreePtr(kTagTimeTable, table_);
 }
 
 TQUORMSTR& QGSongReader() {
