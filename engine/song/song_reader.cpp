@@ -1,0 +1,428 @@
+// TQUORMSTR: the current song, its metadata, and the hand-over of the
+// converted song to the player.
+#include "engine/song/song_reader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "engine/player/midi_player.h"
+#include "engine/song/song_internal.h"
+#include "support/dos_names.h"
+#include "support/file_record.h"
+#include "support/guard.h"
+#include "support/result_code.h"
+#include "support/tracked_memory.h"
+
+namespace {
+
+constexpr uint32_t kTitleHeadBytes = 1280;
+constexpr uint32_t kTitleScanStart = 20;
+constexpr uint32_t kRcpHeaderBytes = 1414;
+constexpr uint32_t kRcpTitleOffset = 0x20;
+constexpr uint32_t kRcpTitleBytes = 64;
+constexpr uint32_t kRcpMemoOffset = 0x60;
+constexpr uint32_t kRcpMemoBlock = 56;
+constexpr int kRcpMemoBlocks = 5;
+constexpr uint32_t kRcpCm6Offset = 0x1C6;
+constexpr uint32_t kRcpGsdOffset = kRcpCm6Offset + 12 + 4;
+constexpr uint32_t kSetupNameBytes = 12;
+// QGmstHyosi reads at most this much of a MIDI file: the header search, the
+// header and 64 meta events of the first track fit well inside.
+constexpr uint32_t kHyosiHeadBytes = 65536;
+
+bool isBlankOrControl(uint8_t b) { return b <= 0x20 || b == 0x7F; }
+
+// Cut at the first zero byte, then trim blanks and control characters.
+std::string fieldText(const uint8_t* p, size_t n) {
+  const uint8_t* end = static_cast<const uint8_t*>(std::memchr(p, 0, n));
+  if (end) n = static_cast<size_t>(end - p);
+  size_t a = 0, b = n;
+  while (a < b && isBlankOrControl(p[a])) ++a;
+  while (b > a && isBlankOrControl(p[b - 1])) --b;
+  return std::string(reinterpret_cast<const char*>(p + a), b - a);
+}
+
+std::string zeroTerminated(const uint8_t* p, size_t n) {
+  const uint8_t* end = static_cast<const uint8_t*>(std::memchr(p, 0, n));
+  return std::string(reinterpret_cast<const char*>(p), end ? static_cast<size_t>(end - p) : n);
+}
+
+std::string baseName(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int32_t beatsFromHyosi(uint32_t word) {
+  int32_t beats = static_cast<int32_t>(word >> 24);
+  if (((word >> 16) & 0xFF) == 3) beats /= 2;
+  return beats < 2 ? 4 : beats;
+}
+
+// The song file, read into memory and released at the end of the scope.
+struct OpenSong {
+  QGFILE* file = nullptr;
+  ~OpenSong() { QGCloseFile(kTagSongHead, file); }
+  const uint8_t* data() const { return file->data; }
+  uint32_t size() const { return file->dataSize; }
+};
+
+}  // namespace
+
+bool SongIsRecomposer(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext == ".RCP" || ext == ".R36";
+}
+
+bool SongIsR36(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  return ext.size() == 4 && std::toupper(static_cast<unsigned char>(ext[1])) == 'R' && ext[2] == '3' &&
+         ext[3] == '6';
+}
+
+bool SongFail(const char* routine, int32_t code) {
+  QGSetErrorCode(code);
+  QGTrText(routine);
+  return false;
+}
+
+// The player's state outlives every song reader (it is created first), so
+// a reader destroyed at program end can still detach its buffer from it.
+TQUORMSTR::TQUORMSTR() { QDPlayer(); }
+
+// A reader may be destroyed at program end, after the thread's guard
+// bookkeeping is gone: everything is released here without guarded calls.
+TQUORMSTR::~TQUORMSTR() {
+  if (hasHeld_) freeEventData(&held_);
+  freeTracks();
+  if (file_) {
+    if (file_->data) QGGlobalFreePtr(kTagSongFile, file_->data);
+    QGGlobalFreePtr(kTagSongFile, file_);
+  }
+  if (prepared_) return;  // the player still sends from the buffer
+  QDStreamHeader& stream = QDPlayer().stream;
+  if (stream.data == buffer_) stream = QDStreamHeader();
+  if (buffer_) QGGlobalFreePtr(kTagStreamBuffer, buffer_);
+  if (table_) QGGlobalFreePtr(kTagTimeTable, table_);
+}
+
+TQUORMSTR& QGSongReader() {
+  static TQUORMSTR reader;
+  return reader;
+}
+
+bool TQUORMSTR::isRecomposerSong() const { return SongIsRecomposer(fileName_); }
+
+const TrackState* TQUORMSTR::Track(int track) const {
+  return track >= 0 && track < trackCount_ ? tracks_[track] : nullptr;
+}
+
+// --- Properties -----------------------------------------------------------
+
+std::string TQUORMSTR::getinFileName() {
+  return QGuard("TQUORMSTR.getinFileName", std::string(), [&] { return fileName_; });
+}
+
+void TQUORMSTR::setinFileName(const std::string& path) {
+  QGuardVoid("TQUORMSTR.setinFileName", [&] {
+    if (path.empty()) return;
+    // Song names may come from DOS-era lists: any letter case finds the file.
+    std::string found = QGFindFileNoCase(path);
+    if (!found.empty() && isRegularFile(found)) fileName_ = found;
+  });
+}
+
+std::string TQUORMSTR::getinFileTitle() {
+  return QGuard("TQUORMSTR.getinFileTitle", std::string(), [&] {
+    if (fileName_.empty()) return std::string();
+    QGmstTitle();
+    return title_;
+  });
+}
+
+std::string TQUORMSTR::getinFileMemo() {
+  return QGuard("TQUORMSTR.getinFileMemo", std::string(), [&] {
+    if (fileName_.empty()) return std::string();
+    QGmstTitle();
+    return memo_;
+  });
+}
+
+std::string TQUORMSTR::getinFileCm6() {
+  return QGuard("TQUORMSTR.getinFileCm6", std::string(), [&] {
+    if (fileName_.empty()) return std::string();
+    QGmstCm6();
+    return cm6_;
+  });
+}
+
+std::string TQUORMSTR::getinFileGsd() {
+  return QGuard("TQUORMSTR.getinFileGsd", std::string(), [&] {
+    if (fileName_.empty()) return std::string();
+    QGmstCm6();
+    return gsd_;
+  });
+}
+
+uint32_t TQUORMSTR::getdwHyosi() {
+  return QGuard("TQUORMSTR.getdwHyosi", uint32_t{0}, [&] {
+    if (!fileName_.empty()) QGmstHyosi();
+    return hyosi_;
+  });
+}
+
+int32_t TQUORMSTR::getdwMaxTempo() const {
+  return table_ && markers_ > 0 ? table_[markers_ - 1].position : 0;
+}
+
+std::string TQUORMSTR::getWRDFileName() {
+  return QGuard("TQUORMSTR.getWRDFileName", std::string(), [&]() -> std::string {
+    if (fileName_.empty()) return {};
+    std::filesystem::path song(fileName_);
+    std::string name = song.filename().string();
+    name = name.substr(0, name.find('.')) + ".wrd";
+    // The exact name first, then any letter case ("SONG.MID" finds "song.wrd").
+    std::string found = QGFindFileNoCase((song.parent_path() / name).string());
+    return !found.empty() && isRegularFile(found) ? found : std::string();
+  });
+}
+
+std::string TQUORMSTR::getMIDITITLE() {
+  return QGuard("TQUORMSTR.getMIDITITLE", std::string(), [] { return std::string(); });
+}
+
+std::string TQUORMSTR::getMIDIMEMO() {
+  return QGuard("TQUORMSTR.getMIDIMEMO", std::string(), [] { return std::string(); });
+}
+
+std::string TQUORMSTR::getOUTSTATUSMEMO() {
+  return QGuard("TQUORMSTR.getOUTSTATUSMEMO", std::string(), [] { return std::string(); });
+}
+
+// --- Metadata ---------------------------------------------------------------
+
+bool TQUORMSTR::QGmstTitle() {
+  title_.clear();
+  memo_.clear();
+  return QGuard("TQUORMSTR.QGmstTitle", false, [&] {
+    if (fileName_.empty()) return false;
+    OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kTitleHeadBytes)};
+    if (!song.file) return false;
+    const uint8_t* p = song.data();
+    uint32_t n = std::min(song.size(), kTitleHeadBytes);
+
+    if (isRecomposerSong()) {
+      if (n > kRcpTitleOffset)
+        title_ = fieldText(p + kRcpTitleOffset, std::min(kRcpTitleBytes, n - kRcpTitleOffset));
+      for (int i = 0; i < kRcpMemoBlocks; ++i) {
+        uint32_t at = kRcpMemoOffset + i * kRcpMemoBlock;
+        if (at >= n) break;
+        memo_ += fieldText(p + at, std::min(kRcpMemoBlock, n - at)) + "  ";
+      }
+    } else {
+      bool titleSeen = false;   // an event has given the title
+      bool trackName = false;   // the first track name has been taken
+      for (uint32_t i = kTitleScanStart; i < n;) {
+        if (titleSeen && !title_.empty() && !memo_.empty() && n - i >= 4 &&
+            std::memcmp(p + i, "MTrk", 4) == 0)
+          break;
+        if (p[i] == 0xFF && n - i >= 3) {
+          uint8_t type = p[i + 1];
+          if (type == 0x01 || type == 0x03 || type == 0x04) {
+            uint32_t end = std::min<uint32_t>(n, i + 3 + p[i + 2]);
+            std::string text = fieldText(p + i + 3, end - (i + 3));
+            if (type == 0x03) {
+              if (!trackName) {
+                trackName = true;
+                memo_ += title_ + "  ";
+                title_ = text;
+                titleSeen = true;
+              } else {
+                memo_ += text + "  ";
+              }
+            } else if (type == 0x01) {
+              if (title_.empty()) {
+                title_ = text;
+                titleSeen = true;
+              }
+              memo_ += text + "  ";
+            } else if (title_.empty()) {
+              title_ = text;
+              titleSeen = true;
+            }
+            i = end;
+            continue;
+          }
+        }
+        ++i;
+      }
+    }
+    if (title_.empty()) title_ = baseName(fileName_);
+    return true;
+  });
+}
+
+bool TQUORMSTR::QGmstCm6() {
+  cm6_.clear();
+  gsd_.clear();
+  return QGuard("TQUORMSTR.QGmstCm6", false, [&] {
+    if (fileName_.empty() || !isRecomposerSong()) return false;
+    OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kRcpHeaderBytes)};
+    if (!song.file || song.size() < kRcpCm6Offset + kSetupNameBytes) return false;
+    cm6_ = zeroTerminated(song.data() + kRcpCm6Offset, kSetupNameBytes);
+    if (song.size() >= kRcpGsdOffset + kSetupNameBytes)
+      gsd_ = zeroTerminated(song.data() + kRcpGsdOffset, kSetupNameBytes);
+    return true;
+  });
+}
+
+void TQUORMSTR::setTimeSignature(uint32_t word) {
+  hyosi_ = word;
+  beatsPerBar_ = beatsFromHyosi(word);
+}
+
+bool TQUORMSTR::QGmstHyosi() {
+  hyosi_ = kDefaultHyosi;
+  beatsPerBar_ = 4;
+  return QGuard("TQUORMSTR.QGmstHyosi", false, [&]() -> bool {
+    if (fileName_.empty()) return false;
+    if (isRecomposerSong()) {
+      OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kRcpHeaderBytes)};
+      if (!song.file || song.size() < kRcpHeaderBytes) return false;
+      const uint8_t* h = song.data();
+      uint32_t power = h[0x1C3] == 2 ? 1 : h[0x1C3] == 8 ? 3 : 2;
+      setTimeSignature(static_cast<uint32_t>(h[0x1C2]) << 24 | power << 16 |
+                       static_cast<uint32_t>(h[0x1C0] / 2) << 8 | 8);
+      return true;
+    }
+    OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kHyosiHeadBytes)};
+    if (!song.file) return false;
+    const uint8_t* p = song.data();
+    const uint32_t n = song.size();
+    uint32_t at = 0;
+    auto have = [&](uint32_t k) { return at <= n && n - at >= k; };
+    bool found = false;
+    for (int i = 0; i < 256 && have(4); ++i, at += 4) {
+      if (std::memcmp(p + at, "MThd", 4) == 0) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
+    at += 4;
+    if (!have(4)) return false;
+    uint32_t headerLength = LoadBe32(p + at);
+    at += 4;
+    if (headerLength < 6 || !have(headerLength)) return false;
+    at += headerLength;
+    if (!have(8) || std::memcmp(p + at, "MTrk", 4) != 0) return false;
+    at += 8;
+    for (int i = 0; i < 64; ++i) {
+      if (!have(1)) return false;
+      if (p[at++] != 0) continue;  // not a zero delta: try the next byte
+      if (!have(1) || p[at++] != 0xFF) return false;
+      if (!have(2)) return false;
+      uint8_t type = p[at++];
+      uint8_t length = p[at++];
+      if (type != 0x58) {
+        at += length;
+        continue;
+      }
+      uint32_t word = 0;
+      for (uint32_t k = 0; k < 4 && k < length && have(1); ++k)
+        word |= static_cast<uint32_t>(p[at++]) << (24 - 8 * k);
+      setTimeSignature(word);
+      return true;
+    }
+    return false;
+  });
+}
+
+// --- Conversion and hand-over -------------------------------------------------
+
+bool TQUORMSTR::QGmstPreHeader(int32_t mode) {
+  return QGuard("TQUORMSTR.QGmstPreHeader", false, [&]() -> bool {
+    constexpr const char* kName = "TQUORMSTR.QGmstPreHeader";
+    mode_ = mode;
+    if (!QDCurrentHandle()) return SongFail(kName, 9106);
+    // The player still holds the last song's buffer: leave it alone.
+    if (prepared_) return SongFail(kName, 9102);
+    ResetConverterState(mode);
+    TMIDIEXEState& player = QDPlayer();
+    player.stream = {};
+    auto failed = [&](int32_t code) {
+      SongFail(kName, code);
+      maxTimeIdx_ = static_cast<int32_t>(markers_);
+      ConverterCleanUp();
+      return false;
+    };
+    if (!ConverterInit()) return failed(9105);
+    QDSetTimeDiv(static_cast<int32_t>(division_));
+    started_ = true;
+    if (ConvertToBuffer(1) != 0) return failed(9103);
+    if (dataLength_ == 0) dataLength_ = written_;  // a song cut on a full buffer
+    if (bufferLength_ == 0) bufferLength_ = bufferSize_;
+    if (written_ == 0) return failed(9103);
+    player.longMessageMax = static_cast<int32_t>(longMax_);
+    player.stream.data = buffer_;
+    player.stream.bufferLength = bufferLength_;
+    player.stream.bytesRecorded = dataLength_;
+    player.stream.position = 0;
+    player.stream.timeTable = table_;
+    player.stream.timeTableEntries = markers_;
+    if (QDOutStreamHeader() != 0) return failed(9101);
+    prepared_ = true;
+    maxTimeIdx_ = static_cast<int32_t>(markers_);
+    ConverterCleanUp();
+    return true;
+  });
+}
+
+bool TQUORMSTR::QGmstFreeBuf() {
+  return QGuard("TQUORMSTR.QGmstFreeBuf", false, [&] {
+    bool ok = true;
+    if (prepared_) {
+      prepared_ = false;
+      if (dataLength_ > 0) {
+        ok = QDOutUnPreperHeader() == 0;
+        dataLength_ = 0;
+        QDPlayer().stream.bytesRecorded = 0;
+      }
+    }
+    maxTimeIdx_ = 0;
+    return ok;
+  });
+}
+
+bool TQUORMSTR::QGmstFreeBuf2() {
+  return QGuard("TQUORMSTR.QGmstFreeBuf2", false, [&] {
+    QDStreamHeader& stream = QDPlayer().stream;
+    if (buffer_) {
+      if (stream.data == buffer_) {
+        stream.data = nullptr;
+        stream.bufferLength = 0;
+        stream.bytesRecorded = 0;
+      }
+      QGGlobalFreePtr(kTagStreamBuffer, buffer_);
+      buffer_ = nullptr;
+    }
+    if (table_) {
+      if (stream.timeTable == table_) {
+        stream.timeTable = nullptr;
+        stream.timeTableEntries = 0;
+      }
+      QGGlobalFreePtr(kTagTimeTable, table_);
+      table_ = nullptr;
+    }
+    bufferSize_ = bufferLimit_ = written_ = dataLength_ = bufferLength_ = 0;
+    tableCapacity_ = markers_ = 0;
+    return true;
+  });
+}

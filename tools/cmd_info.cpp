@@ -1,0 +1,71 @@
+// qmidi-tool info: what the song reader tells about a song without playing
+// it: title and memo, Recomposer set-up files, time signature, WRD script.
+#include <cstdio>
+#include <iostream>
+
+#include "engine/song/song_reader.h"
+#include "support/cp932.h"
+#include "support/result_code.h"
+#include "tools/json_writer.h"
+#include "tools/tool_command.h"
+
+namespace {
+
+std::string hex8(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+int runInfo(const ToolArgs& a) {
+  const std::string& path = a.arg(0, "FILE");
+  TQUORMSTR& song = QGSongReader();
+  QGSetErrorCode(0);
+  song.setinFileName(path);
+  if (song.getinFileName().empty()) {
+    std::cerr << "qmidi-tool info: no such song file \"" << path << "\"\n";
+    return 1;
+  }
+  std::string title = Cp932ToUtf8(song.getinFileTitle());
+  std::string memo = Cp932ToUtf8(song.getinFileMemo());
+  std::string cm6 = Cp932ToUtf8(song.getinFileCm6());
+  std::string gsd = Cp932ToUtf8(song.getinFileGsd());
+  uint32_t hyosi = song.getdwHyosi();
+  int32_t beats = song.getBeatsPerBar();
+  std::string wrd = song.getWRDFileName();
+  int32_t code = QGEngineErrorCode().load();
+
+  if (a.json()) {
+    JsonWriter(std::cout)
+        .beginObject()
+        .field("title", title)
+        .field("memo", memo)
+        .field("cm6", cm6)
+        .field("gsd", gsd)
+        .field("hyosi", hyosi)
+        .field("beatsPerBar", beats)
+        .field("wrd", wrd)
+        .field("errorcode", code)
+        .endObject();
+    return 0;
+  }
+  std::cout << "file:           " << song.getinFileName() << '\n'
+            << "title:          " << title << '\n'
+            << "memo:           " << memo << '\n';
+  if (!cm6.empty() || !gsd.empty())
+    std::cout << "CM6 set-up:     " << cm6 << '\n' << "GSD set-up:     " << gsd << '\n';
+  std::cout << "time signature: " << (hyosi >> 24) << '/' << (1u << ((hyosi >> 16) & 0x1F)) << " ("
+            << hex8(hyosi) << "), " << beats << " beats per bar\n"
+            << "WRD script:     " << (wrd.empty() ? "(none)" : wrd) << '\n';
+  if (code != 0) std::cout << "result code:    " << code << '\n';
+  return 0;
+}
+
+}  // namespace
+
+QMIDI_TOOL_COMMAND(info, {
+  "info",
+  "a song's title, memo, set-up files, time signature and WRD script",
+  "FILE [--json]",
+  {},
+  runInfo})

@@ -1,0 +1,179 @@
+// qmidi-tool stream: converts a song the way the engine does before playing
+// it (QGmstPreHeader(3) in play mode --mode) and prints the packed records
+// and the time table. The player gets a silent output device of the tool's
+// own, so no real device is touched.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "engine/player/midi_player.h"
+#include "engine/song/song_reader.h"
+#include "support/result_code.h"
+#include "tools/json_writer.h"
+#include "tools/tool_command.h"
+
+namespace {
+
+class SilentPort final : public MidiOutPort {
+ public:
+  MidiResult shortMessage(uint32_t) override { return kMidiOk; }
+  MidiResult longMessage(const uint8_t*, uint32_t) override { return kMidiOk; }
+  MidiResult reset() override { return kMidiOk; }
+  MidiResult getVolume(uint32_t* v) override {
+    if (v) *v = 0;
+    return kMidiNotSupported;
+  }
+  MidiResult setVolume(uint32_t) override { return kMidiNotSupported; }
+  MidiResult close() override { return kMidiOk; }
+};
+
+// One device that takes everything and sends nothing.
+class SilentSystem final : public MidiOutSystem {
+ public:
+  int deviceCount() override { return 1; }
+  std::string productName(int id) override { return id == 0 ? "qmidi-tool silent output" : ""; }
+  bool supportsVolume(int) override { return false; }
+  MidiResult open(int id, std::unique_ptr<MidiOutPort>* port) override {
+    if (id != 0) return kMidiBadDevice;
+    *port = std::make_unique<SilentPort>();
+    return kMidiOk;
+  }
+};
+
+std::string hex(const uint8_t* p, uint32_t n, const char* sep = "") {
+  std::string s;
+  char b[4];
+  for (uint32_t i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%02x", p[i]);
+    if (i && *sep) s += sep;
+    s += b;
+  }
+  return s;
+}
+
+std::string describe(const StreamRecordView& r) {
+  char buf[64];
+  switch (r.kind()) {
+    case kRecShort: {
+      uint8_t m[3] = {static_cast<uint8_t>(r.data), static_cast<uint8_t>(r.data >> 8),
+                      static_cast<uint8_t>(r.data >> 16)};
+      return "short " + hex(m, 3, " ");
+    }
+    case kRecTempo:
+      std::snprintf(buf, sizeof buf, "tempo %u", r.data);
+      return buf;
+    case kRecNop:
+      return "nop";
+    case kRecLong:
+      std::snprintf(buf, sizeof buf, "long %u bytes: ", r.data);
+      return buf + hex(r.payload, r.data, " ");
+    default:
+      std::snprintf(buf, sizeof buf, "kind 0x%02x", r.kind());
+      return buf;
+  }
+}
+
+std::string position(int32_t code) {
+  return std::to_string(code / 10000) + "." + std::to_string(code % 10000);
+}
+
+int runStream(const ToolArgs& a) {
+  const std::string& path = a.arg(0, "FILE");
+  long mode = a.getInt("--mode", 0);
+  if (mode < INT32_MIN || mode > INT32_MAX) throw UsageError("--mode is out of range");
+
+  static SilentSystem silent;
+  QDSetMidiSystem(&silent);
+  TMIDIEXEState& player = QDPlayer();
+  player.DEVICEID1A = 0;
+  player.RESETMODE = static_cast<int32_t>(mode);
+
+  TQUORMSTR& song = QGSongReader();
+  song.setinFileName(path);
+  if (song.getinFileName().empty()) {
+    std::cerr << "qmidi-tool stream: no such song file \"" << path << "\"\n";
+    return 1;
+  }
+  QGSetErrorCode(0);
+  QDStreamOpen();
+  bool ok = song.QGmstPreHeader(3);
+  int32_t code = QGEngineErrorCode().load();
+
+  const uint8_t* data = ok ? song.StreamData() : nullptr;
+  uint32_t length = ok ? song.StreamDataLength() : 0;
+  const TimeTableEntry* table = ok ? song.TimeTable() : nullptr;
+  uint32_t entries = ok ? song.TimeTableEntries() : 0;
+
+  if (a.json()) {
+    JsonWriter j(std::cout);
+    j.beginObject()
+        .field("errorcode", code)
+        .field("division", song.getdwTimeDivision())
+        .field("tickDivision", song.getdwTickDivision())
+        .field("maxTimeIdx", song.getdwMaxTimeIdx())
+        .field("maxTempo", song.getdwMaxTempo())
+        .field("dataLength", length)
+        .field("longMax", ok ? song.LongMessageMax() : 0u)
+        .field("detected", player.detectedSetup.load());
+    j.key("records").beginArray();
+    StreamRecordView r;
+    for (uint32_t at = 0; at < length && DecodeStreamRecord(data, length, at, &r); at += r.size) {
+      j.beginObject()
+          .field("offset", at)
+          .field("flags", static_cast<uint32_t>(r.flags))
+          .field("delta", r.delta)
+          .field("data", r.data)
+          .field("payload", hex(r.payload, r.payloadSize))
+          .endObject();
+    }
+    j.endArray();
+    j.key("timeTable").beginArray();
+    for (uint32_t i = 0; i < entries; ++i) {
+      j.beginArray().value(table[i].ms).value(table[i].position).value(table[i].hyosi).endArray();
+    }
+    j.endArray();
+    j.endObject();
+  } else if (!ok) {
+    std::cout << "conversion failed, result code " << code << '\n';
+  } else {
+    std::cout << "file:            " << song.getinFileName() << '\n'
+              << "division:        " << song.getdwTimeDivision() << " (normalised "
+              << song.getdwTickDivision() << ")\n"
+              << "play mode:       " << mode << ", detected set-up " << player.detectedSetup.load()
+              << '\n'
+              << "stream:          " << length << " bytes, long-message maximum "
+              << song.LongMessageMax() << '\n'
+              << "time table:      " << entries << " entries, song length "
+              << position(song.getdwMaxTempo()) << " (bar.tick), "
+              << (entries ? table[entries - 1].ms : 0) << " ms\n";
+    if (code != 0) std::cout << "result code:     " << code << '\n';
+    std::cout << "\n  offset flags   delta  record\n";
+    StreamRecordView r;
+    uint32_t marker = 0;
+    char line[64];
+    for (uint32_t at = 0; at < length && DecodeStreamRecord(data, length, at, &r); at += r.size) {
+      std::snprintf(line, sizeof line, "%8u  %02x %8u  ", at, r.flags, r.delta);
+      std::cout << line << (r.portB() ? "B " : "A ") << describe(r);
+      if (r.marker() && marker < entries) {
+        const TimeTableEntry& e = table[marker++];
+        std::cout << "   @ " << e.ms << " ms, " << position(e.position);
+      }
+      std::cout << '\n';
+    }
+  }
+  song.QGmstFreeBuf();
+  song.QGmstFreeBuf2();
+  QDStreamClose();
+  QDSetMidiSystem(nullptr);
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+QMIDI_TOOL_COMMAND(stream, {
+  "stream",
+  "convert a song into the player's packed records and time table",
+  "FILE [--mode N] [--json]",
+  {"--mode"},
+  runStream})
