@@ -104,7 +104,8 @@ class TrackConverter {
     static constexpr uint8_t kChunk[8] = {'M', 'T', 'r', 'k', 0, 0, 0, 0};
     out_.insert(out_.end(), std::begin(kChunk), std::end(kChunk));
     if (first_) Conductor();
-    if (!muted_ && hasChannel_ && port_ == 1) {
+    // Muted tracks too: their exclusive messages still go out, to their port.
+    if (hasChannel_ && port_ == 1) {
       static constexpr uint8_t kPortB = 1;
       Meta(0x21, &kPortB, 1);
     }

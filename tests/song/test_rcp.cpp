@@ -314,9 +314,10 @@ TEST(RcpConverter, MutedTrackKeepsExclusiveTempoChannelChangeAndComments) {
   EXPECT_TRUE(Find(muted, IsChannelMessage).empty());
   EXPECT_EQ(Find(muted, IsSysEx).size(), 3u);
   EXPECT_EQ(Find(muted, IsTempo).size(), 1u);
-  auto ports = Find(muted, IsPort);  // none at the start, one for the channel change
-  ASSERT_EQ(ports.size(), 1u);
-  EXPECT_EQ(ports[0]->data, Bytes{0});
+  auto ports = Find(muted, IsPort);  // port B from the start, then the channel change
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0]->data, Bytes{1});
+  EXPECT_EQ(ports[1]->data, Bytes{0});
   EXPECT_EQ(Find(muted, [](const SmfEvent& e) { return e.IsMeta(0x01); }).size(), 1u);
   EXPECT_EQ(muted.events.back().tick, 20u);
 }
