@@ -1,9 +1,6 @@
 // Where Recomposer songs (".RCP", ".R36") enter the song reader: the bytes of
 // the file become a Standard MIDI File image, which the converter then reads
-// like any other song. The Recomposer converter provides
-//   bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf)
-// in engine/song/rcp_converter.h; while it is not part of the build, every
-// Recomposer song is refused here.
+// like any other song. Tests may put another builder in place.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +14,7 @@ using QGmstRcpImageBuilder = bool (*)(const uint8_t* data, size_t size, bool r36
 // or the builder fails.
 bool QGmstBuildRcpImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf);
 
-// True when the Recomposer converter is linked in.
+// True: the Recomposer converter is part of the engine (kept for tests).
 bool QGmstRcpConverterLinked();
 
 // Replaces the builder (null puts the linked converter back); for tests.

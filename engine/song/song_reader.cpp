@@ -2,6 +2,8 @@
 // converted song to the player.
 #include "engine/song/song_reader.h"
 
+#include "engine/song/rcp_converter.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -75,17 +77,9 @@ struct OpenSong {
 
 }  // namespace
 
-bool SongIsRecomposer(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return ext == ".RCP" || ext == ".R36";
-}
+bool SongIsRecomposer(const std::string& path) { return RcpKindOfName(path) != 0; }
 
-bool SongIsR36(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  return ext.size() == 4 && std::toupper(static_cast<unsigned char>(ext[1])) == 'R' && ext[2] == '3' &&
-         ext[3] == '6';
-}
+bool SongIsR36(const std::string& path) { return RcpKindOfName(path) == 36; }
 
 bool SongFail(const char* routine, int32_t code) {
   QGSetErrorCode(code);
@@ -299,7 +293,7 @@ bool TQUORMSTR::QGmstHyosi() {
       const uint8_t* h = song.data();
       uint32_t power = h[0x1C3] == 2 ? 1 : h[0x1C3] == 8 ? 3 : 2;
       setTimeSignature(static_cast<uint32_t>(h[0x1C2]) << 24 | power << 16 |
-                       static_cast<uint32_t>(h[0x1C0] / 2) << 8 | 8);
+                       static_cast<uint32_t>(RcpTimeBase(h) / 2 & 0xFF) << 8 | 8);
       return true;
     }
     OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kHyosiHeadBytes)};

@@ -148,8 +148,9 @@ bool TQUORMSTR::ConverterInit() {
     if (!file_) return SongFail(kInit, 9112);
     if (isRecomposerSong()) {
       std::vector<uint8_t> image;
+      // The Recomposer converter records its own result code and trace entry.
       if (!QGmstBuildRcpImage(file_->data, file_->dataSize, SongIsR36(fileName_), &image))
-        return SongFail(kInit, 9117);
+        return false;
       return setUpImage(image.data(), image.size());
     }
     return setUpImage(file_->data, file_->dataSize);
