@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +33,15 @@ TraceState& state() {
   return s;
 }
 
-thread_local std::vector<const char*> t_routines;
+// The routines a thread is inside, innermost last. A fixed array with no
+// destructor, so that guarded calls from static destructors at program end
+// still find it intact; frames beyond its size are counted, not named.
+constexpr int kRoutineDepth = 64;
+struct RoutineStack {
+  const char* names[kRoutineDepth];
+  int depth;
+};
+thread_local RoutineStack t_routines{};
 
 bool writableDirectory(const std::filesystem::path& dir) {
   return !dir.empty() && access(dir.c_str(), W_OK | X_OK) == 0;
@@ -100,13 +109,11 @@ void appendEntry(const std::string& line) {
 
 namespace qmidi::detail {
 RoutineFrame::RoutineFrame(const char* name) noexcept {
-  try {
-    t_routines.push_back(name);
-  } catch (...) {
-  }
+  if (t_routines.depth < kRoutineDepth) t_routines.names[t_routines.depth] = name;
+  ++t_routines.depth;
 }
 RoutineFrame::~RoutineFrame() {
-  if (!t_routines.empty()) t_routines.pop_back();
+  if (t_routines.depth > 0) --t_routines.depth;
 }
 }  // namespace qmidi::detail
 
@@ -162,7 +169,9 @@ void QGTrUserException(std::string_view text) {
   std::string line = "UserException ";
   line += text;
   QGTrText(line);
-  for (const char* name : t_routines) QGTrText(name);
+  int depth = std::min(t_routines.depth, kRoutineDepth);
+  const RoutineStack stack = t_routines;  // entries below may push frames of their own
+  for (int i = 0; i < depth; ++i) QGTrText(stack.names[i]);
 }
 
 void QGInstallUserExceptionHandler() {

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // Starts tracing for a run. The trace file goes into the directory of
 // programPath, or into $XDG_STATE_HOME/QUOR/ when that directory is not
