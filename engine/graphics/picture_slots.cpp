@@ -25,17 +25,15 @@ bool validSlot(int32_t slot) { return slot >= 0 && slot < kQGSlotCount; }
 
 bool isLiteral(uint8_t b) { return b == 0 || b >= 226; }
 
-// Reads the slot's storage as runs of one value: the packed stream, or
-// plain rows taken one pixel at a time.
+// Reads the packed stream as runs of one value.
 class Unpacker {
  public:
-  Unpacker(const uint8_t* data, size_t size, bool packed)
-      : data_(data), size_(size), packed_(packed) {}
+  Unpacker(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   // Next run: false when the stream has ended.
   bool run(uint8_t& value, uint32_t& count) {
     if (pos_ >= size_) return false;
     uint8_t b = data_[pos_++];
-    if (!packed_ || first_ || isLiteral(b)) {
+    if (first_ || isLiteral(b)) {
       first_ = false;
       value_ = b;
       count = 1;
@@ -49,7 +47,6 @@ class Unpacker {
  private:
   const uint8_t* data_;
   size_t size_;
-  bool packed_;
   size_t pos_ = 0;
   bool first_ = true;
   uint8_t value_ = 0;
@@ -166,8 +163,20 @@ bool QDMagBlt(TQGBitmap& dest, int32_t x, int32_t y, int32_t t, const TQGBitmap*
     const uint8_t key = static_cast<uint8_t>(t);
     // Visible columns of each row: [colFrom, cols) of the picture.
     const int64_t colFrom = std::max<int64_t>(0, -int64_t{x});
-    Unpacker in(static_cast<const uint8_t*>(slotPicture->storage.block), slotPicture->storage.size,
-                slotPicture->infoHeader.compression == kQGSlotPacked);
+    const auto* stored = static_cast<const uint8_t*>(slotPicture->storage.block);
+    const size_t storedSize = slotPicture->storage.size;
+    if (slotPicture->infoHeader.compression != kQGSlotPacked) {
+      // Plain rows.
+      for (int64_t row = std::max<int64_t>(0, -int64_t{y}); row < rows; ++row) {
+        if (static_cast<uint64_t>((row + 1) * pw) > storedSize) break;
+        const uint8_t* from = stored + row * pw;
+        uint8_t* out = d.row(static_cast<int32_t>(y + row));
+        for (int64_t c = colFrom; c < cols; ++c)
+          if (!keyed || from[c] != key) out[x + c] = from[c];
+      }
+      return true;
+    }
+    Unpacker in(stored, storedSize);
     uint8_t value = 0;
     uint32_t left = 0;
     for (int64_t row = 0; row < rows; ++row) {
