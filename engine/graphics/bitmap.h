@@ -17,8 +17,9 @@ constexpr int kQGClearIndex = 242;  // clear colour / colour key
 constexpr int kQGOpaque = 256;      // "no transparent index" for keyed transfers
 
 // Largest raster the engine makes (pixels); larger requests fail like an
-// allocation failure. Far above anything a 640x400 display shows.
-constexpr uint32_t kQGMaxPixels = 4096u * 4096u;
+// allocation failure. Far above anything a 640x400 display shows, and it
+// keeps a lying picture header from costing seconds of decoding.
+constexpr uint32_t kQGMaxPixels = 2048u * 2048u;
 
 // Palette entry in the platform's order.
 struct QGPaletteEntry {
@@ -29,7 +30,9 @@ struct QGRgbQuad {
   uint8_t blue, green, red, reserved;
 };
 
-#pragma pack(push, 1)
+// The BMP headers' fields (held unpacked in memory, so that they can be
+// used like any other value; whoever writes a BMP file writes them field by
+// field).
 struct QGBmpFileHeader {
   uint8_t type[2];      // "BM"
   uint32_t size;        // 1078 + pixel bytes
@@ -50,8 +53,6 @@ struct QGBmpInfoHeader {
   uint32_t clrUsed;
   uint32_t clrImportant;
 };
-#pragma pack(pop)
-static_assert(sizeof(QGBmpFileHeader) == 14);
 static_assert(sizeof(QGBmpInfoHeader) == 40);
 
 constexpr uint32_t kQGBmpPixelOffset = 14 + 40 + 256 * 4;  // 1078

@@ -68,28 +68,27 @@ bool QGmemCopy(TQGBitmap& dest, TQGBitmap& src, int32_t t) {
     std::this_thread::yield();
     if (!dest.exists() || !src.exists()) return false;
     bool sameSize = dest.width() == src.width() && dest.height() == src.height();
-    if (!sameSize) {
-      bool ok = QGmemBlt(dest, 0, 0, std::min(dest.width(), src.width()),
-                         std::min(dest.height(), src.height()), src, 0, 0, t);
-      if (ok && isScreen(dest)) presentWidened(dest, 0, 0, dest.width() - 1, dest.height() - 1);
-      return ok;
-    }
-    RasterLock d(dest);
-    RasterLock s(src, &d);
-    if (!d.ok() || !s.ok()) {
-      QGSetErrorCode(kLockFailedCode);
-      return false;
-    }
-    if (d.pixels != s.pixels) {
-      size_t n = static_cast<size_t>(d.width) * static_cast<size_t>(d.height);
-      if (isScreen(dest) && src.storage.isDisplay()) {
-        // The display's whole-surface blit onto the screen buffer is keyed.
-        for (size_t i = 0; i < n; ++i)
-          if (s.pixels[i] != kQGClearIndex) d.pixels[i] = s.pixels[i];
-      } else {
-        std::memmove(d.pixels, s.pixels, n);
+    {
+      RasterLock d(dest);
+      RasterLock s(src, &d);
+      if (!d.ok() || !s.ok()) {
+        QGSetErrorCode(kLockFailedCode);
+        return false;
+      }
+      if (sameSize && d.pixels != s.pixels) {
+        size_t n = static_cast<size_t>(d.width) * static_cast<size_t>(d.height);
+        if (isScreen(dest) && src.storage.isDisplay()) {
+          // The display's whole-surface blit onto the screen buffer is keyed.
+          for (size_t i = 0; i < n; ++i)
+            if (s.pixels[i] != kQGClearIndex) d.pixels[i] = s.pixels[i];
+        } else {
+          std::memmove(d.pixels, s.pixels, n);
+        }
       }
     }
+    if (!sameSize && !QGmemBlt(dest, 0, 0, std::min(dest.width(), src.width()),
+                               std::min(dest.height(), src.height()), src, 0, 0, t))
+      return false;
     if (isScreen(dest)) presentWidened(dest, 0, 0, dest.width() - 1, dest.height() - 1);
     return true;
   });

@@ -82,7 +82,7 @@ TEST_F(Loaders, MagPlacementPutsSixteenColoursOnTheScreenColours) {
   TQGBitmap decoded;
   ASSERT_TRUE(MagDecode(ByteView(bytes.data(), bytes.size()), decoded));
   ASSERT_TRUE(MagLoad(file, b, 1));
-  for (size_t i = 0; i < Pixels(b).size(); ++i) ASSERT_EQ(b.base[i], 241 - decoded.base[i]) << i;
+  for (size_t i = 0; i < b.pixelBytes; ++i) ASSERT_EQ(b.base[i], 241 - decoded.base[i]) << i;
   for (int c = 0; c < 16; ++c) EXPECT_EQ(ColourOf(b, 241 - c), ColourOf(decoded, c)) << c;
   for (int i : {0, 10, 242, 255}) {
     const QGPaletteEntry& e = QGCurrentPalette()[i];
@@ -98,7 +98,7 @@ TEST_F(Loaders, MagPlacementOfTwoHundredFiftySixColours) {
   ASSERT_TRUE(MagDecode(ByteView(bytes.data(), bytes.size()), decoded));
   ASSERT_TRUE(MagLoad(file, b, 1));
   std::vector<bool> used(256, false);
-  for (size_t i = 0; i < Pixels(b).size(); ++i) {
+  for (size_t i = 0; i < b.pixelBytes; ++i) {
     uint8_t p = decoded.base[i];
     used[p] = true;
     ASSERT_EQ(b.base[i], QGMagPlace(p)) << i;
@@ -123,7 +123,7 @@ TEST_F(Loaders, MagOtherPaletteModesTakeTheNearestCurrentColours) {
   TQGBitmap decoded;
   ASSERT_TRUE(MagDecode(ByteView(bytes.data(), bytes.size()), decoded));
   ASSERT_TRUE(MagLoad(file, b, 0));
-  for (size_t i = 0; i < Pixels(b).size(); i += 97) {
+  for (size_t i = 0; i < b.pixelBytes; i += 97) {
     QGRgbQuad c = decoded.colours[decoded.base[i]];
     ASSERT_EQ(b.base[i], QGNearColor(c)) << i;
   }
