@@ -1,0 +1,12 @@
+// Shared by the picture fuzz targets: messages to the user are dropped.
+#pragma once
+
+#include <string_view>
+
+#include "platform/message_box.h"
+
+class SilentMessages final : public MessageSink {
+ public:
+  SilentMessages() { QDSetMessageSink(this); }
+  void show(std::string_view, std::string_view, MessageIcon) override {}
+};

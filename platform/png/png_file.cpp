@@ -1,0 +1,62 @@
+#include "platform/png/png_file.h"
+
+#include <png.h>
+
+#include <cstring>
+
+namespace {
+
+bool fail(png_image& image, std::string* error) {
+  if (error) *error = image.message;
+  png_image_free(&image);
+  return false;
+}
+
+}  // namespace
+
+bool WritePngIndexed(const std::string& path, int width, int height, const uint8_t* pixels,
+                     const std::array<PngRgb, 256>& palette, std::string* error) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
+  image.format = PNG_FORMAT_RGB_COLORMAP;
+  image.colormap_entries = 256;
+  uint8_t colormap[256 * 3];
+  for (int i = 0; i < 256; ++i) {
+    colormap[i * 3] = palette[i].red;
+    colormap[i * 3 + 1] = palette[i].green;
+    colormap[i * 3 + 2] = palette[i].blue;
+  }
+  if (!png_image_write_to_file(&image, path.c_str(), 0, pixels, width, colormap))
+    return fail(image, error);
+  return true;
+}
+
+bool WritePngRgb(const std::string& path, const PngImage& source, std::string* error) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(source.width);
+  image.height = static_cast<png_uint_32>(source.height);
+  image.format = PNG_FORMAT_RGB;
+  if (!png_image_write_to_file(&image, path.c_str(), 0, source.pixels.data(), source.width * 3,
+                               nullptr))
+    return fail(image, error);
+  return true;
+}
+
+bool ReadPngRgb(const std::string& path, PngImage& out, std::string* error) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return fail(image, error);
+  image.format = PNG_FORMAT_RGB;
+  out.width = static_cast<int>(image.width);
+  out.height = static_cast<int>(image.height);
+  out.pixels.assign(static_cast<size_t>(out.width) * out.height, PngRgb{});
+  if (!png_image_finish_read(&image, nullptr, out.pixels.data(), out.width * 3, nullptr))
+    return fail(image, error);
+  return true;
+}
