@@ -1,5 +1,6 @@
 #include "engine/host/option_dialogs.h"
 
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QFontDialog>
 #include <QGridLayout>
@@ -237,9 +238,13 @@ TOkBottomDlg2::TOkBottomDlg2(QWidget* parent) : QDialog(parent) {
   Label1->setBuddy(ComboBox1);
   Label2->setBuddy(ComboBox2);
   Label3->setBuddy(ComboBox3);
-  // The only radio button of the dialog: once checked, a click leaves it checked.
+  // The only radio button of the dialog: once checked, a click leaves it
+  // checked (a lone auto-exclusive button would uncheck, an exclusive group
+  // of one does not).
   RadioButton1 = new QRadioButton(QStringLiteral("XYmode"), this);
-  RadioButton1->setAutoExclusive(true);
+  auto* group = new QButtonGroup(this);
+  group->setExclusive(true);
+  group->addButton(RadioButton1);
   Button3 = new QPushButton(QStringLiteral("WRD文字ﾌｫﾝﾄ"), this);
   Button1 = new QPushButton(QStringLiteral("OK"), this);
   Button2 = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
