@@ -12,6 +12,13 @@ bool ExactlyBold(const QFont& f) {
   return f.bold() && !f.italic() && !f.underline() && !f.strikeOut();
 }
 
+// Point size of a font that may have been given in pixels (at 96 dots per inch).
+int PointSize(const QFont& f) {
+  if (f.pointSize() > 0) return f.pointSize();
+  if (f.pixelSize() > 0) return (f.pixelSize() * 72 + 48) / 96;
+  return QHDefaultWrdFont().pointSize();
+}
+
 }  // namespace
 
 QFont QHDefaultWrdFont() {
@@ -67,7 +74,7 @@ void QHReadEngineSettings(TEngineValues& values) {
 void QHWriteEngineSettings(const TEngineValues& values, bool commandLineMode) {
   QGuardVoid("TForm1.FormDestroy", [&] {
     QIWriteValue(QStringLiteral("FontName"), values.wrdFont.family());
-    QIWriteValue(QStringLiteral("FontSize"), QString::number(values.wrdFont.pointSize()));
+    QIWriteValue(QStringLiteral("FontSize"), QString::number(PointSize(values.wrdFont)));
     for (int i = 0; i < 4; ++i)
       QIWriteValue(QLatin1String(kMidiIdKeys[i]),
                    QString::number(int64_t(values.devices[size_t(i)]) + 1));

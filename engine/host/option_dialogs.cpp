@@ -310,6 +310,7 @@ void TOkBottomDlg2::Button1Click() {
       source_->wrdDelay = QHOffsetValue(ComboBox2->currentText());
       source_->wrdFont.setFamily(FontDialog1.family());
       if (FontDialog1.pointSize() > 0) source_->wrdFont.setPointSize(FontDialog1.pointSize());
+      else if (FontDialog1.pixelSize() > 0) source_->wrdFont.setPixelSize(FontDialog1.pixelSize());
       source_->wrdFont.setBold(FontDialog1.bold());
       source_->wrdFont.setItalic(FontDialog1.italic());
       source_->wrdFont.setUnderline(FontDialog1.underline());

@@ -195,3 +195,26 @@ TEST(HostKeys, MouseInThePictureWindow) {
 }
 
 }  // namespace
+
+#include "engine/host/qt_keys.h"
+
+namespace {
+
+TEST(HostKeys, QtKeysBecomeVirtualKeys) {
+  EXPECT_EQ(QHVirtualKey(Qt::Key_A), 0x41);
+  EXPECT_EQ(QHVirtualKey(Qt::Key_Z), 0x5A);
+  EXPECT_EQ(QHVirtualKey(Qt::Key_7), 0x37);
+  EXPECT_EQ(QHVirtualKey(Qt::Key_F1), 0x70);
+  EXPECT_EQ(QHVirtualKey(Qt::Key_F12), vk::F(12));
+  EXPECT_EQ(QHVirtualKey(Qt::Key_Delete), vk::kDelete);
+  EXPECT_EQ(QHVirtualKey(Qt::Key_Control), vk::kControl);
+  EXPECT_EQ(QHVirtualKey(Qt::Key_PageDown), vk::kNext);
+  EXPECT_EQ(QHVirtualKey(Qt::Key_unknown), 0);
+  EXPECT_EQ(QHShiftState(Qt::ControlModifier | Qt::ShiftModifier, Qt::NoButton),
+            kShiftCtrl | kShiftShift);
+  EXPECT_EQ(QHShiftCode(QHShiftState(Qt::NoModifier, Qt::RightButton)), 5);
+  EXPECT_EQ(QHShiftCode(QHShiftState(Qt::NoModifier, Qt::NoButton, true)), 7);
+  EXPECT_EQ(QHShiftCode(QHShiftState(Qt::KeypadModifier, Qt::NoButton)), 0);
+}
+
+}  // namespace

@@ -161,6 +161,10 @@ TEST_F(Settings, ExitWritesEverythingAndReadsBack) {
   EXPECT_EQ(r.resetMode, 5);
   EXPECT_EQ(r.wrdDelay, -384);
 
+  // A font given in pixels is saved in points.
+  v.wrdFont.setPixelSize(16);
+  QHWriteEngineSettings(v, false);
+  EXPECT_EQ(Raw("FontSize"), "12");
   // Bold with italic is not "Bold".
   v.wrdFont.setItalic(true);
   QHWriteEngineSettings(v, false);
