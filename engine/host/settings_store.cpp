@@ -35,7 +35,7 @@ PaletteState& Palette() {
 }
 
 std::unique_ptr<QSettings> OpenStore() {
-  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                      QStringLiteral("QUOR"), ProgramKey());
 }
 

@@ -1,7 +1,7 @@
 // The per-program settings store: named string values under one key per
 // program (organisation "QUOR", application = the program's file name up to
 // its first "." in upper case), kept by QSettings in INI form in the user's
-// configuration folder, for example ~/.config/QUOR/QMIDIEXE.ini. Every
+// configuration folder, for example ~/.config/QUOR/QMIDIEXE.conf. Every
 // operation opens and closes the store itself, so a value written by one
 // program is seen at once by the next read of another.
 //

@@ -15,7 +15,7 @@ namespace {
 class Settings : public ::testing::Test {
  protected:
   void SetUp() override {
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(dir_.path().string()));
     QICreate(QStringLiteral("/usr/local/bin/qmidiexe"));
   }
@@ -192,7 +192,7 @@ TEST_F(Settings, NothingIsCachedAndValuesCanBeDeleted) {
 TEST_F(Settings, KeyComesFromTheProgramName) {
   QICreate("/opt/x/quormidi.exe");
   EXPECT_EQ(QIProgramKey(), "QUORMIDI");
-  EXPECT_TRUE(QIFilePath().endsWith("QUOR/QUORMIDI.ini"));
+  EXPECT_TRUE(QIFilePath().endsWith("QUOR/QUORMIDI.conf"));
   QICreate("/usr/bin/qmidiexe");
   EXPECT_EQ(QIProgramKey(), "QMIDIEXE");
 }
