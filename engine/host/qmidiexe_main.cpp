@@ -1,0 +1,98 @@
+// qmidiexe: the engine program. With a song on its command line it plays the
+// song once (with its WRD script when one lies beside it) and ends.
+//
+// Devices: the soft synth as the MIDI mapper (a WAV file when no audio output
+// opens), ALSA sequencer ports and raw MIDI files; QMIDI_CAPTURE=<folder>
+// replaces them by capture devices. Picture: a Qt window, or without a
+// display the headless presenter (PNG frames into $QMIDI_FRAMES).
+// QMIDI_STATUS_LOG=<file> registers a status sink that logs every
+// notification.
+#include <QApplication>
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/host/engine_forms.h"
+#include "engine/host/option_dialogs.h"
+#include "engine/host/settings_store.h"
+#include "platform/freetype/freetype_glyphs.h"
+#include "platform/mididevices/machine_midi.h"
+#include "platform/qt/choose_presenter.h"
+#include "platform/realtimer/real_timer.h"
+#include "support/result_code.h"
+#include "support/trace.h"
+
+int main(int argc, char** argv) {
+  QGInstallUserExceptionHandler();
+  // Without a window system Qt draws offscreen and the picture goes headless.
+  const char* qpa = std::getenv("QT_QPA_PLATFORM");
+  if ((!qpa || !*qpa) && QDChoosePresenterKind() == PresenterKind::Headless)
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  QGuiApplication::setApplicationDisplayName(QString::fromUtf8(kProgramTitle));
+
+  InstallMachineTimer();
+  MidiDeviceConfig devices;
+  InstallMachineMidiDevices(devices);
+  static FreeTypeGlyphSystem glyphs;
+  QRSetGlyphSystem(&glyphs);
+
+  // Created in this order: the picture window, the two dialogs, the control window.
+  auto form2 = std::make_unique<TForm2>(QDMakeChosenPresenter());
+  QDSetPresenter(&form2->presenter());
+  if (form2->presenter().name() == "headless") {
+    const char* frames = std::getenv("QMIDI_FRAMES");
+    if (frames && *frames)
+      std::fprintf(stderr, "qmidiexe: no display; WRD frames go to %s\n", frames);
+    else
+      std::fprintf(stderr, "qmidiexe: no display; set QMIDI_FRAMES=<folder> to keep the WRD frames\n");
+  }
+  auto dlg1 = std::make_unique<TOKBottomDlg1>();
+  auto dlg2 = std::make_unique<TOkBottomDlg2>();
+  TForm1::Options options;
+  options.arguments = arguments;
+  auto form1 = std::make_unique<TForm1>(form2.get(), dlg1.get(), dlg2.get(), options);
+
+  std::unique_ptr<TStatusFileSink> statusLog;
+  if (const char* path = std::getenv("QMIDI_STATUS_LOG"); path && *path) {
+    statusLog = std::make_unique<TStatusFileSink>(path);
+    if (statusLog->isOpen()) form1->setStatusSink(statusLog.get());
+  }
+
+  const TCommandLine& cl = form1->commandLine();
+  if (cl.regServer || cl.unregServer) {
+    // Nothing to register on this system.
+    form1->FormDestroy();
+    return 0;
+  }
+  const bool automation = cl.automation || cl.embedding;
+  if (!form1->state().CommandLineMode && !automation && !form1->hasMenu()) {
+    std::fprintf(stderr,
+                 "usage: qmidiexe <song> [/M1|/M2|/M3|/M5|/M8][/DA|/DJ|/D1 ...]\n"
+                 "(without a song the engine waits in the system tray, which this desktop lacks)\n");
+    form1->FormDestroy();
+    return cl.songName.empty() ? 2 : 1;
+  }
+
+  // Shown once, so that its first paint starts the delayed song start.
+  form1->show();
+  int rc = app.exec();
+  form1->FormDestroy();
+  const int32_t code = QGEngineErrorCode().load();
+  if (code != 0) std::fprintf(stderr, "qmidiexe: result code %d\n", code);
+  if (form1->failed()) rc = 1;
+  form1->setStatusSink(nullptr);
+  form1.reset();
+  dlg2.reset();
+  dlg1.reset();
+  QDSetPresenter(nullptr);
+  form2.reset();
+  return rc;
+}

@@ -1,0 +1,187 @@
+// The engine program end to end: qmidiexe runs on the capture devices and the
+// offscreen platform, with its settings in a folder of the test's own.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/common/test_files.h"
+
+namespace {
+
+// A one-track song of about a second: C4 then E4, a quarter note each at
+// 120 beats per minute (division 96).
+std::vector<uint8_t> ShortSong() {
+  std::vector<uint8_t> track = {
+      0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,  // tempo 500000
+      0x00, 0x90, 0x3C, 0x64,                    // C4 on
+      0x60, 0x80, 0x3C, 0x40,                    // C4 off after 96
+      0x00, 0x90, 0x40, 0x64,                    // E4 on
+      0x60, 0x80, 0x40, 0x40,                    // E4 off
+      0x00, 0xFF, 0x2F, 0x00};
+  std::vector<uint8_t> song = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+                               'M', 'T', 'r', 'k', 0, 0, 0, uint8_t(track.size())};
+  for (uint8_t b : track) song.push_back(b);
+  return song;
+}
+
+struct ProcessRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+class QmidiexeTest : public ::testing::Test {
+ protected:
+  std::string config() const { return dir_.file("config"); }
+  std::string capture() const { return dir_.file("capture"); }
+  std::string settingsPath() const { return config() + "/QUOR/QMIDIEXE.conf"; }
+
+  // Runs qmidiexe with args (each quoted) and at most 60 seconds.
+  ProcessRun run(const std::vector<std::string>& args) {
+    std::string cmd = "cd '" + dir_.path().string() + "' && env XDG_CONFIG_HOME='" + config() +
+                      "' QMIDI_CAPTURE='" + capture() + "' QMIDI_STATUS_LOG='" +
+                      dir_.file("status.log") +
+                      "' QT_QPA_PLATFORM=offscreen QMIDI_FRAMES= timeout 60 '" QMIDIEXE_PATH "'";
+    for (const auto& a : args) cmd += " '" + a + "'";
+    cmd += " >'" + dir_.file("out.txt") + "' 2>'" + dir_.file("err.txt") + "'";
+    int status = std::system(cmd.c_str());
+    ProcessRun r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = qtest::ReadText(dir_.file("out.txt"));
+    r.err = qtest::ReadText(dir_.file("err.txt"));
+    return r;
+  }
+
+  // key=value lines of the settings file.
+  std::map<std::string, std::string> settings() const {
+    std::map<std::string, std::string> values;
+    std::ifstream in(settingsPath());
+    std::string line;
+    while (std::getline(in, line)) {
+      auto eq = line.find('=');
+      if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+  }
+
+  void writeSettings(const std::string& text) {
+    std::string folder = config() + "/QUOR";
+    std::system(("mkdir -p '" + folder + "'").c_str());
+    std::ofstream(settingsPath()) << "[General]\n" << text;
+  }
+
+  std::string captureLog(const std::string& device = "mapper") const {
+    return qtest::ReadText(capture() + "/" + device + ".log");
+  }
+
+  std::string song() const { return dir_.write("short song.mid", ShortSong()); }
+
+  qtest::TempDir dir_;
+};
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST_F(QmidiexeTest, CommandLineSongPlaysToItsEndAndTheProgramEnds) {
+  ProcessRun r = run({song()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  // Both notes on and off reached the mapper, after its open and before its close.
+  std::string log = captureLog();
+  auto lines = Lines(log);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "open");
+  EXPECT_EQ(lines.back(), "close");
+  EXPECT_TRUE(Has(log, " 903c64")) << log;
+  EXPECT_TRUE(Has(log, " 904064")) << log;
+  EXPECT_TRUE(Has(log, " 803c40") || Has(log, " 903c00")) << log;
+  EXPECT_TRUE(Has(log, " 804040") || Has(log, " 904000")) << log;
+  // Play mode 0 sends no GM system on.
+  EXPECT_FALSE(Has(log, "f07e7f0901f7"));
+
+  // The sink saw display values while the song played and "ended, stop" last.
+  auto status = Lines(qtest::ReadText(dir_.file("status.log")));
+  ASSERT_FALSE(status.empty());
+  EXPECT_EQ(status.back(), "-1 0 0 0");
+  EXPECT_GT(status.size(), 1u);
+  EXPECT_GT(std::atoi(status.front().c_str()), 0);
+
+  // A command-line run keeps the play options of the file as they were.
+  auto s = settings();
+  EXPECT_TRUE(s.count("Handle"));
+  EXPECT_TRUE(s.count("FontName"));
+  EXPECT_EQ(s["FontStyle"], "NotBold");
+  for (const char* key : {"MidiId1", "MidiId2", "MidiId3", "MidiId4"}) EXPECT_EQ(s[key], "0") << key;
+  for (const char* key : {"WRDChecked", "swBunkainou", "swHatuon", "swWRDDely"})
+    EXPECT_EQ(s.count(key), 0u) << key;
+}
+
+TEST_F(QmidiexeTest, M3AfterTheSongSendsTheGmSystemOn) {
+  ProcessRun r = run({song(), "/M3"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string log = captureLog();
+  EXPECT_TRUE(Has(log, " f07e7f0901f7")) << log;
+  EXPECT_TRUE(Has(log, " 903c64"));
+  // The option was for this run only.
+  EXPECT_EQ(settings().count("swHatuon"), 0u);
+}
+
+TEST_F(QmidiexeTest, NoPortADeviceGivesError9000AndPlaysNothing) {
+  writeSettings("MidiId1=257\nswHatuon=3\n");
+  ProcessRun r = run({song()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "error 9000")) << r.err;
+  EXPECT_FALSE(Has(captureLog(), "open"));
+  auto s = settings();
+  EXPECT_EQ(s["MidiId1"], "257");
+  EXPECT_EQ(s["swHatuon"], "3");  // not rewritten in a command-line run
+}
+
+TEST_F(QmidiexeTest, OptionBeforeTheSongNamesNoSongAndDefaultsAreWritten) {
+  ProcessRun r = run({"/M1", song()});
+  // No song and (offscreen) no tray to wait in: the program says so and ends.
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(Has(r.err, "usage"));
+  EXPECT_FALSE(Has(captureLog(), "open"));
+  // Not a command-line run: every play value is written, at its default.
+  auto s = settings();
+  EXPECT_EQ(s["WRDChecked"], "TRUE");
+  EXPECT_EQ(s["swBunkainou"], "8");
+  EXPECT_EQ(s["swHatuon"], "0");
+  EXPECT_EQ(s["swWRDDely"], "3");
+  for (const char* key : {"MidiId1", "MidiId2", "MidiId3", "MidiId4"}) EXPECT_EQ(s[key], "0") << key;
+}
+
+TEST_F(QmidiexeTest, MissingSongFileEndsWithoutPlaying) {
+  ProcessRun r = run({dir_.file("nothing here.mid")});
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_TRUE(Has(r.err, "no song file"));
+  EXPECT_FALSE(Has(captureLog(), "open"));
+}
+
+TEST_F(QmidiexeTest, SongThatDoesNotConvertClosesThePortsAndEnds) {
+  std::string bad = dir_.write("bad.mid", std::vector<uint8_t>{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+                                                               'M', 'T', 'r', 'k', 0, 0, 0, 200, 0x90});
+  ProcessRun r = run({bad});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "result code")) << r.err;
+  std::string log = captureLog();
+  if (Has(log, "open")) {
+    EXPECT_EQ(Lines(log).back(), "close") << log;
+  }
+}
+
+}  // namespace
