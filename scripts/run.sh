@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and runs the main program.
+# Sets up the machine, builds, and plays the demo song with the engine
+# (or the song given as the first argument, with its play options after it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
-exec "$root/build/tools/qmidi-tool" --help
+build=${QMIDI_BUILD_DIR:-$root/build}
+if [ $# -eq 0 ]; then set -- "$root/demo/DEMO.MID"; fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  # No display: Qt draws offscreen and the WRD screen is written as PNG files.
+  export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+  export QMIDI_FRAMES=${QMIDI_FRAMES:-$build/frames}
+  echo "run.sh: no display; the WRD screen goes to $QMIDI_FRAMES as PNG files" >&2
+fi
+exec "$build/engine/host/qmidiexe" "$@"
