@@ -26,6 +26,10 @@
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
+#if __has_include("engine/wrd/wrd_display.h")
+#define QMIDI_HOST_HAS_WRD_DISPLAY 1
+#include "engine/wrd/wrd_display.h"
+#endif
 #include "engine/wrd/wrd_state.h"
 #include "platform/headless/headless_presenter.h"
 #include "platform/qt/qt_presenter.h"
@@ -298,8 +302,6 @@ void TForm1::raiseStatus(int32_t v1, int32_t v2, int32_t v3, int32_t v4) {
   if (sink_) sink_->OnStatus(v1, v2, v3, v4);
 }
 
-int32_t TForm1::wrdEndFlag() const { return wrdEnd_; }
-void TForm1::setWrdEndFlag(int32_t flag) { wrdEnd_ = flag; }
 
 void TForm1::NotifyProc(int32_t code) { Post(kUserPar1, code); }
 void TForm1::StatusProc(int32_t msSinceStart) { Post(kUserPar6, msSinceStart); }
@@ -718,6 +720,55 @@ void TForm1::FormDestroy() {
 
 // ---------------------------------------------------------------- WRD side
 
+#if QMIDI_HOST_HAS_WRD_DISPLAY
+namespace {
+
+// The player's status thread hands the executor its tick with the song position.
+void HostWrdTick(uint32_t) {
+  if (TWRDTickHook hook = WRDPlayerHook().load()) {
+    int32_t code = 0;
+    QDStreamPosition(&code);
+    hook(code);
+  }
+}
+
+}  // namespace
+
+void TForm1::wrdSetFileName(const std::string& name) { WRDControl().setWRDFileName(name); }
+void TForm1::wrdSetBeatsPerBar(int32_t beats) { WRDControl().setBeatsPerBar(beats); }
+void TForm1::wrdLoadMsgOut() { WRDControl().subWRDLoadMsgOut(); }
+
+bool TForm1::wrdLoad() {
+  TWRDCRE& w = WRDControl();
+  w.setVisible(values_.wrdVisible ? -1 : 0);
+  w.setWRDDelay(values_.wrdDelay);
+  QDFont font;
+  font.face = values_.wrdFont.family().toStdString();
+  int px = values_.wrdFont.pixelSize() > 0 ? values_.wrdFont.pixelSize()
+                                           : (values_.wrdFont.pointSize() * 96 + 36) / 72;
+  font.height = -px;
+  font.size = values_.wrdFont.pointSize() > 0 ? values_.wrdFont.pointSize() : font.size;
+  font.bold = values_.wrdFont.bold();
+  w.font = font;
+  bool ok = w.subWRDLoad();
+  QDSetWrdHook(WRDPlayerHook().load() ? &HostWrdTick : nullptr);
+  return ok;
+}
+
+void TForm1::wrdKaisiMsgOut() { WRDControl().subWRDKaisiMsgOut(); }
+void TForm1::wrdStopMsgOut() { WRDControl().subWRDStopMsgOut(); }
+
+void TForm1::wrdStop() {
+  QDSetWrdHook(nullptr);
+  WRDControl().subWRDStop();
+}
+
+bool TForm1::wrdLoaded() const { return WRDControl().getWRDLoaded() != 0; }
+bool TForm1::wrdDisplayExists() const { return WRDState().displayExists.load() != 0; }
+int32_t TForm1::wrdEndFlag() const { return WRDControl().getWRDEnd(); }
+void TForm1::setWrdEndFlag(int32_t flag) { WRDControl().setWRDEnd(flag); }
+#else
+// Until the WRD display control is built, songs play without their script.
 void TForm1::wrdSetFileName(const std::string&) {}
 void TForm1::wrdSetBeatsPerBar(int32_t beats) { WRDState().inputs.beatsPerBar = beats; }
 void TForm1::wrdLoadMsgOut() {}
@@ -727,3 +778,6 @@ void TForm1::wrdStopMsgOut() {}
 void TForm1::wrdStop() {}
 bool TForm1::wrdLoaded() const { return WRDState().loaded.load() != 0; }
 bool TForm1::wrdDisplayExists() const { return false; }
+int32_t TForm1::wrdEndFlag() const { return wrdEnd_; }
+void TForm1::setWrdEndFlag(int32_t flag) { wrdEnd_ = flag; }
+#endif
