@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/graphics/display.h"
+#include "engine/graphics/transfer.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/headless/headless_presenter.h"
 #include "platform/headless/png_frame.h"
@@ -105,5 +107,68 @@ void BM_PngFrameWrite(benchmark::State& state) {
   std::filesystem::remove(path);
 }
 BENCHMARK(BM_PngFrameWrite)->Unit(benchmark::kMillisecond);
+
+// QRSetMoji of an 80-column line into the text layer of a headless display
+// (layout, rasterising, read-back and the 16 rows written), glyphs cached.
+void SetMojiLine(benchmark::State& state, std::vector<std::string> strings) {
+  FreeTypeGlyphSystem glyphs;
+  HeadlessOptions o;
+  o.framesFolder = "";
+  o.refreshHz = 0;
+  HeadlessPresenter presenter(o);
+  QRSetGlyphSystem(&glyphs);
+  QDSetPresenter(&presenter);
+  if (!QDCreate(640, 400, QDFont{}, nullptr, false)) {
+    state.SkipWithError("no display");
+    return;
+  }
+  const int n = static_cast<int>(strings.size());
+  int32_t width = 0;
+  for (auto _ : state) {
+    QRSetMoji(QDTextLayer(), 0, 64, &width, strings, 0, n, 234);
+    benchmark::DoNotOptimize(QDTextLayer().base);
+  }
+  if (width != 640) state.SkipWithError("line not drawn whole");
+  QDFree();
+  QDSetPresenter(nullptr);
+  QRSetGlyphSystem(nullptr);
+}
+
+// Exactly 80 columns: 40 full-width characters.
+const std::string kMojiLine = kFullWidthLine.substr(0, 80);
+
+void BM_SetMojiFullWidthLine(benchmark::State& state) { SetMojiLine(state, {kMojiLine}); }
+BENCHMARK(BM_SetMojiFullWidthLine)->Unit(benchmark::kMicrosecond);
+
+// The same line as 80 one-character strings (how scripts often hand text over).
+void BM_SetMojiHalfWidthCharacters(benchmark::State& state) {
+  std::vector<std::string> chars;
+  for (char c : kHalfWidthLine + "tu") chars.emplace_back(1, c);
+  SetMojiLine(state, chars);
+}
+BENCHMARK(BM_SetMojiHalfWidthCharacters)->Unit(benchmark::kMicrosecond);
+
+// Text line onto the screen buffer and presented (the script's composition step).
+void BM_TextLineComposedAndPresented(benchmark::State& state) {
+  FreeTypeGlyphSystem glyphs;
+  HeadlessOptions o;
+  o.framesFolder = "";
+  o.refreshHz = 0;
+  HeadlessPresenter presenter(o);
+  QRSetGlyphSystem(&glyphs);
+  QDSetPresenter(&presenter);
+  if (!QDCreate(640, 400, QDFont{}, nullptr, false)) {
+    state.SkipWithError("no display");
+    return;
+  }
+  for (auto _ : state) {
+    QRSetMoji(QDTextLayer(), 0, 64, nullptr, {kMojiLine}, 0, 1, 234);
+    QGmemBlt(QDScreenBuffer(), 0, 64, 640, 16, QDTextLayer(), 0, 64, kQGOpaque);
+  }
+  QDFree();
+  QDSetPresenter(nullptr);
+  QRSetGlyphSystem(nullptr);
+}
+BENCHMARK(BM_TextLineComposedAndPresented)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -31,6 +31,7 @@ TQGBitmap& QDTextLayer();
 TQGBitmap& QDPage1();
 
 // True between a successful QDCreate and QDFree (the "display exists" test).
+// A QDCreate that fails closes what it opened again.
 bool QDDisplayExists();
 // Display size in force (640 x 400 normally; 640 x 480 when the presenter
 // only offers that).
@@ -44,7 +45,7 @@ int32_t QDDisplayHeight();
 bool QDCreate(int32_t width, int32_t height, const QDFont& font,
               const QGPaletteEntry* palette256, bool exclusive);
 // Tears the display down; true when one existed (the text objects are
-// released either way).
+// released either way). The picture slots are freed with the display.
 bool QDFree();
 
 // Display palette: count entries from first; then shown at once.
@@ -59,6 +60,9 @@ void QRSetMojiFree();
 // Draws strings[first .. end-1] side by side as one 16-row line at (x, y)
 // of dest: glyph pixels colour and the rest of each cell 242, or for colour
 // 256 and above the inverse (background 256 - colour % 256, glyphs 242).
-// widthOut receives the width drawn. False with a result code on failure.
+// widthOut receives the width drawn. False with a result code on failure:
+// 9052 without text objects, 9053 when a string would pass 640 pixels (the
+// strings before it are still drawn) or nothing fits into dest, 9051 when
+// dest cannot be locked. Cells partly outside dest keep their inside part.
 bool QRSetMoji(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
                const std::vector<std::string>& strings, int first, int end, int32_t colour);

@@ -1,0 +1,395 @@
+#include "engine/graphics/display.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "engine/graphics/draw.h"
+#include "engine/graphics/picture_slots.h"
+#include "engine/graphics/raster.h"
+#include "platform/glyphs.h"
+#include "platform/presenter.h"
+#include "support/guard.h"
+#include "support/result_code.h"
+
+namespace {
+
+// Result codes of display set-up; the exclusive (full screen) request and
+// windowed operation report their failures under different numbers.
+constexpr int32_t kNoDisplayObject = 9001;
+constexpr int32_t kNoModeExclusive = 9002;
+constexpr int32_t kNoModeWindowed = 9014;
+constexpr int32_t kNoBackBuffer = 9018;
+constexpr int32_t kNoSurfaceExclusive[3] = {9005, 9010, 9063};  // page 0, text, page 1
+constexpr int32_t kNoSurfaceWindowed[3] = {9019, 9024, 9065};
+constexpr int32_t kNoFontExclusive = 9047;
+constexpr int32_t kNoFontWindowed = 9048;
+constexpr int32_t kNoTextObjects = 9052;
+constexpr int32_t kLineTooWide = 9053;
+constexpr int32_t kTextLockFailed = 9051;
+
+// Indexed by QGSurface - 1: screen buffer, page 0, text layer, page 1.
+constexpr int32_t kLockFailed[4] = {9035, 9036, 9051, 9067};
+constexpr int32_t kUnlockFailed[4] = {9040, 9041, 9052, 9069};
+
+constexpr int32_t kLineLimit = 640;        // widest text line in pixels
+constexpr int32_t kRenderWidth = 680;      // rendering bitmap: a full line plus slack
+constexpr int32_t kRenderHeight = 48;
+constexpr int32_t kCanvasStride = kRenderWidth / 8;
+constexpr uint8_t kRenderInk = 255;        // white in the rendering bitmap
+
+struct Surface {
+  std::unique_ptr<uint8_t[]> pixels;
+  uint32_t size = 0;
+};
+
+struct TextObjects {
+  bool created = false;
+  QDFont font;
+  std::unique_ptr<GlyphFace> face;
+  std::vector<uint8_t> canvas;  // 1-bit rows the face draws into
+  TQGBitmap render;             // the rendered line as indices 0 / 255
+};
+
+struct DisplayState {
+  bool exists = false;
+  bool exclusive = false;
+  int32_t width = 640;
+  int32_t height = 480;
+  Surface surfaces[4];
+  TQGBitmap rasters[4];
+  bool screenLocked = false;
+  QGPalette palette{};
+  TextObjects text;
+};
+
+DisplayState g;
+
+int surfaceIndex(QGSurface s) { return static_cast<int>(s) - 1; }
+
+// Lock, unlock and present for the four rasters. The surfaces are plain
+// memory, so a lock fails only when the record does not belong to the
+// display in force (freed, or of another size).
+class DisplaySurfaces final : public QGSurfaceOps {
+ public:
+  uint8_t* lock(TQGBitmap& raster) override {
+    int i = surfaceIndex(raster.storage.surface);
+    if (i < 0 || i > 3) return nullptr;
+    Surface& s = g.surfaces[i];
+    int64_t need = int64_t{raster.width()} * raster.height();
+    if (!g.exists || !s.pixels || raster.width() <= 0 || raster.height() <= 0 ||
+        need > int64_t{s.size}) {
+      QGSetErrorCode(kLockFailed[i]);
+      return nullptr;
+    }
+    if (i == 0) g.screenLocked = true;
+    return s.pixels.get();
+  }
+
+  bool unlock(TQGBitmap& raster) override {
+    int i = surfaceIndex(raster.storage.surface);
+    if (i < 0 || i > 3) return false;
+    if (!g.exists || !g.surfaces[i].pixels) {
+      QGSetErrorCode(kUnlockFailed[i]);
+      return false;
+    }
+    if (i == 0) g.screenLocked = false;
+    return true;
+  }
+
+  void present(const QGRect& r) override {
+    if (!g.exists || !g.surfaces[0].pixels) return;
+    int32_t left = std::max(r.left, 0), top = std::max(r.top, 0);
+    int32_t right = std::min(r.right, g.width - 1), bottom = std::min(r.bottom, g.height - 1);
+    if (right < left || bottom < top) return;
+    QDPresenter().present(g.surfaces[0].pixels.get(),
+                          DisplayRect{left, top, right - left + 1, bottom - top + 1});
+  }
+};
+
+DisplaySurfaces g_ops;
+
+GlyphFontRequest fontRequest(const QDFont& font) {
+  GlyphFontRequest r;
+  r.face = font.face;
+  // Negative heights give the character height, positive ones the cell
+  // height; zero leaves the size in points to decide.
+  if (font.height < 0)
+    r.pixelHeight = -font.height;
+  else if (font.height > 0)
+    r.pixelHeight = font.height;
+  else
+    r.pixelHeight = QRFontPixelsFromPoints(font.size);
+  r.bold = font.bold;
+  return r;
+}
+
+void releaseSurfaces() {
+  for (int i = 0; i < 4; ++i) {
+    TQGBitmap& b = g.rasters[i];
+    b.base = nullptr;
+    b.lock = nullptr;
+    b.storage = {};
+    g.surfaces[i] = {};
+  }
+  g.screenLocked = false;
+}
+
+// The raster record for surface i over its storage.
+bool makeSurface(int i, int32_t width, int32_t height) {
+  uint32_t bytes = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
+  Surface& s = g.surfaces[i];
+  s.pixels.reset(new (std::nothrow) uint8_t[bytes]());
+  if (!s.pixels) return false;
+  s.size = bytes;
+  TQGBitmap& b = g.rasters[i];
+  b = TQGBitmap{};
+  QGFillBmpHeaders(b, width, height);
+  b.pixelBytes = bytes;
+  b.storage = {s.pixels.get(), bytes, static_cast<QGSurface>(i + 1)};
+  b.base = s.pixels.get();
+  QGSetPal(b);
+  return true;
+}
+
+void sendPalette(int first, int count) {
+  QDPresenter().setPaletteEntries(first, count,
+                                  reinterpret_cast<const uint8_t*>(&g.palette[first]));
+}
+
+// Tears down what set-up made; true when a display existed.
+bool tearDown() {
+  bool existed = g.exists;
+  if (existed) QDMagFreeAll();
+  if (existed || g.surfaces[0].pixels) QDPresenter().close();
+  releaseSurfaces();
+  g.exists = false;
+  return existed;
+}
+
+bool createTextObjects(const QDFont& font) {
+  TextObjects& t = g.text;
+  t.face = QRGlyphSystem().open(fontRequest(font));
+  if (!t.face) return false;
+  t.font = font;
+  t.canvas.assign(static_cast<size_t>(kCanvasStride) * kGlyphRows, 0);
+  if (!QGClearBitmap(kRenderWidth, kRenderHeight, t.render)) {
+    t.face.reset();
+    return false;
+  }
+  t.created = true;
+  return true;
+}
+
+void freeTextObjects() {
+  TextObjects& t = g.text;
+  t.face.reset();
+  t.canvas.clear();
+  QGFreeBitmap(t.render);
+  t.created = false;
+}
+
+// Draws the laid-out strings white on black into the rendering bitmap.
+void renderLine(const std::vector<std::string>& strings, const std::vector<std::pair<int, int32_t>>& laid,
+                int32_t lineWidth) {
+  TextObjects& t = g.text;
+  std::fill(t.canvas.begin(), t.canvas.end(), 0);
+  GlyphCanvas canvas{t.canvas.data(), kCanvasStride};
+  for (const auto& [index, x] : laid) t.face->draw(strings[index], canvas, x / 8);
+  // The platform renderer's bitmap is read back as indices; only the 16
+  // text rows and the columns the line covers matter.
+  int32_t cols = std::min(lineWidth + 16, kRenderWidth);
+  uint8_t* px = t.render.base;
+  for (int r = 0; r < kGlyphRows; ++r) {
+    const uint8_t* bits = t.canvas.data() + r * kCanvasStride;
+    uint8_t* row = px + static_cast<size_t>(r) * kRenderWidth;
+    for (int32_t x = 0; x < cols; ++x)
+      row[x] = ((bits[x >> 3] >> (7 - (x & 7))) & 1) ? kRenderInk : 0;
+  }
+}
+
+}  // namespace
+
+TQGBitmap& QDScreenBuffer() { return g.rasters[0]; }
+TQGBitmap& QDPage0() { return g.rasters[1]; }
+TQGBitmap& QDTextLayer() { return g.rasters[2]; }
+TQGBitmap& QDPage1() { return g.rasters[3]; }
+
+bool QDDisplayExists() { return g.exists; }
+int32_t QDDisplayWidth() { return g.width; }
+int32_t QDDisplayHeight() { return g.height; }
+
+bool QDCreate(int32_t width, int32_t height, const QDFont& font, const QGPaletteEntry* palette256,
+              bool exclusive) {
+  return QGuard("QDCreate", false, [&] {
+    // A display left standing would keep the presenter and its rasters.
+    if (g.exists) QDFree();
+    g.width = 640;
+    g.height = 480;
+    g.exclusive = exclusive;
+    QGResetPalette();
+    releaseSurfaces();
+    for (TQGBitmap& b : g.rasters) b = TQGBitmap{};
+    QGSetSurfaceOps(&g_ops);
+
+    Presenter& presenter = QDPresenter();
+    if (!presenter.open()) {
+      QGSetErrorCode(kNoDisplayObject);
+      return false;
+    }
+    // A failed step closes the presenter again: nobody frees a display
+    // whose creation failed.
+    auto fail = [&](int32_t code) {
+      QGSetErrorCode(code);
+      freeTextObjects();
+      releaseSurfaces();
+      presenter.close();
+      return false;
+    };
+
+    const std::pair<int32_t, int32_t> modes[] = {{width, height}, {640, 480}, {640, 400}, {512, 384}};
+    bool haveMode = false;
+    for (auto [w, h] : modes) {
+      if (w <= 0 || h <= 0 || uint64_t(w) * uint64_t(h) > kQGMaxPixels) continue;
+      if (presenter.setMode(w, h)) {
+        g.width = w;
+        g.height = h;
+        haveMode = true;
+        break;
+      }
+    }
+    if (!haveMode) return fail(exclusive ? kNoModeExclusive : kNoModeWindowed);
+
+    if (!makeSurface(0, g.width, g.height)) return fail(kNoBackBuffer);
+    for (int i = 1; i <= 3; ++i)
+      if (!makeSurface(i, g.width, g.height))
+        return fail((exclusive ? kNoSurfaceExclusive : kNoSurfaceWindowed)[i - 1]);
+    // The surfaces answer locks from here on (the text layer fill needs one).
+    g.exists = true;
+    QGFillRect(QDTextLayer(), 0, 0, g.width, g.height, kQGClearIndex);
+
+    if (!QRSetMojiCreate(font)) {
+      g.exists = false;
+      return fail(exclusive ? kNoFontExclusive : kNoFontWindowed);
+    }
+
+    if (palette256)
+      std::copy(palette256, palette256 + 256, g.palette.begin());
+    else
+      g.palette = QGCurrentPalette();
+    sendPalette(0, 256);
+
+    // Slots of an earlier script refer to pictures of that display.
+    QDMagFreeAll();
+    return true;
+  });
+}
+
+bool QDFree() {
+  return QGuard("QDFree", false, [&] {
+    QRSetMojiFree();
+    return tearDown();
+  });
+}
+
+void QDSetPaletteEntries(int first, int count, const QGPaletteEntry* entries) {
+  QGuardVoid("QDSetPaletteEntries", [&] {
+    if (!entries || count <= 0) return;
+    // Entries outside 0..255 are left out.
+    int64_t from = std::max<int64_t>(first, 0);
+    int64_t to = std::min<int64_t>(int64_t{first} + count, 256);
+    if (from >= to) return;
+    for (int64_t i = from; i < to; ++i) g.palette[i] = entries[i - first];
+    if (g.exists) sendPalette(static_cast<int>(from), static_cast<int>(to - from));
+  });
+}
+
+const QGPalette& QDDisplayPalette() { return g.palette; }
+
+void QDWaitForVerticalBlank() {
+  QGuardVoid("QDWaitForVerticalBlank", [] { QDPresenter().waitForVerticalBlank(); });
+}
+
+bool QRSetMojiCreate(const QDFont& font) {
+  return QGuard("QRSetMojiCreate", false, [&] {
+    freeTextObjects();
+    if (createTextObjects(font)) return true;
+    QGSetErrorCode(g.exclusive ? kNoFontExclusive : kNoFontWindowed);
+    return false;
+  });
+}
+
+void QRSetMojiFree() {
+  QGuardVoid("QRSetMojiFree", [] { freeTextObjects(); });
+}
+
+bool QRSetMoji(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
+               const std::vector<std::string>& strings, int first, int end, int32_t colour) {
+  if (widthOut) *widthOut = 0;
+  return QGuard("QRSetMoji", false, [&] {
+    if (!g.text.created || !g.text.face) {
+      QGSetErrorCode(kNoTextObjects);
+      return false;
+    }
+    const bool inverse = colour >= 256;
+    const uint8_t ink = inverse ? kQGClearIndex : static_cast<uint8_t>(colour);
+    const uint8_t paper =
+        inverse ? static_cast<uint8_t>(256 - (colour % 256)) : static_cast<uint8_t>(kQGClearIndex);
+
+    // Lay the strings out on one line, each byte one 8-pixel column.
+    bool tooWide = false;
+    int32_t lineWidth = 0;
+    std::vector<std::pair<int, int32_t>> laid;
+    int from = std::max(first, 0);
+    int to = std::min<int64_t>(end, static_cast<int64_t>(strings.size()));
+    for (int i = from; i < to; ++i) {
+      if (strings[i].empty()) continue;
+      int64_t w = int64_t{8} * static_cast<int64_t>(strings[i].size());
+      if (lineWidth + w > kLineLimit) {
+        tooWide = true;
+        break;
+      }
+      laid.emplace_back(i, lineWidth);
+      lineWidth += static_cast<int32_t>(w);
+    }
+    if (tooWide) QGSetErrorCode(kLineTooWide);
+    if (lineWidth == 0) return !tooWide;
+
+    if (!g.text.render.exists()) {
+      QDFont font = g.text.font;
+      freeTextObjects();
+      if (!createTextObjects(font)) {
+        QGSetErrorCode(kNoTextObjects);
+        return false;
+      }
+    }
+    renderLine(strings, laid, lineWidth);
+
+    int32_t width = std::max<int64_t>(0, std::min<int64_t>(lineWidth, int64_t{dest.width()} - x));
+    if (width == 0) {
+      QGSetErrorCode(kLineTooWide);
+      return false;
+    }
+    qg::RasterLock d(dest);
+    if (!d.ok()) {
+      QGSetErrorCode(kTextLockFailed);
+      return false;
+    }
+    // Cut to the raster: a cell partly outside it keeps its inside part.
+    int32_t c0 = std::max(0, -x);
+    const uint8_t* render = g.text.render.base;
+    for (int r = 0; r < kGlyphRows; ++r) {
+      int64_t row = int64_t{y} + r;
+      if (row < 0 || row >= d.height) continue;
+      const uint8_t* src = render + static_cast<size_t>(r) * kRenderWidth;
+      uint8_t* out = d.row(static_cast<int32_t>(row));
+      for (int32_t c = c0; c < width; ++c) {
+        bool glyph = inverse ? src[c] == kRenderInk : src[c] != 0;
+        out[int64_t{x} + c] = glyph ? ink : paper;
+      }
+    }
+    if (widthOut) *widthOut = width;
+    return !tooWide;
+  });
+}
