@@ -483,6 +483,9 @@ void subWRDTick(int32_t position) {
   int32_t idle = s.tickIdle.load();
   if (idle == 0 || !s.tickIdle.compare_exchange_strong(idle, 0)) return;
   QGuardVoid("subWRDTick", [&] {
+    // A stop that came between the test above and taking the tick waits
+    // for tickIdle; seeing it here keeps the tables untouched.
+    if (!s.running.load()) return;
     const auto count = static_cast<int32_t>(s.commands.size());
     int32_t i = s.nextEntry.load();
     if (i < 0 || i >= count) return;
