@@ -169,7 +169,7 @@ TEST_F(WrdRun, StoppingFromTheWindowThreadWhileTheStatusThreadTicks) {
   load(script);
   std::atomic<bool> stop{false};
   std::thread status([&] {
-    for (int32_t pos = 0; !stop.load(); pos += 10000) subWRDTick(pos);
+    for (int32_t pos = 0; !stop.load(); pos = pos > 2000000000 ? 0 : pos + 10000) subWRDTick(pos);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   WRDControl().subWRDStop();  // stops the ticks, frees the display and the tables
