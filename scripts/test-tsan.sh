@@ -6,4 +6,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 QMIDI_BUILD_DIR=$root/build-tsan "$root/scripts/build.sh" -DQMIDI_BENCH=OFF -DQMIDI_SANITIZE=thread
 cd "$root/build-tsan"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tests/tsan.supp" \
-  ctest --output-on-failure -j2 -R "${QMIDI_TSAN_TESTS:-ManualTimer|RealTimer|CaptureMidi|RawMidi|CompositeMidi|MidiBytes|SoftSynth|MachineMidi|DevicesCommand|Player}"
+  ctest --output-on-failure -j2 -R "${QMIDI_TSAN_TESTS:-ManualTimer|RealTimer|CaptureMidi|RawMidi|CompositeMidi|MidiBytes|SoftSynth|MachineMidi|DevicesCommand|Player|WrdRun}"

@@ -299,6 +299,13 @@ struct TWRDState {
   std::atomic<int32_t> running{0};
   std::atomic<int32_t> tickIdle{-1};
 
+  // --- run-time drawing state (the executor's; reset for each script)
+  int32_t runDrawingPage = 0;   // page the graphics commands draw on
+  int32_t shownPage = 0;        // page the screen shows
+  bool graphicsOff = false;     // GON(0): the screen shows colour 0 under the text
+  bool dirtyValid = false;      // a text batch has drawn something
+  int32_t dirtyLeft = 0, dirtyTop = 0, dirtyRight = 0, dirtyBottom = 0;  // inclusive
+
   // Display steps the post-pass calls once the display and the executor
   // exist: clearing the status line, and running one table entry.
   std::function<void()> clearStatusLine;

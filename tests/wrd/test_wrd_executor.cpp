@@ -1,0 +1,384 @@
+// Running compiled scripts on a display: the tick's timing, every kind of
+// drawing checked on the screen buffer's pixels and the display palette, and
+// the WRD control object's display life. A stand-in presenter and a block
+// font (each non-space byte inks rows 2..13 of pixels 1..6 of its column)
+// make every pixel predictable.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/graphics/display.h"
+#include "engine/graphics/draw.h"
+#include "engine/graphics/picture_slots.h"
+#include "engine/song/song_reader.h"
+#include "engine/wrd/wrd_compiler.h"
+#include "engine/wrd/wrd_display.h"
+#include "engine/wrd/wrd_executor.h"
+#include "platform/glyphs.h"
+#include "platform/presenter.h"
+#include "support/result_code.h"
+#include "tests/common/test_files.h"
+#include "tests/graphics/picture_files.h"
+
+namespace {
+
+class BlockFace final : public GlyphFace {
+ public:
+  void draw(std::string_view sjis, const GlyphCanvas& canvas, int column) override {
+    for (size_t i = 0; i < sjis.size(); ++i) {
+      const int col = column + static_cast<int>(i);
+      if (sjis[i] == ' ' || col < 0 || col >= canvas.stride) continue;
+      for (int r = 2; r <= 13; ++r) canvas.bits[r * canvas.stride + col] |= 0x7E;
+    }
+  }
+  std::string family() const override { return "Block"; }
+};
+class BlockFonts final : public GlyphSystem {
+ public:
+  std::unique_ptr<GlyphFace> open(const GlyphFontRequest&) override { return std::make_unique<BlockFace>(); }
+};
+
+// Keeps what it is shown; counts opens; remembers visibility and placement.
+class StandIn final : public Presenter {
+ public:
+  std::string name() const override { return "stand-in"; }
+  bool open() override {
+    ++opens;
+    return true;
+  }
+  bool setMode(int w, int h) override { return w == 640 && h == 400; }
+  void close() override { ++closes; }
+  void present(const uint8_t*, DisplayRect) override { ++presents; }
+  void setPaletteEntries(int, int, const uint8_t*) override {}
+  void waitForVerticalBlank() override {}
+  void setVisible(bool v) override { visible = v; }
+  void setPlacement(bool full, int l, int t) override {
+    ++placements;
+    fullScreen = full;
+    left = l;
+    top = t;
+  }
+  void setSongPosition(int32_t) override {}
+  int opens = 0, closes = 0, presents = 0, placements = 0;
+  bool visible = false, fullScreen = true;
+  int left = -1, top = -1;
+};
+
+constexpr int kRed = 254;  // COLOR(2)
+
+class WrdRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QRSetGlyphSystem(&fonts_);
+    QDSetPresenter(&presenter_);
+    QGSetErrorCode(0);
+    TWRDCRE& c = WRDControl();
+    c.setVisible(-1);
+    c.setFullScreen(-1);
+  }
+  void TearDown() override {
+    WRDControl().subWRDStop();
+    QDFree();
+    QDSetPresenter(nullptr);
+    QRSetGlyphSystem(nullptr);
+  }
+  // Writes SONG.MID and SONG.WRD (and any pictures), opens the song and
+  // loads the script as a song start does; the time-0 entries run.
+  void load(const std::string& script, const std::string& songName = "SONG") {
+    const std::string song = dir_.write(songName + ".MID", std::string("MThd"));
+    if (!script.empty()) dir_.write(songName + ".WRD", script);
+    QGSongReader().setinFileName(song);
+    WRDState().inputs.timeMapEntries = 1000000;
+    ASSERT_TRUE(WRDControl().subWRDLoad());
+    // subWRDLoad took the song's facts; the test song has no time table.
+    WRDState().inputs.timeMapEntries = 1000000;
+    if (WRDState().loaded && WRDState().displayExists) {
+      WRDControl().subWRDKaisiMsgOut();
+      ASSERT_TRUE(subWRDTableCalc());
+    }
+    WRDState().running = -1;
+  }
+  uint8_t at(int x, int y) const { return QDScreenBuffer().base[y * 640 + x]; }
+  uint8_t onPage(int page, int x, int y) const {
+    return (page ? QDPage1() : QDPage0()).base[y * 640 + x];
+  }
+  QGPaletteEntry shown(int colour) const { return QDDisplayPalette()[241 - colour]; }
+  int32_t next() const { return WRDState().nextEntry.load(); }
+  int32_t count() const { return static_cast<int32_t>(WRDState().commands.size()); }
+
+  BlockFonts fonts_;
+  StandIn presenter_;
+  qtest::TempDir dir_;
+};
+
+// ---- the tick ---------------------------------------------------------------
+
+TEST_F(WrdRun, EntriesRunWithinThreeTicksOfTheirTimeAndNeverTwice) {
+  // The text is due at bar 1 (10000); the last entry (GCLS) gets its time + 1.
+  load("@COLOR(2)\r\nAB\r\n@GCLS\r\n");
+  const int32_t before = next();
+  subWRDTick(9996);
+  EXPECT_EQ(next(), before);
+  EXPECT_EQ(at(1, 2), 0);  // the loaded screen: nothing composed yet
+  subWRDTick(9998);  // 3-tick look-ahead
+  EXPECT_GT(next(), before);
+  EXPECT_EQ(at(1, 2), kRed);
+  // Glyph in its cells, nothing in the next one; the cell's paper shows the page.
+  EXPECT_EQ(at(9, 13), kRed);
+  EXPECT_EQ(at(0, 2), 241);
+  EXPECT_NE(at(17, 5), kRed);
+  // After the last entry later ticks run nothing.
+  subWRDTick(99990000);
+  EXPECT_EQ(next(), count());
+  QGFillRect(QDTextLayer(), 0, 0, 640, 16, 242);
+  subWRDTick(99990000);
+  EXPECT_EQ(next(), count());
+  EXPECT_EQ(QDTextLayer().base[2 * 640 + 1], 242) << "the text was not drawn again";
+}
+
+TEST_F(WrdRun, AJumpCatchesUpEveryOverdueEntryInOrderInOneTick) {
+  // Three lines on one row: each overwrites the cell, so the last must win.
+  load("@COLOR(2)\r\nA\r\n@LOCATE(1,1)@COLOR(4)\r\nB\r\n@LOCATE(1,1)@COLOR(1)\r\nC\r\n");
+  subWRDTick(500000);
+  EXPECT_EQ(next(), count());
+  EXPECT_EQ(at(1, 2), 255);
+}
+
+TEST_F(WrdRun, ATickDoesNothingWhileStoppedOrWhileAnotherIsInside) {
+  load("@COLOR(2)\r\nAB\r\n");
+  const int32_t before = next();
+  WRDState().running = 0;
+  subWRDTick(500000);
+  EXPECT_EQ(next(), before);
+  WRDState().running = -1;
+  WRDState().tickIdle = 0;
+  subWRDTick(500000);
+  EXPECT_EQ(next(), before);
+  WRDState().tickIdle = -1;
+  subWRDTick(500000);
+  EXPECT_EQ(next(), count());
+}
+
+TEST_F(WrdRun, StoppingFromTheWindowThreadWhileTheStatusThreadTicks) {
+  std::string script;
+  for (int i = 0; i < 200; ++i) script += "@GLINE(0,0,639,399,3,2,3)\r\nX\r\n";
+  load(script);
+  std::atomic<bool> stop{false};
+  std::thread status([&] {
+    for (int32_t pos = 0; !stop.load(); pos = pos > 2000000000 ? 0 : pos + 10000) subWRDTick(pos);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  WRDControl().subWRDStop();  // stops the ticks, frees the display and the tables
+  EXPECT_EQ(count(), 0);
+  EXPECT_FALSE(QDDisplayExists());
+  stop = true;
+  status.join();
+}
+
+// ---- palettes -----------------------------------------------------------------
+
+TEST_F(WrdRun, APaletteOtherThanZeroShowsOnlyOnceAFadeBringsItIn) {
+  load("@PAL(#5,F00,0F0)\r\n@FADE(5,5,0)\r\n");  // the PAL runs at time 0
+  EXPECT_EQ(shown(0).red, 0);
+  EXPECT_EQ(WRDState().palettes[5][15].red, 255);
+  subWRDTick(10000);  // the switch to palette 5
+  EXPECT_EQ(shown(0).red, 255);
+  EXPECT_EQ(shown(1).green, 255);
+}
+
+TEST_F(WrdRun, PalrevTwiceGivesBackTheColours) {
+  load("@PAL(123,456,789)\r\n@PALREV(0)\r\n@PALREV(0)\r\n");
+  const QGPaletteEntry c1 = shown(1);
+  EXPECT_EQ(c1.red, 4 * 17);
+  subWRDTick(10000);
+  EXPECT_EQ(shown(1).red, 255 - 4 * 17);
+  EXPECT_EQ(shown(1).blue, 255 - 6 * 17);
+  subWRDTick(20000);
+  EXPECT_EQ(shown(1).red, c1.red);
+  EXPECT_EQ(shown(1).green, c1.green);
+  EXPECT_EQ(shown(1).blue, c1.blue);
+}
+
+TEST_F(WrdRun, FadeStepsMoveTheScreenColoursBySeventeenPerStep) {
+  // Palettes 1 (black) and 2 (grey 3/F): the fade takes three steps 10 ticks apart.
+  load("@PAL(#1,000,000)\r\n@PAL(#2,333,FFF)\r\n@FADE(1,2,10)\r\n");
+  subWRDTick(20000);  // immediate step: palette 1
+  EXPECT_EQ(shown(0).red, 0);
+  subWRDTick(20010);
+  EXPECT_EQ(shown(0).red, 17);
+  EXPECT_EQ(shown(1).green, 17);
+  subWRDTick(20020);
+  EXPECT_EQ(shown(0).red, 34);
+  subWRDTick(20200);
+  EXPECT_EQ(shown(0).red, 51);  // not past the target
+  EXPECT_EQ(shown(1).red, 255 - 0) << "colour 1 reaches F";
+}
+
+TEST_F(WrdRun, DisplayPaletteFailureSetsTheResultCode) {
+  load("@COLOR(2)\r\nA\r\n");
+  WRDControl().subWRDStop();
+  QGSetErrorCode(0);
+  WRDApplyPalette0();
+  EXPECT_EQ(QGEngineErrorCode().load(), kWRDPaletteFailed);
+}
+
+// ---- text layer ----------------------------------------------------------------
+
+TEST_F(WrdRun, TclsOfOneColourErasesOnlyTextOfThatColour) {
+  load("@COLOR(2)\r\nA\r\n@LOCATE(2,1)@COLOR(4)\r\nB\r\n@TCLS(1,1,80,25,6)\r\n");
+  subWRDTick(30000);
+  EXPECT_EQ(at(1, 2), kRed);
+  EXPECT_EQ(at(9, 2), 253);
+  subWRDTick(40000);
+  EXPECT_EQ(at(1, 2), 241);
+  EXPECT_EQ(at(9, 2), 253);
+}
+
+TEST_F(WrdRun, ScrollsMoveTheTextByOneCharacter) {
+  load("@LOCATE(1,2)\r\nA\r\n@SCROLL(1,1,80,24,0)\r\n@SCROLL(1,1,80,24,2)\r\n");
+  subWRDTick(10000);
+  EXPECT_EQ(at(1, 18), 255);
+  subWRDTick(20000);  // up one row
+  EXPECT_EQ(at(1, 2), 255);
+  EXPECT_EQ(at(1, 18), 241);
+  subWRDTick(30000);  // right one column
+  EXPECT_EQ(at(9, 2), 255);
+  EXPECT_EQ(at(1, 2), 241);
+}
+
+// ---- graphics -----------------------------------------------------------------
+
+TEST_F(WrdRun, BoxesLinesCirclesAndGclsOfOneMaskClearTheWholePage) {
+  load("@GLINE(10,10,20,20,3,2,3)\r\n@GLINE(100,5,200,5,4)\r\n@GCIRCLE(300,200,20,5,0,6)\r\n"
+       "@GCLS(1)\r\n");
+  subWRDTick(20000);
+  EXPECT_EQ(at(15, 15), 241 - 3);
+  EXPECT_EQ(at(150, 5), 241 - 4);
+  EXPECT_EQ(at(300, 200), 241 - 6);
+  EXPECT_EQ(onPage(0, 300, 200), 241 - 6);
+  subWRDTick(30000);
+  EXPECT_EQ(at(15, 15), 241);
+  EXPECT_EQ(at(150, 5), 241);
+  EXPECT_EQ(at(300, 200), 241);
+}
+
+TEST_F(WrdRun, GmoveExchangeBetweenPagesAndPageFlips) {
+  load("@GLINE(0,0,15,15,3,2,3)\r\n@GMOVE(0,0,15,15,32,0,0,1,1)\r\n@GSCREEN(0,1)\r\n@GON(0)\r\n");
+  EXPECT_EQ(at(5, 5), 238);
+  subWRDTick(10000);  // page 0's box and page 1's empty corner change places
+  EXPECT_EQ(onPage(0, 5, 5), 241);
+  EXPECT_EQ(onPage(1, 37, 5), 238);
+  EXPECT_EQ(at(5, 5), 241) << "the source rectangle is composed too";
+  subWRDTick(20000);  // show page 1
+  EXPECT_EQ(at(37, 5), 238);
+  subWRDTick(30000);  // graphics off
+  EXPECT_EQ(at(37, 5), 241);
+}
+
+TEST_F(WrdRun, GmoveDownwardsWithinOnePageKeepsTheSource) {
+  // A two-row stripe moved down by one row must arrive whole.
+  load("@GLINE(0,0,7,0,1)\r\n@GLINE(0,1,7,1,2)\r\n@GMOVE(0,0,7,1,0,1,0,0,0)\r\n");
+  subWRDTick(20000);
+  EXPECT_EQ(onPage(0, 3, 1), 241 - 1);
+  EXPECT_EQ(onPage(0, 3, 2), 241 - 2);
+}
+
+// ---- pictures -------------------------------------------------------------------
+
+class WrdPictures : public WrdRun {
+ protected:
+  void picture(const std::string& name, uint16_t x0, uint16_t y0) {
+    std::vector<uint8_t> values(16 * 8, 5);
+    dir_.write(name, gtest_pictures::EncodeMag(gtest_pictures::LiteralMag(0, x0, y0, 16, 16, 8, values, 16)));
+  }
+};
+
+TEST_F(WrdPictures, APictureAtZeroLandsAtItsOwnOriginWithItsPalette) {
+  picture("PIC.MAG", 64, 32);
+  load("@MAG(PIC)\r\n");
+  subWRDTick(10000);
+  EXPECT_EQ(at(64, 32), 236);
+  EXPECT_EQ(at(79, 39), 236);
+  EXPECT_NE(at(63, 32), 236);
+  EXPECT_NE(at(64, 40), 236);
+  EXPECT_EQ(shown(5).red, 5 * 5 + 1);
+  EXPECT_EQ(shown(5).green, 5 * 3);
+}
+
+TEST_F(WrdPictures, ModeOneDrawsOnlyAndModeTwoShowsOnlyThePalette) {
+  picture("PIC.MAG", 64, 32);
+  load("@MAG(PIC,0,0,0,1)\r\n@GCLS\r\n@MAG(PIC,0,0,0,2)\r\n");
+  EXPECT_EQ(at(64, 32), 236);
+  EXPECT_EQ(shown(5).red, 254) << "the default magenta stays";
+  subWRDTick(20000);
+  EXPECT_EQ(at(64, 32), 241);
+  EXPECT_EQ(shown(5).red, 5 * 5 + 1);
+}
+
+TEST_F(WrdPictures, TheTitlePictureRunsAtTimeZero) {
+  picture("SONG.MAG", 0, 0);
+  load("@COLOR(2)\r\nA\r\n");
+  EXPECT_EQ(at(3, 3), 236);
+}
+
+// ---- the control object ------------------------------------------------------------
+
+TEST_F(WrdRun, StatusLineMessagesUseTheirTexts) {
+  load("@COLOR(2)\r\nA\r\n");
+  WRDControl().subWRDStopMsgOut();
+  // "演奏を終了します。" is nine full-width characters: 144 pixels in colour 255.
+  EXPECT_EQ(at(1, 386), 255);
+  EXPECT_EQ(at(143 - 1, 386), 255);
+  EXPECT_EQ(at(145, 386), 0);
+}
+
+TEST_F(WrdRun, ASongWithoutScriptHidesTheWindowAndFreesAnOldDisplay) {
+  load("@COLOR(2)\r\nA\r\n");
+  EXPECT_TRUE(QDDisplayExists());
+  EXPECT_TRUE(presenter_.visible);
+  load("", "OTHER");
+  EXPECT_FALSE(QDDisplayExists());
+  EXPECT_FALSE(presenter_.visible);
+  EXPECT_FALSE(WRDState().loaded.load());
+  EXPECT_EQ(WRDPlayerHook().load(), nullptr);
+}
+
+TEST_F(WrdRun, TwoScriptedSongsShareOneDisplay) {
+  load("@COLOR(2)\r\nA\r\n");
+  EXPECT_EQ(WRDPlayerHook().load(), &subWRDTick);
+  load("@COLOR(4)\r\nB\r\n", "NEXT");
+  EXPECT_EQ(presenter_.opens, 1);
+  EXPECT_TRUE(QDDisplayExists());
+  EXPECT_EQ(at(1, 2), 0) << "the second song starts from a cleared screen";
+}
+
+TEST_F(WrdRun, DisplayOffKeepsTheWindowHidden) {
+  WRDControl().setVisible(0);
+  load("@COLOR(2)\r\nA\r\n");
+  EXPECT_FALSE(presenter_.visible);
+  EXPECT_FALSE(QDDisplayExists());
+  EXPECT_EQ(presenter_.opens, 0);
+}
+
+TEST_F(WrdRun, WindowPositionWhileFullScreenIsOnlyStored) {
+  TWRDCRE& c = WRDControl();
+  c.setFullScreen(-1);
+  const int before = presenter_.placements;
+  c.setLeft(120);
+  c.setTop(80);
+  EXPECT_EQ(presenter_.placements, before);
+  EXPECT_EQ(c.getLeft(), 120);
+  c.setFullScreen(0);
+  c.setLeft(130);
+  EXPECT_EQ(presenter_.placements, before + 1);
+  EXPECT_EQ(presenter_.left, 130);
+  EXPECT_EQ(presenter_.top, 80);
+  EXPECT_FALSE(presenter_.fullScreen);
+  c.setFullScreen(-1);
+}
+
+}  // namespace
