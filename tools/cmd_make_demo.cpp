@@ -189,7 +189,7 @@ std::string DemoScript() {
       "@WAIT(3)@LOCATE(22,5);",
       esc + "[33m歌詞と絵と音楽を、" + esc + "[36mいっしょに" + esc + "[37m。",
       "@WAIT(4)@GLINE(40,20,600,90,9,1,9);",
-      "@WAIT(5)@GCIRCLE(480,80,44,14);",
+      "@WAIT(5)@GCIRCLE(480,80,44,14,0,9);",  // a halo: orange ring, moon-coloured fill
       "@WAIT(6)@PAL(#1" + PaletteDigits(1, 1, 1, 1) + ");",
       "@PAL(#2" + PaletteDigits(5, 3, 3, 4) + ");",
       "@FADE(1,2,480)@LOCATE(26,22);",
