@@ -1,9 +1,9 @@
 #include "engine/player/midi_player.h"
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 
+#include "engine/player/player_internal.h"
+#include "engine/player/reset_sequences.h"
 #include "support/guard.h"
 
 namespace {
@@ -22,9 +22,9 @@ class SilentPort final : public MidiOutPort {
   MidiResult close() override { return kMidiOk; }
 };
 
-void realSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void timerSleep(uint32_t ms) { QDTimerSystem().sleep(ms); }
 
-std::atomic<void (*)(uint32_t)> g_sleeper{&realSleep};
+std::atomic<void (*)(uint32_t)> g_sleeper{&timerSleep};
 
 // A device that keeps reporting "still playing" is given this many 1 ms
 // retries before the close is abandoned, so a broken backend cannot hang
@@ -42,12 +42,6 @@ void recomputeEffectiveDivision(TMIDIEXEState& s) {
   s.effectiveDivision.store(static_cast<int32_t>(eff));
 }
 
-void recomputeTickLength(TMIDIEXEState& s) {
-  int32_t eff = s.effectiveDivision.load();
-  int32_t us = eff > 0 ? s.tempo.load() / eff : 1;
-  s.usPerTick.store(us < 1 ? 1 : us);
-}
-
 void notify(int32_t code) {
   if (QDNotifyProc proc = QDPlayer().notifyProc.load()) proc(code);
 }
@@ -56,6 +50,17 @@ void notify(int32_t code) {
 constexpr int kPortAOutputs[2] = {kQDPortAFirst, kQDPortASecond};
 
 }  // namespace
+
+void QDRecomputeTickLength(TMIDIEXEState& s) {
+  int64_t eff = s.effectiveDivision.load();
+  int64_t tempo = s.tempo.load();
+  if (eff < 1) eff = 1;
+  if (tempo < 0) tempo = 0;
+  int64_t us = tempo / eff;
+  s.usPerTick.store(static_cast<int32_t>(us < 1 ? 1 : us));
+  int64_t fx = (tempo << 16) / eff;
+  s.tickLengthFx.store(fx < (int64_t{1} << 16) ? int64_t{1} << 16 : fx);
+}
 
 int32_t TMIDIEXEState::deviceId(int output) const {
   switch (output) {
@@ -74,6 +79,8 @@ TMIDIEXEState& QDPlayer() {
 
 void QDResetPlayer() {
   TMIDIEXEState& s = QDPlayer();
+  // Threads first: they use the devices and the timer.
+  QDEndThreads(s);
   for (auto& h : s.handles) {
     if (h) h->close();
     h.reset();
@@ -84,31 +91,108 @@ void QDResetPlayer() {
   s.DEVICEID1B = kMidiNoDevice;
   s.DEVICEID2B = kMidiNoDevice;
   s.RESETMODE = 0;
+  s.resetKind = kResetEmpty;
   s.detectedSetup = 0;
   s.MIDIDISABLE = 0;
+  s.TIMERMIDI = 4;
+  s.TIMERWRD = 16;
+  s.TITLEVISIBLE = 0;
+  s.DEVVOLUME = 100;
+  s.DEVBALANCE = 50;
+  s.OUTSTATUSCH = 0;
+  for (auto& sel : s.selectors) sel = 0;
+  s.TIMEROUTSTATUS = 32;
+  s.TIMERSCORE = 32;
+  s.STEPTIME = 1;
+  s.OUTSTATUSENABLE = -1;
+  s.EXTOPTION1 = 0;
+  s.EXTOPTION2 = 0;
+  s.EXTOPTION3 = 0;
+  s.EXTOPTION4 = 0;
   s.streamOpen = 0;
-  s.markerIndex = 0;
   s.baseDivision = 0;
   s.SPEED = 0;
   s.effectiveDivision = 0;
   s.tempo = 500000;
   s.usPerTick = 1;
+  s.tickLengthFx = int64_t{1} << 16;
   s.longMessageMax = 32;
+  s.tickDivision = 0;
+  s.hyosi = 0x04020000;
   std::memset(s.longBuffers, 0, sizeof s.longBuffers);
   s.longHeaders[0] = {};
   s.longHeaders[1] = {};
   s.stream = {};
+  s.stopFlag1 = 0;
+  s.stopFlag2 = 0;
+  s.endReached = 0;
+  s.resetPhaseEnd = 0;
+  s.pause = 0;
+  s.statusEnded = 0;
+  s.playerExitCode = 0;
+  s.statusExitCode = 0;
+  s.playData = nullptr;
+  s.playLength = 0;
+  s.playTable = nullptr;
+  s.playTableEntries = 0;
+  s.startUs = 0;
+  s.stallUs = 0;
+  s.lastCallbackUs = 0;
+  s.convertedFx = 0;
+  s.tickAccumulator = 0;
+  s.pendingDelta = 0;
+  s.totalTicks = 0;
+  s.markerIndex = 0;
+  s.readOffset = 0;
+  s.periodInForce = 0;
+  s.timerId = 0;
+  s.resetReadOffset = 0;
+  s.resetElapsed = 0;
+  s.resetPendingDelta = 0;
+  for (auto& l : s.levels) l = 0;
+  for (auto& v : s.lastVolume) v = 0;
   s.notifyProc = nullptr;
+  s.statusProc = nullptr;
+  s.statusSink = 0;
+  s.lastStatusMs = 0;
+  s.wrdHook = nullptr;
+  s.wrdDisplayOn = -1;
+}
+
+void QDEndThreads(TMIDIEXEState& s) {
+  if (s.threadsResumed && ((s.playerThread && !s.playerThread->finished()) ||
+                           (s.statusThread && !s.statusThread->finished()))) {
+    // Still playing (no stop was asked for): stop first.
+    s.resetPhaseEnd = 1;
+    s.stopFlag1 = 1;
+    s.stopFlag2 = 1;
+    s.endReached = 1;
+  }
+  // Threads never let run end without running.
+  s.playerThread.reset();
+  s.statusThread.reset();
+  s.threadsResumed = false;
+  s.playTable = nullptr;
+  s.playTableEntries = 0;
 }
 
 MidiOutPort* QDCurrentHandle() { return QDPlayer().currentHandle.load(); }
 
 void QDSetNotifyProc(QDNotifyProc proc) { QDPlayer().notifyProc.store(proc); }
+void QDSetStatusProc(QDStatusProc proc) { QDPlayer().statusProc.store(proc); }
+void QDSetStatusSink(bool registered) { QDPlayer().statusSink.store(registered ? -1 : 0); }
+void QDSetWrdHook(QDWrdHook hook) { QDPlayer().wrdHook.store(hook); }
+void QDSetWrdDisplay(bool on) { QDPlayer().wrdDisplayOn.store(on ? -1 : 0); }
+
+void QDSetSongInfo(int32_t tickDivision, uint32_t hyosi) {
+  QDPlayer().tickDivision.store(tickDivision);
+  QDPlayer().hyosi.store(hyosi);
+}
 
 void QDSleep(uint32_t ms) { g_sleeper.load()(ms); }
 
 void QDSetSleepFunction(void (*sleeper)(uint32_t)) {
-  g_sleeper.store(sleeper ? sleeper : &realSleep);
+  g_sleeper.store(sleeper ? sleeper : &timerSleep);
 }
 
 MidiResult QDMidiOutOpen(int32_t deviceId, std::unique_ptr<MidiOutPort>* port) {
@@ -157,6 +241,40 @@ MidiResult QDmidiOutUnprepareHeader(MidiOutPort* port, QDLongHeader* header) {
   });
 }
 
+// These run on the timer thread for every message: a failure is a result,
+// never a trace entry (the timer path writes no files).
+MidiResult QDmidiOutShortMsg(MidiOutPort* port, uint32_t message) {
+  try {
+    if (disabled()) return kMidiOk;
+    if (!port) return kMidiInvalidHandle;
+    return port->shortMessage(message);
+  } catch (...) {
+    return -1;
+  }
+}
+
+MidiResult QDmidiOutLongMsg(MidiOutPort* port, QDLongHeader* header) {
+  try {
+    if (disabled()) return kMidiOk;
+    if (!port || !header || !header->data) return kMidiInvalidHandle;
+    if (header->bytesRecorded == 0 || header->bytesRecorded > kLongMessageBufferSize)
+      return kMidiInvalidParam;
+    return port->longMessage(header->data, header->bytesRecorded);
+  } catch (...) {
+    return -1;
+  }
+}
+
+MidiResult QDmidiOutReset(MidiOutPort* port) {
+  try {
+    if (disabled()) return kMidiOk;
+    if (!port) return kMidiInvalidHandle;
+    return port->reset();
+  } catch (...) {
+    return -1;
+  }
+}
+
 bool QDStreamOpen() {
   return QGuard("QDStreamOpen", false, [&] {
     TMIDIEXEState& s = QDPlayer();
@@ -187,12 +305,16 @@ bool QDStreamOpen() {
 MidiResult QDStreamClose() {
   return QGuard("QDStreamClose", kMidiError, [&]() -> MidiResult {
     TMIDIEXEState& s = QDPlayer();
+    s.pause = 0;
+    // The threads go before the devices: a device is never closed under a
+    // running timer.
+    QDEndThreads(s);
     QDSleep(41);
     MidiResult last = kMidiOk;
     for (int out = 0; out < kQDOutputs; ++out) {
       MidiOutPort* port = s.handles[out].get();
       if (!port) continue;
-      if (!disabled()) port->reset();
+      QDmidiOutReset(port);
       int tries = 0;
       do {
         QDSleep(1);
@@ -213,7 +335,7 @@ void QDSetTimeDiv(int32_t division) {
   TMIDIEXEState& s = QDPlayer();
   s.baseDivision.store(division);
   recomputeEffectiveDivision(s);
-  recomputeTickLength(s);
+  QDRecomputeTickLength(s);
 }
 
 void QDSetSpeed(int32_t speed) {
@@ -236,11 +358,12 @@ int32_t QDOutStreamHeader() {
       s.longHeaders[i].data = s.longBuffers[i];
       s.longHeaders[i].bufferLength = length;
       result = QDmidiOutPrepareHeader(port, &s.longHeaders[i]);
+      if (result != 0) return result;
     }
     if (result != 0) return result;
     s.tempo = 500000;
     if (s.effectiveDivision.load() <= 0) QDSetTimeDiv(48);
-    recomputeTickLength(s);
+    QDRecomputeTickLength(s);
     return 0;
   });
 }

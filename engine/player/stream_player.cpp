@@ -1,0 +1,448 @@
+// The stream player: QDStreamOut creates the player thread and the status
+// thread; the player thread sends the reset sequence, then runs a periodic
+// timer whose callback turns elapsed time into ticks and sends every record
+// that has become due; the status thread drives the WRD step or the
+// progress reports until the song ends.
+#include <cstring>
+#include <stdexcept>
+
+#include "engine/player/midi_player.h"
+#include "engine/player/player_internal.h"
+#include "engine/player/reset_sequences.h"
+#include "support/guard.h"
+
+namespace {
+
+constexpr int64_t kStallUs = 500000;         // a gap this long shifts the song
+constexpr int64_t kLeadInUs = 1000000;       // tick 0 plays this long after the timer starts
+constexpr int64_t kPlayLimitUs = 900000000;  // 15 minutes
+constexpr uint32_t kSettleMs = 41;
+constexpr uint32_t kResetPassMs = 4;
+constexpr uint32_t kStopCheckMs = 256;
+constexpr int kStatusWaits = 256;
+constexpr int32_t kMinStatusPeriodMs = 16;
+
+constexpr uint8_t kRecLongSkip = 0x82;  // records whose payload is skipped unread
+constexpr uint8_t kRecLongSkip2 = 0x84;
+
+// The devices each port's short messages go to.
+constexpr int kPortOutputs[2][2] = {{kQDPortAFirst, kQDPortASecond}, {kQDPortBFirst, kQDPortBSecond}};
+// Port A devices and their long-message buffers.
+constexpr int kPortAOutputs[2] = {kQDPortAFirst, kQDPortASecond};
+
+// A record as the player reads it: the packed format, plus the kinds whose
+// padded payload (bits 0-9 bytes) is skipped.
+bool readRecord(const uint8_t* data, uint32_t length, uint32_t offset, StreamRecordView* r) {
+  if (!data || !DecodeStreamRecord(data, length, offset, r)) return false;
+  uint8_t kind = r->kind();
+  if (kind == kRecLongSkip || kind == kRecLongSkip2) {
+    uint32_t padded = ((r->data & 0x3FFu) + 3) & ~3u;
+    if (padded > length - offset - r->size) return false;
+    r->size += padded;
+  }
+  return true;
+}
+
+void notify(TMIDIEXEState& s, int32_t code) {
+  if (QDNotifyProc proc = s.notifyProc.load()) proc(code);
+}
+
+// Level meter: a note-on raises its channel's level to its velocity; a
+// control change that looks like a volume change is kept per channel.
+void meter(TMIDIEXEState& s, uint32_t message, int base) {
+  uint32_t status = message & 0xFF;
+  int channel = base + static_cast<int>(status & 0x0F);
+  if ((status & 0xF0) == 0x90) {
+    int32_t level = static_cast<int32_t>(message & 0xFF0000u);
+    if (level > s.levels[channel].load(std::memory_order_relaxed)) s.levels[channel].store(level);
+  } else if ((status & 0xB0) == 0xB0 && ((message >> 8) & 0x07) == 0x07) {
+    s.lastVolume[channel].store(static_cast<int32_t>(message & 0xFFFFFFu));
+  }
+}
+
+// A song's system exclusive message, unless it is one of the GS system
+// parameters 40 01 00 .. 40 01 2F (master tune, voice reserve ...), which
+// are never sent.
+bool sendable(const uint8_t* bytes, uint32_t count) {
+  if (count == 0 || bytes[0] != 0xF0) return false;
+  return !(count > 7 && bytes[5] == 0x40 && bytes[6] == 0x01 && bytes[7] < 0x30);
+}
+
+// Copies the message into the device's prepared buffer, sends exactly its
+// bytes and clears them again.
+void sendLong(TMIDIEXEState& s, int buffer, MidiOutPort* port, const uint8_t* bytes, uint32_t count) {
+  QDLongHeader& h = s.longHeaders[buffer];
+  uint8_t* to = s.longBuffers[buffer];
+  std::memcpy(to, bytes, count);
+  QDLongHeader send = h;
+  send.data = to;
+  send.bytesRecorded = count;
+  h.bytesRecorded = count;
+  QDmidiOutLongMsg(port, &send);
+  std::memset(to, 0, count);
+}
+
+// Elapsed time not yet turned into ticks, turned into whole ticks.
+void convert(TMIDIEXEState& s, int64_t elapsedUs, int64_t* converted, int64_t* acc) {
+  int64_t tick = s.tickLengthFx.load(std::memory_order_relaxed);
+  int64_t left = (elapsedUs << 16) - *converted;
+  if (tick > 0 && left >= tick) {
+    int64_t ticks = left / tick;
+    *converted += ticks * tick;
+    *acc += ticks;
+  }
+}
+
+}  // namespace
+
+// --- Timer callback ---------------------------------------------------------
+
+void QDTimerCallback(TMIDIEXEState& s) {
+  try {
+    if (s.pause.load() || s.stopFlag1.load()) return;
+    if (s.endReached.load()) {  // a forced end: nothing more is played
+      s.stopFlag1 = 1;
+      s.stopFlag2 = 1;
+      return;
+    }
+    const int64_t now = QDTimerSystem().nowMicroseconds();
+    const int64_t start = s.startUs.load();
+    const int64_t stall = s.stallUs.load();
+    if (now <= start + stall) return;  // nothing is due yet
+
+    const uint8_t* data = s.playData.load();
+    const uint32_t length = data ? s.playLength.load() : 0;
+    uint32_t offset = s.readOffset.load();
+    int64_t acc = s.tickAccumulator.load();
+    uint32_t pending = s.pendingDelta.load();
+
+    const int64_t gap = now - s.lastCallbackUs.load();
+    if (gap >= kStallUs) {
+      // The machine stood still: the song moves on from where it was
+      // instead of rushing through what it missed.
+      s.stallUs.store(stall + gap);
+    } else {
+      int64_t converted = s.convertedFx.load();
+      convert(s, now - start - stall, &converted, &acc);
+      int64_t total = s.totalTicks.load();
+      int32_t markers = s.markerIndex.load();
+      StreamRecordView r;
+      while (offset < length && acc >= static_cast<int64_t>(pending)) {
+        if (!readRecord(data, length, offset, &r)) {  // a cut record ends the song
+          offset = length;
+          break;
+        }
+        if (acc < static_cast<int64_t>(r.delta)) {
+          pending = r.delta;
+          break;
+        }
+        pending = 0;
+        acc -= r.delta;
+        total += r.delta;
+        if (r.marker()) ++markers;
+        switch (r.kind()) {
+          case kRecShort: {
+            const uint32_t message = r.data;
+            const int port = r.portB() ? 1 : 0;
+            meter(s, message, port * 16);
+            for (int out : kPortOutputs[port])
+              if (MidiOutPort* p = s.handles[out].get()) QDmidiOutShortMsg(p, message);
+            break;
+          }
+          case kRecTempo: {
+            const int64_t oldTick = s.tickLengthFx.load(std::memory_order_relaxed);
+            s.tempo.store(static_cast<int32_t>(r.data));
+            QDRecomputeTickLength(s);
+            // Ticks already counted past this record were timed at the old
+            // tempo: give them back and count them again at the new one.
+            if (acc > 0) {
+              converted -= acc * oldTick;
+              acc = 0;
+              convert(s, now - start - stall, &converted, &acc);
+            }
+            break;
+          }
+          case kRecLong: {
+            const uint32_t count = r.data & 0x3FFu;
+            if (!r.portB() && sendable(r.payload, count)) {
+              for (int i = 0; i < 2; ++i)
+                if (MidiOutPort* p = s.handles[kPortAOutputs[i]].get()) sendLong(s, i, p, r.payload, count);
+            }
+            break;
+          }
+          default:  // no operation, skipped payloads, unknown kinds
+            break;
+        }
+        offset += r.size;
+      }
+      s.convertedFx.store(converted);
+      s.totalTicks.store(total);
+      s.markerIndex.store(markers);
+    }
+
+    s.readOffset.store(offset);
+    if (offset >= length) {
+      s.tickAccumulator.store(acc);
+      s.endReached = 1;
+      s.stopFlag1 = 1;
+      return;
+    }
+    s.lastCallbackUs.store(now);
+    s.pendingDelta.store(pending);
+    s.tickAccumulator.store(acc);
+    if (s.endReached.load()) {
+      s.stopFlag1 = 1;
+      s.stopFlag2 = 1;
+    }
+  } catch (...) {
+    // The timer callback ignores its own failures.
+  }
+}
+
+// --- Player thread ------------------------------------------------------------
+
+namespace {
+
+// Sends the reset records that have become due (deltas in milliseconds).
+void sendDueReset(TMIDIEXEState& s, const std::vector<uint8_t>& seq) {
+  TimerSystem& timer = QDTimerSystem();
+  const uint32_t length = static_cast<uint32_t>(seq.size());
+  uint32_t offset = s.resetReadOffset.load();
+  int64_t elapsed = s.resetElapsed.load();
+  StreamRecordView r;
+  while (offset < length && !s.stopFlag2.load()) {
+    if (!readRecord(seq.data(), length, offset, &r)) {
+      offset = length;
+      break;
+    }
+    if (elapsed < static_cast<int64_t>(r.delta)) {
+      s.resetPendingDelta = r.delta;
+      break;
+    }
+    elapsed -= r.delta;
+    offset += r.size;
+    switch (r.kind()) {
+      case kRecShort:  // every device, whatever its port
+        for (const auto& h : s.handles)
+          if (h) QDmidiOutShortMsg(h.get(), r.data);
+        break;
+      case kRecNop:
+        offset = length;
+        break;
+      case kRecLong: {
+        const uint32_t count = r.data & 0xFFu;
+        if (MidiOutPort* p = s.handles[kQDPortAFirst].get(); p && count > 0) sendLong(s, 0, p, r.payload, count);
+        timer.sleep(1);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  s.resetReadOffset = offset;
+  s.resetElapsed = elapsed;
+}
+
+void allChannels(TMIDIEXEState& s, uint32_t controller) {
+  for (const auto& h : s.handles) {
+    if (!h) continue;
+    for (uint32_t ch = 0; ch < 16; ++ch) QDmidiOutShortMsg(h.get(), 0xB0 | ch | controller << 8);
+  }
+}
+
+}  // namespace
+
+void QDPlayerThread(TMIDIEXEState& s) {
+  TimerSystem& timer = QDTimerSystem();
+  bool ok = QGuardVoid("QDPlayerThread", [&] {
+    // 1. A fresh start.
+    s.resetReadOffset = 0;
+    s.resetElapsed = 0;
+    s.resetPendingDelta = 0;
+    s.convertedFx = 0;
+    s.tickAccumulator = 0;
+    s.longHeaders[0].bytesRecorded = 0;
+    s.longHeaders[1].bytesRecorded = 0;
+    s.startUs = timer.nowMicroseconds() + kLeadInUs;
+    for (auto& l : s.levels) l = 0;
+    for (auto& v : s.lastVolume) v = kQDDefaultVolume;
+
+    // 2. A set-up the converter detected chooses this song's sequence.
+    int32_t kind = s.resetKind.load();
+    int32_t detected = s.detectedSetup.load();
+    if (detected >= 1 && detected <= 7) kind = QDResetKindOfSetup(detected);
+    const std::vector<uint8_t>& seq = QDResetSequence(kind);
+
+    // 3. The reset phase.
+    uint32_t lastPass = timer.timeGetTime();
+    while (!s.resetPhaseEnd.load() && !s.stopFlag2.load()) {
+      timer.sleep(kResetPassMs);
+      if (s.resetReadOffset.load() >= seq.size()) break;
+      uint32_t nowMs = timer.timeGetTime();
+      s.resetElapsed = s.resetElapsed.load() + static_cast<int32_t>(nowMs - lastPass);
+      lastPass = nowMs;
+      if (s.resetElapsed.load() >= static_cast<int64_t>(s.resetPendingDelta.load())) sendDueReset(s, seq);
+    }
+
+    // 4. (The mode's own sequence stays selected for the next song.)
+    timer.sleep(kSettleMs);
+
+    // 5. The timer, at TIMERMIDI within the system's range.
+    TimerCaps caps;
+    uint32_t id = 0;
+    int32_t period = s.TIMERMIDI.load();
+    if (timer.getDevCaps(&caps) == kTimerOk) {
+      if (period < static_cast<int64_t>(caps.periodMin)) period = static_cast<int32_t>(caps.periodMin);
+      if (period > static_cast<int64_t>(caps.periodMax)) period = static_cast<int32_t>(caps.periodMax);
+      s.TIMERMIDI = period;
+      timer.beginPeriod(static_cast<uint32_t>(period));
+      int64_t start = timer.nowMicroseconds() + kLeadInUs;
+      s.startUs = start;
+      s.lastCallbackUs = start;
+      s.stallUs = 0;
+      // Stop flag 1 is left set by the last song; a stop asked for during
+      // the reset phase still ends this one.
+      s.stopFlag1 = s.stopFlag2.load() || s.endReached.load() ? 1 : 0;
+      id = timer.setEvent(static_cast<uint32_t>(period), static_cast<uint32_t>(period),
+                          [&s] { QDTimerCallback(s); });
+      if (id == 0) timer.endPeriod(static_cast<uint32_t>(period));
+    }
+    s.timerId = id;
+    s.periodInForce = id ? period : 0;
+
+    if (id != 0) {
+      // 6. Wait for the end, the stop, or the 15-minute limit.
+      while (!s.stopFlag1.load()) {
+        timer.sleep(kStopCheckMs);
+        if (timer.nowMicroseconds() - s.startUs.load() > kPlayLimitUs) {
+          s.stopFlag1 = 1;
+          s.stopFlag2 = 1;
+        }
+      }
+      timer.killEvent(id);
+      timer.endPeriod(static_cast<uint32_t>(period));
+      s.timerId = 0;
+      s.periodInForce = 0;
+      timer.sleep(kSettleMs);
+      allChannels(s, 120);  // all sound off
+      timer.sleep(kSettleMs);
+      allChannels(s, 121);  // reset all controllers
+      timer.sleep(kSettleMs);
+    } else {
+      // Without a timer nothing would ever end the song.
+      s.endReached = 1;
+      s.stopFlag1 = 1;
+      QGTrText("QDPlayerThread");
+      s.playerExitCode = 3;
+    }
+    s.stopFlag2 = 1;
+    for (int i = 0; i < kStatusWaits && !s.statusEnded.load(); ++i) timer.sleep(kSettleMs);
+  });
+  if (s.playerExitCode.load() == 0) s.playerExitCode = ok ? 2 : 3;
+  // 7. The window learns that the threads are done.
+  notify(s, kQDNotifyDone);
+}
+
+// --- Status thread ------------------------------------------------------------
+
+void QDStatusThread(TMIDIEXEState& s) {
+  TimerSystem& timer = QDTimerSystem();
+  QGuardVoid("QDStatusThread", [&] {
+    int32_t period = s.TIMERWRD.load();
+    if (period <= kMinStatusPeriodMs) period = kMinStatusPeriodMs;
+    timer.sleep(kSettleMs);
+    while (!s.stopFlag2.load() && s.readOffset.load() < s.playLength.load()) {
+      uint32_t t = timer.timeGetTime();
+      if (s.streamOpen.load()) {
+        QDWrdHook hook = s.wrdHook.load();
+        if (hook && s.wrdDisplayOn.load()) {
+          hook(t);
+        } else if (s.statusSink.load() && s.TITLEVISIBLE.load() != 1) {
+          s.lastStatusMs = t;
+          int64_t ms = (timer.nowMicroseconds() - s.startUs.load() - s.stallUs.load()) / 1000;
+          QDStatusProc proc = s.statusProc.load();
+          if (proc && ms >= 0) proc(static_cast<int32_t>(ms));
+        }
+      }
+      int32_t spent = static_cast<int32_t>(timer.timeGetTime() - t);
+      int32_t rest = period - spent;
+      timer.sleep(static_cast<uint32_t>(rest < 1 ? 1 : rest));
+    }
+  });
+  s.statusExitCode = 1;
+  s.statusEnded = 1;
+}
+
+// --- Window-thread routines ------------------------------------------------------
+
+int32_t QDStreamOut() {
+  return QGuard("QDStreamOut", int32_t{0}, [&]() -> int32_t {
+    TMIDIEXEState& s = QDPlayer();
+    if (s.playerThread || s.statusThread) {
+      QDStreamStop();
+      return 0;
+    }
+    s.readOffset = 0;
+    s.markerIndex = 0;
+    s.totalTicks = 0;
+    s.pendingDelta = 0;
+    s.tickAccumulator = 0;
+    s.convertedFx = 0;
+    s.pause = 0;
+    s.stopFlag2 = 0;
+    s.endReached = 0;
+    s.statusEnded = 0;
+    // A stop of the last song must not skip this song's reset sequence.
+    s.resetPhaseEnd = 0;
+    s.playerExitCode = 0;
+    s.statusExitCode = 0;
+    s.playData = s.stream.data;
+    s.playLength = s.stream.data ? s.stream.bytesRecorded : 0;
+    s.playTable = s.stream.timeTable;
+    s.playTableEntries = s.stream.timeTable ? s.stream.timeTableEntries : 0;
+    s.threadsResumed = false;
+    TimerSystem& timer = QDTimerSystem();
+    s.playerThread = timer.createThread([&s] { QDPlayerThread(s); });
+    s.statusThread = timer.createThread([&s] { QDStatusThread(s); });
+    return -1;
+  });
+}
+
+int32_t QDStreamReStart() {
+  return QGuard("QDStreamReStart", int32_t{-1}, [&]() -> int32_t {
+    TMIDIEXEState& s = QDPlayer();
+    if (!s.playerThread || !s.statusThread) throw std::logic_error("no player threads");
+    s.startUs = QDTimerSystem().nowMicroseconds() - (s.convertedFx.load() >> 16);
+    s.pause = 0;
+    s.threadsResumed = true;
+    s.playerThread->resume();
+    s.statusThread->resume();
+    return 0;
+  });
+}
+
+int32_t QDStreamStop() {
+  return QGuard("QDStreamStop", int32_t{0}, [&]() -> int32_t {
+    TMIDIEXEState& s = QDPlayer();
+    s.resetPhaseEnd = 1;
+    s.stopFlag2 = 1;
+    s.endReached = 1;
+    s.startUs = QDTimerSystem().nowMicroseconds() - (s.convertedFx.load() >> 16);
+    if (s.playerThread) s.playerThread->resume();
+    if (s.statusThread) s.statusThread->resume();
+    if (s.playerThread || s.statusThread) s.threadsResumed = true;
+    QDSleep(kSettleMs);
+    return -1;
+  });
+}
+
+int32_t QDStreamPosition(int32_t* code) {
+  TMIDIEXEState& s = QDPlayer();
+  const TimeTableEntry* table = s.playTable.load();
+  int64_t entries = s.playTableEntries.load();
+  int32_t index = s.markerIndex.load();
+  int32_t position = 0;
+  if (table && entries > 0 && index >= 0) position = table[index < entries ? index : entries - 1].position;
+  if (code) *code = position;
+  return 0;
+}
