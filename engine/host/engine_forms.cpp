@@ -26,10 +26,7 @@
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
-#if __has_include("engine/wrd/wrd_display.h")
-#define QMIDI_HOST_HAS_WRD_DISPLAY 1
 #include "engine/wrd/wrd_display.h"
-#endif
 #include "engine/wrd/wrd_state.h"
 #include "platform/headless/headless_presenter.h"
 #include "platform/qt/qt_presenter.h"
@@ -720,7 +717,6 @@ void TForm1::FormDestroy() {
 
 // ---------------------------------------------------------------- WRD side
 
-#if QMIDI_HOST_HAS_WRD_DISPLAY
 namespace {
 
 // The player's status thread hands the executor its tick with the song position.
@@ -767,17 +763,3 @@ bool TForm1::wrdLoaded() const { return WRDControl().getWRDLoaded() != 0; }
 bool TForm1::wrdDisplayExists() const { return WRDState().displayExists.load() != 0; }
 int32_t TForm1::wrdEndFlag() const { return WRDControl().getWRDEnd(); }
 void TForm1::setWrdEndFlag(int32_t flag) { WRDControl().setWRDEnd(flag); }
-#else
-// Until the WRD display control is built, songs play without their script.
-void TForm1::wrdSetFileName(const std::string&) {}
-void TForm1::wrdSetBeatsPerBar(int32_t beats) { WRDState().inputs.beatsPerBar = beats; }
-void TForm1::wrdLoadMsgOut() {}
-bool TForm1::wrdLoad() { return true; }
-void TForm1::wrdKaisiMsgOut() {}
-void TForm1::wrdStopMsgOut() {}
-void TForm1::wrdStop() {}
-bool TForm1::wrdLoaded() const { return WRDState().loaded.load() != 0; }
-bool TForm1::wrdDisplayExists() const { return false; }
-int32_t TForm1::wrdEndFlag() const { return wrdEnd_; }
-void TForm1::setWrdEndFlag(int32_t flag) { wrdEnd_ = flag; }
-#endif

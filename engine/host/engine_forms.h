@@ -195,7 +195,6 @@ class TForm1 final : public QWidget {
   TStatusSink* sink_ = nullptr;
   int32_t wrdOffset_ = 0;
   int32_t stopOption_ = 0;
-  int32_t wrdEnd_ = -1;
   bool destroyed_ = false;
   bool failed_ = false;
   QMenu* menu_ = nullptr;
