@@ -235,6 +235,9 @@ int32_t QDStreamOut();
 int32_t QDStreamReStart();
 // Forces the end of playback and lets both threads run to their end (-1).
 int32_t QDStreamStop();
+// The window's stop request: both stop flags := -1. The timer stops playing
+// at once, the status thread ends and the player thread winds down.
+void QDRequestStop();
 // The position code (bar × 10000 + tick) of the current time-table entry;
 // returns 0.
 int32_t QDStreamPosition(int32_t* code);

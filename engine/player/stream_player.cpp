@@ -436,6 +436,11 @@ int32_t QDStreamStop() {
   });
 }
 
+void QDRequestStop() {
+  QDPlayer().stopFlag1 = -1;
+  QDPlayer().stopFlag2 = -1;
+}
+
 int32_t QDStreamPosition(int32_t* code) {
   TMIDIEXEState& s = QDPlayer();
   const TimeTableEntry* table = s.playTable.load();

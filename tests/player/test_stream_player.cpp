@@ -341,8 +341,7 @@ TEST_F(StreamPlayer, StopEndsPlaybackAndSilencesTheDevices) {
   QDMidiExe().setRESETMODE(3);
   Play(s);
   timer.advance(50);
-  p.stopFlag1 = -1;  // the window's stop request
-  p.stopFlag2 = -1;
+  QDRequestStop();  // the window's stop request
   ASSERT_TRUE(RunToEnd(3000));
   m = devices.messages(0);
   EXPECT_EQ(std::count(m.begin(), m.end(), "903c64"), 0);
