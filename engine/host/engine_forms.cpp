@@ -29,6 +29,7 @@
 #include "engine/wrd/wrd_display.h"
 #include "engine/wrd/wrd_state.h"
 #include "platform/headless/headless_presenter.h"
+#include "platform/presenter.h"
 #include "platform/qt/qt_presenter.h"
 #include "support/dos_names.h"
 #include "support/guard.h"
@@ -724,6 +725,7 @@ void HostWrdTick(uint32_t) {
   if (TWRDTickHook hook = WRDPlayerHook().load()) {
     int32_t code = 0;
     QDStreamPosition(&code);
+    QDPresenter().setSongPosition(code);  // recorded frames carry the position
     hook(code);
   }
 }
