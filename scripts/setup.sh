@@ -14,7 +14,7 @@ packages=(
   libfluidsynth-dev libasound2-dev timgm6mb-soundfont
   libfreetype-dev libfontconfig-dev fonts-ipafont-mincho fonts-ipafont-gothic
   # running tests without a desktop
-  dbus xvfb xauth
+  dbus xvfb xauth python3
 )
 
 missing=()
