@@ -21,6 +21,7 @@
 #include "engine/host/option_dialogs.h"
 #include "engine/host/qt_keys.h"
 #include "engine/host/settings_store.h"
+#include "engine/host/x11_hot_keys.h"
 #include "engine/player/midi_player.h"
 #include "engine/player/output_status.h"
 #include "engine/player/tmidiexe.h"
@@ -35,6 +36,8 @@
 #include "support/guard.h"
 #include "support/result_code.h"
 #include "support/trace.h"
+
+#include <X11/keysym.h>  // key names only; no Xlib macros
 
 namespace {
 
@@ -186,13 +189,22 @@ void TForm1::FormCreate() {
     resize(1, 1);
 
     QHReadFontSettings(values_);
-    // Shift+Delete, Shift+End, Shift+Page Up, Shift+Page Down: application-wide.
+    // Shift+Delete, Shift+End, Shift+Page Up, Shift+Page Down: grabbed on the
+    // X11 root window where there is one (they act whatever has the focus),
+    // else application-wide shortcuts.
+    x11HotKeys_ = std::make_unique<TX11HotKeys>(
+        std::vector<TX11HotKeys::Key>{{kHotKeyShiftDelete, XK_Delete},
+                                      {kHotKeyShiftEnd, XK_End},
+                                      {kHotKeyShiftPageUp, XK_Page_Up},
+                                      {kHotKeyShiftPageDown, XK_Page_Down}},
+        [](int id) { Post(kUserPar8, id); });
     const std::pair<QKeySequence, int> hotKeys[] = {
         {QKeySequence(Qt::SHIFT | Qt::Key_Delete), kHotKeyShiftDelete},
         {QKeySequence(Qt::SHIFT | Qt::Key_End), kHotKeyShiftEnd},
         {QKeySequence(Qt::SHIFT | Qt::Key_PageUp), kHotKeyShiftPageUp},
         {QKeySequence(Qt::SHIFT | Qt::Key_PageDown), kHotKeyShiftPageDown}};
     for (const auto& [seq, id] : hotKeys) {
+      if (x11HotKeys_->active()) break;
       auto* s = new QShortcut(seq, this);
       s->setContext(Qt::ApplicationShortcut);
       const int hotId = id;
@@ -708,6 +720,7 @@ void TForm1::FormDestroy() {
     }
     QDSetNotifyProc(nullptr);
     QDSetStatusProc(nullptr);
+    x11HotKeys_.reset();  // the hot keys are given back
     pullValues();
     QHWriteEngineSettings(values_, state_.CommandLineMode != 0);
     QIFreePalette();

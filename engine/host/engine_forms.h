@@ -22,6 +22,7 @@
 
 class QAction;
 class QMenu;
+class TX11HotKeys;
 class QSystemTrayIcon;
 class TForm1;
 class TOKBottomDlg1;
@@ -192,6 +193,7 @@ class TForm1 final : public QWidget {
   TCommandLine commandLine_;
   TEngineValues values_;
   std::unique_ptr<THostKeys> keys_;
+  std::unique_ptr<TX11HotKeys> x11HotKeys_;  // released before the window goes
   TStatusSink* sink_ = nullptr;
   int32_t wrdOffset_ = 0;
   int32_t stopOption_ = 0;
