@@ -271,43 +271,38 @@ uint8_t subWRDOptGet(uint8_t& code) {
   });
 }
 
+namespace {
+
+// One parameter: up to 255 bytes to its end byte, which is returned. The
+// first byte skips spaces; a parameter that ends at a space (spaceEnds)
+// reports it as ','.
+uint8_t readParameter(std::string& text, bool spaceEnds) {
+  TWRDState& s = WRDState();
+  uint8_t b = readByte(s, true);
+  if (isParamEnd(b)) {
+    if (b) text.push_back(static_cast<char>(b));
+    return b;
+  }
+  text.push_back(static_cast<char>(b));
+  for (int i = 0; i < 254; ++i) {
+    b = readByte(s, !spaceEnds);
+    if (spaceEnds && b == ' ') return ',';
+    if (isParamEnd(b)) return b;
+    text.push_back(static_cast<char>(b));
+  }
+  return b;
+}
+
+}  // namespace
+
 uint8_t subWRDPrmGet(std::string& text) {
   text.clear();
-  return QGuard("subWRDPrmGet", uint8_t{0}, [&]() -> uint8_t {
-    TWRDState& s = WRDState();
-    uint8_t b = readByte(s, true);
-    if (isParamEnd(b)) {
-      if (b) text.push_back(static_cast<char>(b));
-      return b;
-    }
-    text.push_back(static_cast<char>(b));
-    for (int i = 0; i < 254; ++i) {
-      b = readByte(s, true);
-      if (isParamEnd(b)) return b;
-      text.push_back(static_cast<char>(b));
-    }
-    return b;
-  });
+  return QGuard("subWRDPrmGet", uint8_t{0}, [&] { return readParameter(text, false); });
 }
 
 uint8_t subWRDPrmGet2(std::string& text) {
   text.clear();
-  return QGuard("subWRDPrmGet2", uint8_t{0}, [&]() -> uint8_t {
-    TWRDState& s = WRDState();
-    uint8_t b = readByte(s, true);
-    if (isParamEnd(b)) {
-      if (b) text.push_back(static_cast<char>(b));
-      return b;
-    }
-    text.push_back(static_cast<char>(b));
-    for (int i = 0; i < 254; ++i) {
-      b = readByte(s, false);
-      if (b == ' ') return ',';
-      if (isParamEnd(b)) return b;
-      text.push_back(static_cast<char>(b));
-    }
-    return b;
-  });
+  return QGuard("subWRDPrmGet2", uint8_t{0}, [&] { return readParameter(text, true); });
 }
 
 uint8_t subWRDLineGet(std::string& text) {
