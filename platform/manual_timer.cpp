@@ -270,20 +270,9 @@ TimerResult ManualTimer::getDevCaps(TimerCaps* caps) {
   return kTimerOk;
 }
 
-TimerResult ManualTimer::beginPeriod(uint32_t periodMs) {
-  if (periodMs < caps_.periodMin || periodMs > caps_.periodMax) return kTimerNoCanDo;
-  std::lock_guard lock(mutex_);
-  periods_.push_back(periodMs);
-  return kTimerOk;
-}
+TimerResult ManualTimer::beginPeriod(uint32_t periodMs) { return periods_.begin(periodMs, caps_); }
 
-TimerResult ManualTimer::endPeriod(uint32_t periodMs) {
-  std::lock_guard lock(mutex_);
-  auto it = std::find(periods_.begin(), periods_.end(), periodMs);
-  if (it == periods_.end()) return kTimerNoCanDo;
-  periods_.erase(it);
-  return kTimerOk;
-}
+TimerResult ManualTimer::endPeriod(uint32_t periodMs) { return periods_.end(periodMs); }
 
 uint32_t ManualTimer::setEvent(uint32_t periodMs, uint32_t resolutionMs, TimerProc proc) {
   if (!proc || periodMs < caps_.periodMin || periodMs > caps_.periodMax) return 0;
@@ -344,10 +333,7 @@ std::vector<ManualTimer::EventInfo> ManualTimer::events() {
   return out;
 }
 
-std::vector<uint32_t> ManualTimer::periodsInForce() {
-  std::lock_guard lock(mutex_);
-  return periods_;
-}
+std::vector<uint32_t> ManualTimer::periodsInForce() { return periods_.inForce(); }
 
 int ManualTimer::sleepingThreads() {
   std::lock_guard lock(mutex_);

@@ -109,7 +109,7 @@ class ManualTimer final : public TimerSystem {
   std::map<uint32_t, Event> events_;
   uint32_t nextEventId_ = 1;
   uint32_t callbackRunning_ = 0;
-  std::vector<uint32_t> periods_;
+  TimerPeriods periods_;
   bool shutdown_ = false;
   int stuckTimeoutMs_ = 20000;
 };

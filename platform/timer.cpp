@@ -1,5 +1,7 @@
 #include "platform/timer.h"
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -95,3 +97,23 @@ TimerSystem& QDTimerSystem() {
 }
 
 void QDSetTimerSystem(TimerSystem* timer) { g_timer.store(timer); }
+
+TimerResult TimerPeriods::begin(uint32_t periodMs, const TimerCaps& caps) {
+  if (periodMs < caps.periodMin || periodMs > caps.periodMax) return kTimerNoCanDo;
+  std::lock_guard lock(mutex_);
+  periods_.push_back(periodMs);
+  return kTimerOk;
+}
+
+TimerResult TimerPeriods::end(uint32_t periodMs) {
+  std::lock_guard lock(mutex_);
+  auto it = std::find(periods_.begin(), periods_.end(), periodMs);
+  if (it == periods_.end()) return kTimerNoCanDo;
+  periods_.erase(it);
+  return kTimerOk;
+}
+
+std::vector<uint32_t> TimerPeriods::inForce() const {
+  std::lock_guard lock(mutex_);
+  return periods_;
+}

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+#include <mutex>
 #include <functional>
 #include <memory>
 
@@ -21,6 +23,21 @@ constexpr TimerResult kTimerNoCanDo = 97;  // a period outside the range, an unk
 struct TimerCaps {
   uint32_t periodMin = 1;
   uint32_t periodMax = 1000000;
+};
+
+// The timer resolutions asked for and not yet ended (begin/end period pairs),
+// shared by the timer backends.
+class TimerPeriods {
+ public:
+  // kTimerNoCanDo for a period outside caps.
+  TimerResult begin(uint32_t periodMs, const TimerCaps& caps);
+  // kTimerNoCanDo when that period was not begun.
+  TimerResult end(uint32_t periodMs);
+  std::vector<uint32_t> inForce() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<uint32_t> periods_;
 };
 
 // Called at each deadline of a periodic event, on the timer's own thread

@@ -115,20 +115,9 @@ TimerResult RealTimer::getDevCaps(TimerCaps* caps) {
   return kTimerOk;
 }
 
-TimerResult RealTimer::beginPeriod(uint32_t periodMs) {
-  if (periodMs < kCaps.periodMin || periodMs > kCaps.periodMax) return kTimerNoCanDo;
-  std::lock_guard lock(mutex_);
-  periods_.push_back(periodMs);
-  return kTimerOk;
-}
+TimerResult RealTimer::beginPeriod(uint32_t periodMs) { return periods_.begin(periodMs, kCaps); }
 
-TimerResult RealTimer::endPeriod(uint32_t periodMs) {
-  std::lock_guard lock(mutex_);
-  auto it = std::find(periods_.begin(), periods_.end(), periodMs);
-  if (it == periods_.end()) return kTimerNoCanDo;
-  periods_.erase(it);
-  return kTimerOk;
-}
+TimerResult RealTimer::endPeriod(uint32_t periodMs) { return periods_.end(periodMs); }
 
 uint32_t RealTimer::setEvent(uint32_t periodMs, uint32_t, TimerProc proc) {
   if (!proc || periodMs < kCaps.periodMin || periodMs > kCaps.periodMax) return 0;

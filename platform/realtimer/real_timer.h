@@ -43,7 +43,7 @@ class RealTimer final : public TimerSystem {
   std::mutex mutex_;
   std::map<uint32_t, std::shared_ptr<Event>> events_;
   std::vector<std::shared_ptr<Event>> ended_;  // killed from their own callback, joined later
-  std::vector<uint32_t> periods_;
+  TimerPeriods periods_;
   uint32_t nextId_ = 1;
 };
 
