@@ -8,6 +8,8 @@
 #include <random>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "support/trace.h"
 
 namespace fs = std::filesystem;
@@ -53,7 +55,11 @@ std::string ReadText(const std::string& path) {
 }
 
 std::string TestData(const std::string& relative) {
-  return (fs::path(QMIDI_TESTDATA_DIR) / relative).string();
+  std::string path = (fs::path(QMIDI_TESTDATA_DIR) / relative).string();
+  std::error_code ec;
+  // A missing file must fail the test by name, not show up as a mismatch later.
+  if (!fs::exists(path, ec)) ADD_FAILURE() << "test data missing: " << path;
+  return path;
 }
 
 std::vector<std::string> TestDataFiles(const std::string& folder, const std::string& extension) {
@@ -64,6 +70,7 @@ std::vector<std::string> TestDataFiles(const std::string& folder, const std::str
     if (!extension.empty() && e.path().extension() != extension) continue;
     out.push_back(e.path().string());
   }
+  if (out.empty()) ADD_FAILURE() << "no test data in " << TestData(folder);
   std::sort(out.begin(), out.end());
   return out;
 }

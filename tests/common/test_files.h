@@ -28,7 +28,7 @@ class TempDir {
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 std::string ReadText(const std::string& path);
-// Path inside ../shared/testdata.
+// Path inside the test data folder (tests/data); a missing file fails the test.
 std::string TestData(const std::string& relative);
 std::vector<std::string> TestDataFiles(const std::string& folder, const std::string& extension = "");
 
