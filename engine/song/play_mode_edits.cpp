@@ -123,14 +123,16 @@ QGmstEdit PlayModeEdits::channel(int track, uint8_t status, uint8_t data1, uint8
   if (mode <= 0) return QGmstEdit::Keep;
   uint8_t kind = status & 0xF0;
   if (mode == 1) {
-    // At most 16 note-ons sound together at one position.
-    if (kind == 0x90 && data2 != 0 && position == chordPosition) {
-      if (chordCount >= 16) return QGmstEdit::Replace;
-      ++chordCount;
-    } else {
+    // At most 16 note-ons sound together at one position; any other event
+    // between them ends the chord. The note-on that opens a position counts.
+    const bool noteOn = kind == 0x90 && data2 != 0;
+    if (!noteOn || position != chordPosition) {
       chordCount = 0;
       chordPosition = position;
     }
+    if (!noteOn) return QGmstEdit::Keep;
+    if (chordCount >= 16) return QGmstEdit::Replace;
+    ++chordCount;
     return QGmstEdit::Keep;
   }
   if (mode == 5) return kind == 0xB0 && data1 == 0x20 ? QGmstEdit::ReplaceNoMarker : QGmstEdit::Keep;

@@ -28,14 +28,15 @@ std::vector<Bytes> LongPayloads(const std::vector<Record>& rs) {
   return out;
 }
 
-// A program change, then 20 note-ons at its tick; optionally a control
-// change between the 10th and the 11th.
-Bytes Chord(uint32_t tick, bool breakAfterTen) {
+// 20 note-ons at one tick, after a program change at that tick or opening
+// the position themselves; optionally a control change between the 10th and
+// the 11th.
+Bytes Chord(uint32_t tick, bool breakAfterTen, bool programFirst = true) {
   Track t;
-  t.at(tick, {0xC0, 0});
+  if (programFirst) t.at(tick, {0xC0, 0});
   for (int i = 0; i < 20; ++i) {
     if (breakAfterTen && i == 10) t.at(0, {0xB0, 7, 100});
-    t.at(0, {0x90, static_cast<uint8_t>(40 + i), 100});
+    t.at(i == 0 && !programFirst ? tick : 0, {0x90, static_cast<uint8_t>(40 + i), 100});
   }
   t.at(480, {0x90, 30, 100}).end();
   return Smf(480, {t});
@@ -53,12 +54,18 @@ class PlayModes : public SongTest {};
 
 TEST_F(PlayModes, ModeOneLetsAtMostSixteenNotesStartTogether) {
   for (uint32_t tick : {0u, 960u}) {
-    ASSERT_TRUE(Convert(Chord(tick, false), 1));
-    auto rs = Records(song);
-    EXPECT_EQ(CountNoteOns(rs), 16 + 1) << tick;  // and the note a beat later
-    int replaced = 0;
-    for (const Record& r : rs) replaced += r.kind() == kRecNop && r.tick == tick && r.delta == 0;
-    EXPECT_EQ(replaced, 4) << tick;
+    for (bool programFirst : {true, false}) {
+      ASSERT_TRUE(Convert(Chord(tick, false, programFirst), 1));
+      auto rs = Records(song);
+      int atTick = 0, replaced = 0;
+      for (const Record& r : rs) {
+        atTick += r.kind() == kRecShort && (r.data & 0xF0) == 0x90 && r.tick == tick;
+        replaced += r.kind() == kRecNop && r.tick == tick && r.delta == 0;
+      }
+      EXPECT_EQ(atTick, 16) << tick << " program first " << programFirst;
+      EXPECT_EQ(replaced, 4) << tick << " program first " << programFirst;
+      EXPECT_EQ(CountNoteOns(rs), 16 + 1) << tick;  // the note a beat later is kept
+    }
 
     ASSERT_TRUE(Convert(Chord(tick, true), 1));
     EXPECT_EQ(CountNoteOns(Records(song)), 20 + 1) << tick;
