@@ -40,6 +40,22 @@ class MidiOutPort {
   virtual MidiResult close() = 0;
 };
 
+// A port that takes every message and sends nothing: the player's handle
+// while MIDIDISABLE is set, and the tool's converting device. It has no
+// volume, so volume calls say so rather than pretend.
+class SilentMidiPort final : public MidiOutPort {
+ public:
+  MidiResult shortMessage(uint32_t) override { return kMidiOk; }
+  MidiResult longMessage(const uint8_t*, uint32_t) override { return kMidiOk; }
+  MidiResult reset() override { return kMidiOk; }
+  MidiResult getVolume(uint32_t* volume) override {
+    if (volume) *volume = 0;
+    return kMidiNotSupported;
+  }
+  MidiResult setVolume(uint32_t) override { return kMidiNotSupported; }
+  MidiResult close() override { return kMidiOk; }
+};
+
 // The list of output devices of this machine (or of a test).
 class MidiOutSystem {
  public:

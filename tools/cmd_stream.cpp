@@ -15,19 +15,6 @@
 
 namespace {
 
-class SilentPort final : public MidiOutPort {
- public:
-  MidiResult shortMessage(uint32_t) override { return kMidiOk; }
-  MidiResult longMessage(const uint8_t*, uint32_t) override { return kMidiOk; }
-  MidiResult reset() override { return kMidiOk; }
-  MidiResult getVolume(uint32_t* v) override {
-    if (v) *v = 0;
-    return kMidiNotSupported;
-  }
-  MidiResult setVolume(uint32_t) override { return kMidiNotSupported; }
-  MidiResult close() override { return kMidiOk; }
-};
-
 // One device that takes everything and sends nothing.
 class SilentSystem final : public MidiOutSystem {
  public:
@@ -36,7 +23,7 @@ class SilentSystem final : public MidiOutSystem {
   bool supportsVolume(int) override { return false; }
   MidiResult open(int id, std::unique_ptr<MidiOutPort>* port) override {
     if (id != 0) return kMidiBadDevice;
-    *port = std::make_unique<SilentPort>();
+    *port = std::make_unique<SilentMidiPort>();
     return kMidiOk;
   }
 };

@@ -29,9 +29,7 @@
 #include "engine/wrd/wrd_compiler.h"
 #include "engine/wrd/wrd_display.h"
 #include "engine/wrd/wrd_state.h"
-#include "platform/headless/headless_presenter.h"
 #include "platform/presenter.h"
-#include "platform/qt/qt_presenter.h"
 #include "support/dos_names.h"
 #include "support/guard.h"
 #include "support/result_code.h"
@@ -62,7 +60,8 @@ TForm1* QHForm1() { return g_form1; }
 
 // ---------------------------------------------------------------- TForm2
 
-TForm2::TForm2(std::unique_ptr<Presenter> presenter) : presenter_(std::move(presenter)) {
+TForm2::TForm2(std::unique_ptr<Presenter> presenter, std::function<QWidget*()> window)
+    : presenter_(std::move(presenter)), window_(std::move(window)) {
   if (qApp) qApp->installEventFilter(this);
 }
 
@@ -70,16 +69,9 @@ TForm2::~TForm2() {
   if (qApp) qApp->removeEventFilter(this);
 }
 
-QWidget* TForm2::window() const {
-  auto* qt = dynamic_cast<QtPresenter*>(presenter_.get());
-  return qt ? qt->window() : nullptr;
-}
+QWidget* TForm2::window() const { return window_ ? window_() : nullptr; }
 
-bool TForm2::isVisible() const {
-  if (QWidget* w = window()) return w->isVisible();
-  if (auto* h = dynamic_cast<HeadlessPresenter*>(presenter_.get())) return h->visible();
-  return false;
-}
+bool TForm2::isVisible() const { return presenter_->isVisible(); }
 
 void TForm2::hide() { presenter_->setVisible(false); }
 
@@ -369,12 +361,12 @@ void TForm1::mousePressEvent(QMouseEvent* e) {
 void TForm1::OnUserPar1(intptr_t code) {
   QGuardVoid("TForm1.OnUserPar1", [&] {
     switch (code) {
-      case kNotifyOpen:
+      case kQDNotifyOpen:
         state_.StartedByOpen = -1;
         subStart();
         break;
-      case kNotifyClose: OnMOMClose(); break;
-      case kNotifyDone: OnMomDone(); break;
+      case kQDNotifyClosed: OnMOMClose(); break;
+      case kQDNotifyDone: OnMomDone(); break;
       default: break;
     }
   });
@@ -444,7 +436,7 @@ void TForm1::commandLineStart() {
   if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
     QGSetErrorCode(kErrNoPortA);
     std::fprintf(stderr, "qmidiexe: error %d: port A has no output device (MidiId1)\n", kErrNoPortA);
-    if (form2_ && form2_->presenter().name() == "qt") subOLEDeviceSet();
+    if (form2_ && form2_->onScreen()) subOLEDeviceSet();
     if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
       failed_ = true;
       closeForm1();

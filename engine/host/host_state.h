@@ -14,11 +14,8 @@ constexpr int kUserPar6 = 1889;  // the status thread's tick: send the display v
 constexpr int kUserPar7 = 1890;  // the automation PLAY method
 constexpr int kUserPar8 = 786;   // a hot key; wParam = hot-key id
 
-// Notification codes the player hands to NotifyProc.
-constexpr int kNotifyOpen = 967;
-constexpr int kNotifyClose = 968;
-constexpr int kNotifyDone = 969;
-constexpr int kNotifyData = 970;
+// The notification codes the player hands to NotifyProc are the player's own
+// (kQDNotifyOpen .. kQDNotifyData in engine/player/midi_player.h).
 
 // Hot keys (all with Shift).
 constexpr int kHotKeyShiftDelete = 897;

@@ -8,20 +8,6 @@
 
 namespace {
 
-// The handle MIDIDISABLE hands out: every call succeeds and nothing sounds.
-class SilentPort final : public MidiOutPort {
- public:
-  MidiResult shortMessage(uint32_t) override { return kMidiOk; }
-  MidiResult longMessage(const uint8_t*, uint32_t) override { return kMidiOk; }
-  MidiResult reset() override { return kMidiOk; }
-  MidiResult getVolume(uint32_t* volume) override {
-    if (volume) *volume = 0xFFFFFFFFu;
-    return kMidiOk;
-  }
-  MidiResult setVolume(uint32_t) override { return kMidiOk; }
-  MidiResult close() override { return kMidiOk; }
-};
-
 void timerSleep(uint32_t ms) { QDTimerSystem().sleep(ms); }
 
 std::atomic<void (*)(uint32_t)> g_sleeper{&timerSleep};
@@ -199,7 +185,7 @@ MidiResult QDMidiOutOpen(int32_t deviceId, std::unique_ptr<MidiOutPort>* port) {
   return QGuard("QDMidiOutOpen", kMidiError, [&]() -> MidiResult {
     if (!port) return kMidiInvalidParam;
     if (disabled()) {
-      *port = std::make_unique<SilentPort>();
+      *port = std::make_unique<SilentMidiPort>();
       return kMidiOk;
     }
     std::unique_ptr<MidiOutPort> opened;

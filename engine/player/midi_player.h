@@ -25,6 +25,7 @@ constexpr int kQDPortBSecond = 3;  // DEVICEID2B
 constexpr int32_t kQDNotifyOpen = 967;
 constexpr int32_t kQDNotifyClosed = 968;
 constexpr int32_t kQDNotifyDone = 969;
+constexpr int32_t kQDNotifyData = 970;  // never sent by this player; the window ignores it
 
 constexpr uint32_t kQDHeaderPrepared = 0x2;
 

@@ -2,13 +2,33 @@
 
 #include <png.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
 bool fail(png_image& image, std::string* error) {
   if (error) *error = image.message;
   png_image_free(&image);
+  return false;
+}
+
+// Writes beside the target and renames, so that a reader (or a crash) never
+// sees half a picture.
+bool writeWhole(png_image& image, const std::string& path, const void* pixels, int rowBytes,
+                const void* colormap, std::string* error) {
+  const std::string part = path + ".part";
+  if (!png_image_write_to_file(&image, part.c_str(), 0, pixels, rowBytes, colormap)) {
+    std::remove(part.c_str());
+    return fail(image, error);
+  }
+  std::error_code ec;
+  std::filesystem::rename(part, path, ec);
+  if (!ec) return true;
+  std::remove(part.c_str());
+  if (error) *error = ec.message();
   return false;
 }
 
@@ -29,9 +49,7 @@ bool WritePngIndexed(const std::string& path, int width, int height, const uint8
     colormap[i * 3 + 1] = palette[i].green;
     colormap[i * 3 + 2] = palette[i].blue;
   }
-  if (!png_image_write_to_file(&image, path.c_str(), 0, pixels, width, colormap))
-    return fail(image, error);
-  return true;
+  return writeWhole(image, path, pixels, width, colormap, error);
 }
 
 bool WritePngRgb(const std::string& path, const PngImage& source, std::string* error) {
@@ -41,10 +59,7 @@ bool WritePngRgb(const std::string& path, const PngImage& source, std::string* e
   image.width = static_cast<png_uint_32>(source.width);
   image.height = static_cast<png_uint_32>(source.height);
   image.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, source.pixels.data(), source.width * 3,
-                               nullptr))
-    return fail(image, error);
-  return true;
+  return writeWhole(image, path, source.pixels.data(), source.width * 3, nullptr, error);
 }
 
 bool ReadPngRgb(const std::string& path, PngImage& out, std::string* error) {
