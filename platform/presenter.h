@@ -66,6 +66,8 @@ class Presenter {
   // a window of the mode's size with its top-left corner at (left, top).
   virtual void setVisible(bool visible) = 0;
   virtual void setPlacement(bool fullScreen, int left, int top) = 0;
+  // Whether the picture is on view now (window thread).
+  virtual bool isVisible() const { return false; }
 
   // The song position (bar * 10000 + tick) the picture belongs to, or
   // kNoSongPosition. Presenters that record frames name them with it.

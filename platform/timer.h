@@ -3,7 +3,7 @@
 // and threads whose timing follows the installed timer.
 //
 // A program installs the real timer (platform/realtimer); tests install a
-// ManualTimer (platform/manual_timer.h), under which every sleep, callback
+// ManualTimer (platform/manualtimer/manual_timer.h), under which every sleep, callback
 // and clock reading follows time that the test advances, so that timing
 // rules run in tests without sleeping. Std-only so that the core may use it.
 #pragma once

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -52,13 +53,16 @@ class TForm2 final : public QObject {
   Q_OBJECT
 
  public:
-  // Takes the presenter this session shows the WRD picture with.
-  explicit TForm2(std::unique_ptr<Presenter> presenter);
+  // Takes the presenter this session shows the WRD picture with, and the
+  // window it shows it in (none when headless).
+  explicit TForm2(std::unique_ptr<Presenter> presenter, std::function<QWidget*()> window = {});
   ~TForm2() override;
 
   Presenter& presenter() { return *presenter_; }
-  // The window the WRD picture is on is shown (always false headless).
+  // The WRD picture is on view (a headless picture counts while shown).
   bool isVisible() const;
+  // The picture is in a window on a screen, where a user can see and click it.
+  bool onScreen() const { return static_cast<bool>(window_); }
   // Hides the picture window.
   void hide();
   void setForm1(TForm1* form1) { form1_ = form1; }
@@ -70,6 +74,7 @@ class TForm2 final : public QObject {
   QWidget* window() const;
 
   std::unique_ptr<Presenter> presenter_;
+  std::function<QWidget*()> window_;
   TForm1* form1_ = nullptr;
 };
 

@@ -177,7 +177,7 @@ bool HeadlessPresenter::isOpen() const {
   return open_;
 }
 
-bool HeadlessPresenter::visible() const {
+bool HeadlessPresenter::isVisible() const {
   std::lock_guard lock(mutex_);
   return visible_;
 }

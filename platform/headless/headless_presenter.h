@@ -68,7 +68,7 @@ class HeadlessPresenter final : public Presenter {
   // What is shown now (a copy).
   ShownFrame frame() const;
   bool isOpen() const;
-  bool visible() const;
+  bool isVisible() const override;
   bool fullScreen() const;
   std::pair<int, int> position() const;  // (left, top) of the windowed placement
   int64_t presentCount() const;

@@ -1,4 +1,4 @@
-#include "platform/manual_timer.h"
+#include "platform/manualtimer/manual_timer.h"
 
 #include <algorithm>
 #include <chrono>

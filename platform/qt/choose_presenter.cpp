@@ -5,7 +5,7 @@
 
 #include "platform/qt/qt_presenter.h"
 
-std::unique_ptr<Presenter> QDMakeChosenPresenter(HeadlessOptions headless) {
+ChosenPresenter QDMakeChosenPresenter(HeadlessOptions headless) {
   // What the application actually runs on decides (a -platform argument
   // overrides the environment that QDChoosePresenterKind reads before the
   // application starts).
@@ -16,6 +16,13 @@ std::unique_ptr<Presenter> QDMakeChosenPresenter(HeadlessOptions headless) {
     window = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal") &&
              platform != QLatin1String("minimalegl");
   }
-  if (window) return std::make_unique<QtPresenter>();
-  return std::make_unique<HeadlessPresenter>(std::move(headless));
+  ChosenPresenter chosen;
+  if (!window) {
+    chosen.presenter = std::make_unique<HeadlessPresenter>(std::move(headless));
+    return chosen;
+  }
+  auto qt = std::make_unique<QtPresenter>();
+  chosen.window = [p = qt.get()] { return p->window(); };
+  chosen.presenter = std::move(qt);
+  return chosen;
 }

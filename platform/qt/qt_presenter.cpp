@@ -262,6 +262,8 @@ void QtPresenter::setPaletteEntries(int first, int count, const uint8_t* entries
 
 void QtPresenter::waitForVerticalBlank() { QDWaitForRefreshBoundary(refreshPeriodNs_.load()); }
 
+bool QtPresenter::isVisible() const { return window_ && window_->isVisible(); }
+
 void QtPresenter::setVisible(bool visible) {
   visible_ = visible;
   onGui([w = window_.get(), visible, fs = fullScreen_, l = left_, t = top_] {

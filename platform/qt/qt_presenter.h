@@ -49,6 +49,7 @@ class QtPresenter final : public Presenter {
   void setVisible(bool visible) override;
   void setPlacement(bool fullScreen, int left, int top) override;
   void setSongPosition(int32_t position) override;
+  bool isVisible() const override;
 
   // The window (null before the first open).
   QWidget* window() const;

@@ -1,5 +1,6 @@
-// Image loaders: MAG files from an independent encoder and from our own,
-// PHO and COM pictures built here from their layout, and the BMP suite.
+// Image loaders: MAG pictures from our own encoder, PHO and COM pictures
+// built here from their layout, and the BMP suite's good, questionable and
+// bad files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,70 +12,13 @@
 
 #include "engine/graphics/loaders.h"
 #include "platform/message_box.h"
-#include "platform/png/png_file.h"
+#include "tests/graphics/loader_fixture.h"
 #include "tests/common/test_files.h"
 #include "tests/graphics/picture_files.h"
 
 using namespace gtest_pictures;
 
 namespace {
-
-class CapturedMessages : public MessageSink {
- public:
-  CapturedMessages() { QDSetMessageSink(this); }
-  ~CapturedMessages() override { QDSetMessageSink(nullptr); }
-  void show(std::string_view caption, std::string_view text, MessageIcon icon) override {
-    shown.emplace_back(std::string(caption), std::string(text), icon);
-  }
-  std::vector<std::tuple<std::string, std::string, MessageIcon>> shown;
-};
-
-PngRgb ColourOf(const TQGBitmap& b, uint8_t index) {
-  return {b.colours[index].red, b.colours[index].green, b.colours[index].blue};
-}
-
-class Loaders : public ::testing::Test {
- protected:
-  void SetUp() override { QGResetPalette(); }
-  void TearDown() override { QGFreeBitmap(b); }
-  std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    return dir.write(name, bytes);
-  }
-  qtest::TempDir dir;
-  TQGBitmap b;
-};
-
-// ---- MAG from an independent encoder ----
-
-PngImage ReadReference(const std::string& path) {
-  PngImage png;
-  std::string error;
-  EXPECT_TRUE(ReadPngRgb(path, png, &error)) << path << ": " << error;
-  return png;
-}
-
-void ExpectDecodesTo(const TQGBitmap& b, const PngImage& png) {
-  ASSERT_EQ(b.width(), png.width);
-  ASSERT_EQ(b.height(), png.height);
-  int wrong = 0;
-  for (int y = 0; y < png.height; ++y)
-    for (int x = 0; x < png.width; ++x)
-      if (!(ColourOf(b, At(b, x, y)) == png.at(x, y)) && ++wrong < 5)
-        ADD_FAILURE() << "pixel " << x << ',' << y;
-  EXPECT_EQ(wrong, 0);
-}
-
-TEST_F(Loaders, MagFilesDecodeToTheirExpectedPictures) {
-  for (std::string name : {"pymag_16c_640x400", "pymag_256c_640x400"}) {
-    SCOPED_TRACE(name);
-    auto bytes = qtest::ReadBytes(qtest::TestData("mag/" + name + ".mag"));
-    ASSERT_FALSE(bytes.empty());
-    ASSERT_TRUE(MagDecode(ByteView(bytes.data(), bytes.size()), b));
-    EXPECT_EQ(b.originX, 0);
-    EXPECT_EQ(b.originY, 0);
-    ExpectDecodesTo(b, ReadReference(qtest::TestData("mag/" + name + ".expected.png")));
-  }
-}
 
 TEST_F(Loaders, MagPlacementPutsSixteenColoursOnTheScreenColours) {
   std::string file = qtest::TestData("mag/pymag_16c_640x400.mag");
@@ -86,7 +30,7 @@ TEST_F(Loaders, MagPlacementPutsSixteenColoursOnTheScreenColours) {
   for (int c = 0; c < 16; ++c) EXPECT_EQ(ColourOf(b, 241 - c), ColourOf(decoded, c)) << c;
   for (int i : {0, 10, 242, 255}) {
     const QGPaletteEntry& e = QGCurrentPalette()[i];
-    EXPECT_EQ(ColourOf(b, i), (PngRgb{e.red, e.green, e.blue}));
+    EXPECT_EQ(ColourOf(b, i), (Rgb{e.red, e.green, e.blue}));
   }
   QGFreeBitmap(decoded);
 }
@@ -109,7 +53,7 @@ TEST_F(Loaders, MagPlacementOfTwoHundredFiftySixColours) {
   }
   EXPECT_TRUE(std::any_of(used.begin() + 215, used.begin() + 240, [](bool u) { return u; }));
   const QGPaletteEntry& e243 = QGCurrentPalette()[243];
-  EXPECT_EQ(ColourOf(b, 243), (PngRgb{e243.red, e243.green, e243.blue}));
+  EXPECT_EQ(ColourOf(b, 243), (Rgb{e243.red, e243.green, e243.blue}));
   EXPECT_EQ(QGMagPlace(0), 241);
   EXPECT_EQ(QGMagPlace(214), 27);
   EXPECT_EQ(QGMagPlace(240), 26);
@@ -379,41 +323,6 @@ TEST_F(Loaders, CodeTreeReading) {
 
 // ---- BMP ----
 
-struct Reference {
-  const char* bmp;
-  const char* png;
-};
-
-TEST_F(Loaders, GoodBmpsShowTheNearestColoursOfTheirReferences) {
-  const Reference refs[] = {
-      {"pal8.bmp", "pal8.png"},         {"pal8-0.bmp", "pal8.png"},
-      {"pal8os2.bmp", "pal8.png"},      {"pal8rle.bmp", "pal8.png"},
-      {"pal8topdown.bmp", "pal8.png"},  {"pal8v4.bmp", "pal8.png"},
-      {"pal8v5.bmp", "pal8.png"},       {"pal8gs.bmp", "pal8gs.png"},
-      {"pal8w124.bmp", "pal8w124.png"}, {"pal8w125.bmp", "pal8w125.png"},
-      {"pal8w126.bmp", "pal8w126.png"},
-  };
-  for (const Reference& r : refs) {
-    SCOPED_TRACE(r.bmp);
-    ASSERT_TRUE(QGameBMPLoad(qtest::TestData(std::string("bmp/g/") + r.bmp), b));
-    PngImage png = ReadReference(qtest::TestData(std::string("bmp/png/") + r.png));
-    ASSERT_EQ(b.width(), png.width);
-    ASSERT_EQ(b.height(), png.height);
-    int wrong = 0;
-    for (int y = 0; y < png.height; ++y)
-      for (int x = 0; x < png.width; ++x) {
-        QGRgbQuad c{png.at(x, y).blue, png.at(x, y).green, png.at(x, y).red, 0};
-        uint8_t nearest = static_cast<uint8_t>(QGNearColor(c));
-        if (!(ColourOf(b, At(b, x, y)) == ColourOf(b, nearest)) && ++wrong < 5)
-          ADD_FAILURE() << "pixel " << x << ',' << y;
-      }
-    EXPECT_EQ(wrong, 0);
-  }
-  // No reference for the non-square one: it loads at its stored size.
-  ASSERT_TRUE(QGameBMPLoad(qtest::TestData("bmp/g/pal8nonsquare.bmp"), b));
-  EXPECT_EQ(b.width(), 127);
-  EXPECT_EQ(b.height(), 32);
-}
 
 TEST_F(Loaders, BadAndQuestionableBmpsAreRefusedOrLoaded) {
   CapturedMessages messages;

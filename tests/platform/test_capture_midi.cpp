@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "platform/capture/capture_midi.h"
-#include "platform/manual_timer.h"
+#include "platform/manualtimer/manual_timer.h"
 #include "platform/midi_bytes.h"
 #include "platform/midi_composite.h"
 #include "tests/common/test_files.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/manual_timer.h"
+#include "platform/manualtimer/manual_timer.h"
 
 namespace {
 

@@ -164,7 +164,7 @@ TEST(HeadlessPresenter, PaletteEntriesFromAnIndexAndPlacement) {
 
   p.setVisible(true);
   p.setPlacement(false, 120, 34);
-  EXPECT_TRUE(p.visible());
+  EXPECT_TRUE(p.isVisible());
   EXPECT_FALSE(p.fullScreen());
   EXPECT_EQ(p.position(), (std::pair{120, 34}));
   p.waitForVerticalBlank();  // refreshHz 0: at once

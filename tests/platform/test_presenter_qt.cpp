@@ -260,7 +260,9 @@ TEST_F(QtPresenterTest, ModesCloseAndReopen) {
 
 TEST_F(QtPresenterTest, OffscreenSessionsGetTheHeadlessPresenter) {
   EXPECT_EQ(QGuiApplication::platformName(), QStringLiteral("offscreen"));
-  EXPECT_EQ(QDMakeChosenPresenter()->name(), "headless");
+  ChosenPresenter chosen = QDMakeChosenPresenter();
+  EXPECT_EQ(chosen.presenter->name(), "headless");
+  EXPECT_FALSE(chosen.onScreen());
   EXPECT_EQ(QDChoosePresenterKind(), PresenterKind::Headless);
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/player/midi_player.h"
-#include "platform/manual_timer.h"
+#include "platform/manualtimer/manual_timer.h"
 #include "tests/common/test_files.h"
 
 namespace playertest {
