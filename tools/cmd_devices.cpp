@@ -5,19 +5,19 @@
 #include <iostream>
 
 #include "platform/mididevices/machine_midi.h"
-#include "platform/rawmidi/raw_midi.h"
+#include "tools/device_options.h"
 #include "tools/json_writer.h"
+#include "tools/module_commands.h"
 #include "tools/tool_command.h"
 
 QMIDI_TOOL_COMMAND(devices, {
   "devices",
-  "list the MIDI output devices by number (-1 the mapper), with their names and volume support",
-  "[--soundfont FILE] [--raw PATH[;PATH...]] [--capture DIR] [--json]",
-  {"--soundfont", "--raw", "--capture"},
+  ModuleCommandSummary("devices"),
+  std::string(kDeviceOptionsUsage) + " [--capture DIR] [--json]",
+  {"--soundfont", "--gain", "--raw", "--capture"},
   [](const ToolArgs& a) {
     MidiDeviceConfig config;
-    config.soundFont = a.get("--soundfont");
-    config.rawDevices = SplitMidiDevicePaths(a.get("--raw"));
+    ApplyDeviceOptions(a, config);
     config.captureFolder = a.get("--capture");
     MidiOutSystem& devices = InstallMachineMidiDevices(config);
 

@@ -19,6 +19,8 @@
 #include "support/cp932.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
+#include "tools/device_options.h"
+#include "tools/module_commands.h"
 #include "tools/tool_command.h"
 
 namespace {
@@ -79,6 +81,7 @@ int runPlay(const ToolArgs& a) {
   std::vector<std::string> outs = outputs(a.get("--devices", "-1"));
 
   MidiDeviceConfig config;
+  ApplyDeviceOptions(a, config);
   config.captureFolder = a.get("--capture");
   for (const std::string& o : outs)
     if (!isNumber(o)) config.rawDevices.push_back(o);
@@ -219,7 +222,8 @@ int runPlay(const ToolArgs& a) {
 
 QMIDI_TOOL_COMMAND(play, {
   "play",
-  "play a song through the player on the MIDI outputs, printing its progress once a second",
-  "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] [--json]",
-  {"--mode", "--period", "--devices", "--capture"},
+  ModuleCommandSummary("play"),
+  "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] " +
+      std::string(kDeviceOptionsUsage) + " [--json]",
+  {"--mode", "--period", "--devices", "--capture", "--soundfont", "--gain", "--raw"},
   runPlay})

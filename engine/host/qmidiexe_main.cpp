@@ -26,6 +26,25 @@
 #include "support/result_code.h"
 #include "support/trace.h"
 
+namespace {
+
+// The devices as the settings describe them; a wrong value is said once and
+// its default used.
+void InstallDevicesFromSettings() {
+  QICreate();
+  MidiDeviceConfig devices;
+  auto value = [](const char* name) { return QIReadValue(QString::fromLatin1(name)).toStdString(); };
+  for (const std::string& problem : ApplyMidiDeviceSettings(
+           devices, value("SoundFont"), value("SynthGain"), value("RawMidiDevices"))) {
+    std::fprintf(stderr, "qmidiexe: setting in %s: %s\n", QIFilePath().toLocal8Bit().constData(),
+                 problem.c_str());
+    QGTrText("QMIDIEXE settings " + problem);
+  }
+  InstallMachineMidiDevices(devices);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QGInstallUserExceptionHandler();
   // Without a window system Qt draws offscreen and the picture goes headless.
@@ -39,15 +58,15 @@ int main(int argc, char** argv) {
   QGuiApplication::setApplicationDisplayName(QString::fromUtf8(kProgramTitle));
 
   InstallMachineTimer();
-  MidiDeviceConfig devices;
-  InstallMachineMidiDevices(devices);
+  InstallDevicesFromSettings();
   static FreeTypeGlyphSystem glyphs;
   QRSetGlyphSystem(&glyphs);
 
   // Created in this order: the picture window, the two dialogs, the control window.
-  auto form2 = std::make_unique<TForm2>(QDMakeChosenPresenter());
+  ChosenPresenter chosen = QDMakeChosenPresenter();
+  auto form2 = std::make_unique<TForm2>(std::move(chosen.presenter), std::move(chosen.window));
   QDSetPresenter(&form2->presenter());
-  if (form2->presenter().name() == "headless") {
+  if (!form2->onScreen()) {
     const char* frames = std::getenv("QMIDI_FRAMES");
     if (frames && *frames)
       std::fprintf(stderr, "qmidiexe: no display; WRD frames go to %s\n", frames);

@@ -1,6 +1,8 @@
 #include "platform/mididevices/machine_midi.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "platform/alsaseq/alsa_seq.h"
@@ -36,6 +38,31 @@ class MapperOnly final : public MidiOutSystem {
 
 }  // namespace
 
+std::vector<std::string> ApplyMidiDeviceSettings(MidiDeviceConfig& config,
+                                                 const std::string& soundFont,
+                                                 const std::string& synthGain,
+                                                 const std::string& rawDevices) {
+  std::vector<std::string> problems;
+  if (!soundFont.empty()) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(soundFont, ec))
+      config.soundFont = soundFont;
+    else
+      problems.push_back("no such sound font file: " + soundFont);
+  }
+  if (!synthGain.empty()) {
+    double gain = 0;
+    const char* end = synthGain.data() + synthGain.size();
+    auto [p, err] = std::from_chars(synthGain.data(), end, gain);
+    if (err != std::errc() || p != end || !(gain >= 0 && gain <= kMaxSynthGain))
+      problems.push_back("the synth gain must be a number from 0 to 10, not \"" + synthGain + "\"");
+    else
+      config.synthGain = gain;
+  }
+  for (std::string& path : SplitMidiDevicePaths(rawDevices)) config.rawDevices.push_back(path);
+  return problems;
+}
+
 std::unique_ptr<MidiOutSystem> MakeMachineMidiDevices(const MidiDeviceConfig& config) {
   std::string capture = MidiCaptureFolder(config);
   std::vector<std::unique_ptr<MidiOutSystem>> parts;
@@ -47,6 +74,7 @@ std::unique_ptr<MidiOutSystem> MakeMachineMidiDevices(const MidiDeviceConfig& co
   }
   SoftSynthConfig synth;
   synth.soundFont = config.soundFont;
+  synth.gain = config.synthGain;
   synth.audioDrivers = config.audioDrivers;
   synth.wavPath = config.wavPath;
   parts.push_back(std::make_unique<AlsaSeqMidiSystem>(config.alsaSequencer));

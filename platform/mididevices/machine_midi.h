@@ -14,6 +14,7 @@
 
 struct MidiDeviceConfig {
   std::string soundFont;                  // the mapper's .sf2; "" = the Debian GM sound font
+  double synthGain = 0.2;                 // the mapper's master gain (FluidSynth synth.gain, 0..10)
   std::vector<std::string> rawDevices;    // raw MIDI device files, in device order
   std::string captureFolder;              // "" = $QMIDI_CAPTURE when set
   std::string wavPath;                    // the soft synth's WAV fallback; "" = beside the trace log
@@ -21,6 +22,17 @@ struct MidiDeviceConfig {
   std::string alsaSequencer = "/dev/snd/seq";
   int captureDevices = 4;
 };
+
+// Takes the device settings a user keeps as text (the engine's settings
+// "SoundFont", "SynthGain" and "RawMidiDevices", or the tool's options):
+// a sound font file, the soft synth's gain (a decimal number 0 to 10) and
+// raw MIDI device paths separated by ";". Empty text leaves the default.
+// Returns what was wrong, one message each, for the caller to show; a wrong
+// value leaves its default in force.
+std::vector<std::string> ApplyMidiDeviceSettings(MidiDeviceConfig& config,
+                                                 const std::string& soundFont,
+                                                 const std::string& synthGain,
+                                                 const std::string& rawDevices);
 
 // The capture folder the config asks for: its own, else $QMIDI_CAPTURE; "" for none.
 std::string MidiCaptureFolder(const MidiDeviceConfig& config);

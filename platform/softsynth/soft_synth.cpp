@@ -4,6 +4,7 @@
 #include <fluidsynth.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -362,6 +363,12 @@ MidiResult SoftSynthSystem::startLocked() {
     // GS reset and XG system on carry device id 16.
     fluid_settings_setint(e->settings, "synth.device-id", 16);
     fluid_settings_setnum(e->settings, "synth.sample-rate", config_.sampleRate);
+    fluid_settings_setnum(e->settings, "synth.gain", std::clamp(config_.gain, 0.0, kMaxSynthGain));
+    // About 46 ms of sound buffered (FluidSynth's own 23 ms underruns on a busy
+    // machine, and every underrun shifts the rest of the song); a player
+    // needs no lower latency.
+    fluid_settings_setint(e->settings, "audio.period-size", 256);
+    fluid_settings_setint(e->settings, "audio.periods", 8);
     e->synth = new_fluid_synth(e->settings);
     if (!e->synth) return kMidiError;
     if (fluid_synth_sfload(e->synth, soundFont_.c_str(), 1) == FLUID_FAILED) {

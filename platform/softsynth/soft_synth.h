@@ -17,6 +17,8 @@
 #include "platform/midi_out.h"
 
 inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
+inline constexpr double kDefaultSynthGain = 0.2;
+inline constexpr double kMaxSynthGain = 10.0;
 
 struct SoftSynthConfig {
   std::string soundFont;                 // "" = kDefaultSoundFont
@@ -26,6 +28,9 @@ struct SoftSynthConfig {
   // No output at all: the owner pulls the sound with render() (tests, tools).
   bool offline = false;
   int sampleRate = 44100;
+  // Master gain of the synth (FluidSynth's synth.gain, 0..10); 0.2, its own
+  // default, leaves headroom for dense songs, 0.4-0.5 is as loud as TiMidity++.
+  double gain = kDefaultSynthGain;
 };
 
 class SoftSynthSystem final : public MidiOutSystem {

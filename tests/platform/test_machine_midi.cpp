@@ -5,7 +5,10 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <vector>
 
 #include "platform/mididevices/machine_midi.h"
 #include "platform/softsynth/soft_synth.h"
@@ -101,4 +104,57 @@ TEST(MachineMidi, EnvironmentChoosesTheCaptureFolderUnlessTheConfigDoes) {
   c.captureFolder = dir.file("own");
   EXPECT_EQ(MidiCaptureFolder(c), dir.file("own"));
   QDSetMidiSystem(nullptr);
+}
+
+TEST(MachineMidi, DeviceSettingsFromTextKeepDefaultsForWrongValues) {
+  qtest::TempDir dir;
+  const std::string font = dir.write("my.sf2", "RIFF");
+  MidiDeviceConfig c = NoAlsa();
+  EXPECT_TRUE(ApplyMidiDeviceSettings(c, "", "", "").empty());
+  EXPECT_EQ(c.soundFont, "");
+  EXPECT_DOUBLE_EQ(c.synthGain, kDefaultSynthGain);
+  EXPECT_TRUE(c.rawDevices.empty());
+
+  EXPECT_TRUE(ApplyMidiDeviceSettings(c, font, "0.45", " /dev/midi1 ; /dev/snd/midiC1D0").empty());
+  EXPECT_EQ(c.soundFont, font);
+  EXPECT_DOUBLE_EQ(c.synthGain, 0.45);
+  EXPECT_EQ(c.rawDevices, (std::vector<std::string>{"/dev/midi1", "/dev/snd/midiC1D0"}));
+
+  // Each wrong value is named and leaves what was there.
+  MidiDeviceConfig d = NoAlsa();
+  auto problems = ApplyMidiDeviceSettings(d, dir.file("none.sf2"), "loud", "");
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_NE(problems[0].find("none.sf2"), std::string::npos);
+  EXPECT_NE(problems[1].find("loud"), std::string::npos);
+  EXPECT_EQ(d.soundFont, "");
+  EXPECT_DOUBLE_EQ(d.synthGain, kDefaultSynthGain);
+  for (const char* gain : {"-0.1", "10.5", "0.3x", "nan", "inf", " 1"}) {
+    EXPECT_EQ(ApplyMidiDeviceSettings(d, "", gain, "").size(), 1u) << gain;
+    EXPECT_DOUBLE_EQ(d.synthGain, kDefaultSynthGain) << gain;
+  }
+  EXPECT_TRUE(ApplyMidiDeviceSettings(d, dir.path().string(), "", "").size() == 1)  // a folder
+      << "a folder is not a sound font";
+}
+
+TEST(MachineMidi, SynthGainSetsTheSoftSynthLevel) {
+  if (!std::filesystem::exists(kDefaultSoundFont)) GTEST_SKIP() << "no GM sound font installed";
+  // Twice the gain, twice the amplitude of the same note.
+  auto peak = [](double gain) {
+    SoftSynthConfig config;
+    config.offline = true;
+    config.gain = gain;
+    SoftSynthSystem synth(config);
+    std::unique_ptr<MidiOutPort> port;
+    EXPECT_EQ(synth.open(kMidiMapper, &port), kMidiOk);
+    port->shortMessage(0x7F3C90);
+    std::vector<float> buf(4410 * 2);
+    EXPECT_TRUE(synth.render(buf.data(), 4410));
+    float p = 0;
+    for (float v : buf) p = std::max(p, std::abs(v));
+    port->close();
+    return p;
+  };
+  const float quiet = peak(0.2), loud = peak(0.4);
+  ASSERT_GT(quiet, 0.001f);
+  EXPECT_NEAR(loud / quiet, 2.0, 0.05);
 }

@@ -17,10 +17,22 @@ const std::vector<uint8_t> kGmOn = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
 const std::vector<uint8_t> kGsReset = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
 const std::vector<uint8_t> kXgOn = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
 
+// The sound font these tests were written for, named by its own file: the
+// machine's default GM font may be another one (FluidR3 once TiMidity++ or
+// fluid-soundfont-gm is installed) with other samples and stereo images.
+const char* const kTestSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
 SoftSynthConfig Offline() {
   SoftSynthConfig c;
   c.offline = true;
+  c.soundFont = kTestSoundFont;
   return c;
+}
+
+bool HaveTestSoundFont() {
+  if (std::filesystem::exists(kTestSoundFont)) return true;
+  ADD_FAILURE() << "missing " << kTestSoundFont << " (package timgm6mb-soundfont)";
+  return false;
 }
 
 struct Levels {
@@ -48,7 +60,7 @@ MidiResult Long(MidiOutPort& port, const std::vector<uint8_t>& bytes) {
 class SoftSynth : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(kDefaultSoundFont)) GTEST_SKIP() << "no GM sound font installed";
+    if (!HaveTestSoundFont()) GTEST_SKIP();
     ASSERT_EQ(synth.open(kMidiMapper, &port), kMidiOk);
   }
   SoftSynthSystem synth{Offline()};
@@ -132,23 +144,41 @@ TEST_F(SoftSynth, DeviceVolumeScalesEachSideAndLeavesControllersAlone) {
   EXPECT_EQ(v, 0xFFFFFFFFu);
   EXPECT_TRUE(synth.supportsVolume(kMidiMapper));
 
-  port->shortMessage(0x7F07B0);  // the song's own channel volume
-  port->shortMessage(0x7F3C90);
-  port->shortMessage(0x7F4390);
-  Levels full = Render(synth, 11025);
-  ASSERT_GT(full.left, 0.01);
+  // A second synth at full volume plays the same notes over the same frames,
+  // so each side is compared with itself at the same moment: the sound's own
+  // stereo image may move as it likes.
+  SoftSynthSystem reference(Offline());
+  std::unique_ptr<MidiOutPort> full;
+  ASSERT_EQ(reference.open(kMidiMapper, &full), kMidiOk);
+  for (MidiOutPort* p : {port.get(), full.get()}) {
+    p->shortMessage(0x7F07B0);  // the song's own channel volume
+    p->shortMessage(0x7F3C90);
+    p->shortMessage(0x7F4390);
+  }
+  auto renderBoth = [&](int frames) {
+    Levels ref = Render(reference, frames);
+    return std::make_pair(Render(synth, frames), ref);
+  };
+  auto [same, ref0] = renderBoth(4410);
+  ASSERT_GT(ref0.left, 0.01);
+  EXPECT_NEAR(same.left, ref0.left, 1e-6);
+  EXPECT_NEAR(same.right, ref0.right, 1e-6);
 
   ASSERT_EQ(port->setVolume(0x0000FFFF), kMidiOk);  // left only (balance 0)
-  Levels left = Render(synth, 11025);
-  EXPECT_GT(left.left, 0.005);
+  auto [left, ref1] = renderBoth(4410);
+  EXPECT_NEAR(left.left, ref1.left, ref1.left * 0.01);
   EXPECT_EQ(left.right, 0.0);
 
   ASSERT_EQ(port->setVolume(0x80008000), kMidiOk);  // both at half
-  Levels half = Render(synth, 11025);
-  EXPECT_NEAR(half.left / half.right, full.left / full.right, 0.05);
+  auto [half, ref2] = renderBoth(4410);
+  ASSERT_GT(ref2.right, 0.001);
+  EXPECT_NEAR(half.left / ref2.left, half.right / ref2.right, 0.01);
+  EXPECT_LT(half.left, ref2.left * 0.75);
+  EXPECT_GT(half.left, ref2.left * 0.25);
 
   ASSERT_EQ(port->setVolume(0), kMidiOk);
   EXPECT_EQ(Render(synth, 4410).left, 0.0);
+  full->close();
 
   // The volume belongs to the device: a new open finds it.
   port->close();
@@ -161,7 +191,7 @@ TEST_F(SoftSynth, DeviceVolumeScalesEachSideAndLeavesControllersAlone) {
 }
 
 TEST(SoftSynthDevice, NamedAfterItsSoundFontAndMissingWithoutIt) {
-  if (!std::filesystem::exists(kDefaultSoundFont)) GTEST_SKIP() << "no GM sound font installed";
+  if (!HaveTestSoundFont()) GTEST_SKIP();
   SoftSynthSystem synth(Offline());
   EXPECT_EQ(synth.deviceCount(), 0);
   std::string name = synth.productName(kMidiMapper);
@@ -193,7 +223,7 @@ TEST(SoftSynthDevice, NamedAfterItsSoundFontAndMissingWithoutIt) {
 }
 
 TEST(SoftSynthDevice, WithoutAudioOutputItWritesAWavFileInRealTime) {
-  if (!std::filesystem::exists(kDefaultSoundFont)) GTEST_SKIP() << "no GM sound font installed";
+  if (!HaveTestSoundFont()) GTEST_SKIP();
   qtest::TempDir dir;
   qtest::StartTrace(dir);
   SoftSynthConfig c;
