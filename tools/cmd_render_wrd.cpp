@@ -24,6 +24,7 @@
 #include "platform/png/png_file.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
+#include "tools/module_commands.h"
 #include "tools/tool_command.h"
 
 namespace fs = std::filesystem;
@@ -232,7 +233,7 @@ int runRenderWrd(const ToolArgs& a) {
 
 QMIDI_TOOL_COMMAND(render_wrd, {
   "render-wrd",
-  "run a song's WRD script without sound and write the screen as PNG frames",
+  ModuleCommandSummary("render-wrd"),
   "SONG --out DIR [--at POS,...|--every N] [--offset STEPS] [--json]",
   {"--out", "--at", "--every", "--offset"},
   runRenderWrd})

@@ -15,6 +15,7 @@
 #include "support/cp932.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
+#include "tools/module_commands.h"
 #include "tools/tool_command.h"
 
 namespace {
@@ -124,7 +125,7 @@ int runText(const ToolArgs& a) {
 
 QMIDI_TOOL_COMMAND(text, {
   "text",
-  "draw a line of WRD text (Shift-JIS or UTF-8) with the machine's font and write it as PNG",
+  ModuleCommandSummary("text"),
   "TEXT OUT.png [--font NAME] [--colour N] [--json]",
   {"--font", "--colour"},
   runText})

@@ -5,6 +5,7 @@
 
 #include "support/dos_names.h"
 #include "support/trace.h"
+#include "tools/module_commands.h"
 #include "tools/tool_command.h"
 
 namespace {
@@ -13,6 +14,10 @@ void printCommandList(std::ostream& out) {
   out << "Usage: qmidi-tool COMMAND [ARGS] [--json] [--help]\n\n"
          "Commands:\n";
   auto commands = ToolCommands();
+  // The module's commands are listed from their table, without loading it.
+  for (const ModuleCommand& m : kModuleCommands)
+    if (std::none_of(commands.begin(), commands.end(), [&](const ToolCommand& c) { return c.name == m.name; }))
+      commands.push_back(ToolCommand{m.name, m.summary, "", {}, nullptr});
   std::sort(commands.begin(), commands.end(),
             [](const ToolCommand& a, const ToolCommand& b) { return a.name < b.name; });
   for (const ToolCommand& c : commands) {
@@ -61,6 +66,13 @@ ToolArgs parse(const ToolCommand& c, int argc, char** argv) {
   return args;
 }
 
+const ToolCommand* findCommand(const std::string& name) {
+  const auto& commands = ToolCommands();
+  auto it = std::find_if(commands.begin(), commands.end(),
+                         [&](const ToolCommand& c) { return c.name == name; });
+  return it == commands.end() ? nullptr : &*it;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,10 +83,17 @@ int main(int argc, char** argv) {
     printCommandList(std::cout);
     return argc < 2 ? 2 : 0;
   }
-  const auto& commands = ToolCommands();
-  auto it = std::find_if(commands.begin(), commands.end(),
-                         [&](const ToolCommand& c) { return c.name == argv[1]; });
-  if (it == commands.end()) {
+  const ToolCommand* it = findCommand(argv[1]);
+  if (!it && *ModuleCommandSummary(argv[1])) {
+    std::string error;
+    if (!LoadToolModule(&error)) {
+      std::cerr << "qmidi-tool " << argv[1] << ": cannot load the device and display commands: " << error
+                << "\n";
+      return 1;
+    }
+    it = findCommand(argv[1]);
+  }
+  if (!it) {
     std::cerr << "qmidi-tool: unknown command \"" << argv[1] << "\"\n\n";
     printCommandList(std::cerr);
     return 2;
