@@ -68,6 +68,9 @@ struct VideoFileWriter::State {
       r = avcodec_receive_packet(codec, packet);
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
       if (r < 0) return Fail(error, "encoding failed", r);
+      // Every picture lasts one frame; without a duration the muxer ends
+      // the track at the last picture's start and players drop it.
+      if (codec == video && packet->duration <= 0) packet->duration = 1;
       av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
       packet->stream_index = stream->index;
       r = av_interleaved_write_frame(format, packet);
