@@ -43,12 +43,13 @@ int runRenderAudio(const ToolArgs& a) {
   std::unique_ptr<MidiOutPort> port;
   if (!OpenOfflineSynth(options, static_cast<int>(rate), &synth, &port, &error)) return Fail(error);
 
+  // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
+  InterruptGuard interrupt;
   TempOutput temp(outPath);
   AudioFileWriter file;
   if (!file.open(temp.path(), format, static_cast<int>(rate), &error))
     return Fail("cannot write \"" + outPath + "\": " + error);
 
-  InterruptGuard interrupt;
   SongAudio audio(*synth, port.get(), song.song, static_cast<int>(rate));
   ProgressBar progress(song.songMs);
   std::vector<float> block(2 * kBlockFrames);

@@ -211,12 +211,13 @@ int runRenderVideo(const ToolArgs& a) {
     if (!title->hasFont()) return Fail("no font for the title screen (is fonts-ipafont-mincho installed?)");
   }
 
+  // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
+  InterruptGuard interrupt;
   TempOutput temp(outPath);
   VideoFileWriter file;
   if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale, video.fps, &error))
     return Fail("cannot write \"" + outPath + "\": " + error);
 
-  InterruptGuard interrupt;
   SongAudio audio(*synth, port.get(), song.song, kVideoAudioRate);
   ProgressBar progress(song.songMs);
   std::vector<float> sound;

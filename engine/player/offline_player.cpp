@@ -135,8 +135,8 @@ void QDOfflinePlayer::sendPeeked() {
 }
 
 void QDOfflinePlayer::runUntil(int64_t timeFx) {
+  Outputs out(outputs_);
   for (int64_t t = nextTimeFx(); t <= timeFx && t != kNever; t = nextTimeFx()) {
-    Outputs out(outputs_);
     switch (phase_) {
       case Phase::kReset:
       case Phase::kSong:
