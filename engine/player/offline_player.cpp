@@ -84,10 +84,7 @@ int64_t QDOfflinePlayer::nextTimeFx() {
       return nextFx_;
     }
     if (phase_ == Phase::kReset) {
-      // A sequence without its closing record: the song starts after the last message.
-      songStartFx_ = nowFx_ + int64_t{kQDSettleMs} * kQDFxPerMs;
-      phase_ = Phase::kSong;
-      offset_ = 0;
+      startSong();  // a sequence without its closing record ends after its last message
     } else {
       endSong();
     }
@@ -97,6 +94,12 @@ int64_t QDOfflinePlayer::nextTimeFx() {
     case Phase::kResetControllers: return windDownFx_ + int64_t{kQDSettleMs} * kQDFxPerMs;
     default: return kNever;
   }
+}
+
+void QDOfflinePlayer::startSong() {
+  songStartFx_ = nowFx_ + int64_t{kQDSettleMs} * kQDFxPerMs;
+  phase_ = Phase::kSong;
+  offset_ = 0;
 }
 
 void QDOfflinePlayer::endSong() {
@@ -119,9 +122,7 @@ void QDOfflinePlayer::sendPeeked() {
   if (phase_ == Phase::kReset) {
     resetDeltaFx_ += int64_t{next_.delta} * kQDFxPerMs;
     if (!QDSendResetRecord(next_, out)) {
-      songStartFx_ = nowFx_ + int64_t{kQDSettleMs} * kQDFxPerMs;
-      phase_ = Phase::kSong;
-      offset_ = 0;
+      startSong();
       return;
     }
     resetHoldFx_ = nowFx_ + int64_t{QDResetPauseAfter(next_)} * kQDFxPerMs;

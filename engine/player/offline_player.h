@@ -75,6 +75,8 @@ class QDOfflinePlayer {
   // phase's end.
   bool peek();
   void sendPeeked();
+  // Tick 0 comes the settle time after the reset sequence's end.
+  void startSong();
   void endSong();
 
   QDOfflineSong song_;
