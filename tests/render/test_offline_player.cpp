@@ -17,7 +17,7 @@
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
 #include "platform/capture/capture_midi.h"
-#include "platform/manual_timer.h"
+#include "platform/manualtimer/manual_timer.h"
 #include "support/result_code.h"
 #include "tests/song/song_fixture.h"
 
