@@ -15,6 +15,8 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-ipafont-mincho fonts-ipafont-gothic
   # running tests without a desktop
   dbus xvfb xauth python3
+  # the automation example and its test (D-Bus from Python)
+  python3-dbus python3-gi
 )
 
 missing=()
