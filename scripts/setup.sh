@@ -21,6 +21,8 @@ packages=(
   dbus xvfb xauth python3
   # the live audio test: a private sound server with a null sink
   pulseaudio pulseaudio-utils
+  # the automation example and its test (D-Bus from Python)
+  python3-dbus python3-gi
 )
 
 missing=()

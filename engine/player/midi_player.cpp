@@ -109,6 +109,8 @@ void QDResetPlayer() {
   s.endReached = 0;
   s.resetPhaseEnd = 0;
   s.pause = 0;
+  s.pauseStartUs = 0;
+  std::memset(s.sounding, 0, sizeof s.sounding);
   s.statusEnded = 0;
   s.playerExitCode = 0;
   s.statusExitCode = 0;

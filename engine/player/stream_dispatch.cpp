@@ -55,10 +55,14 @@ uint32_t QDResetPauseAfter(const StreamRecordView& r) {
   return r.kind() == kRecLong ? kQDResetLongPauseMs : 0;
 }
 
+void QDSendToPort(QDOutputTarget& out, int port, uint32_t message) {
+  for (int o : kPortOutputs[port == 0 ? 0 : 1]) out.shortTo(o, message);
+}
+
 void QDSendSongRecord(const StreamRecordView& r, QDOutputTarget& out) {
   switch (r.kind()) {
     case kRecShort:
-      for (int o : kPortOutputs[r.portB() ? 1 : 0]) out.shortTo(o, r.data);
+      QDSendToPort(out, r.portB() ? 1 : 0, r.data);
       break;
     case kRecLong: {
       const uint32_t count = r.data & 0x3FFu;

@@ -56,6 +56,8 @@ uint32_t QDResetPauseAfter(const StreamRecordView& r);
 // sent (port B, not F0, or a GS system parameter 40 01 00..2F). Tempo and
 // the other kinds send nothing (the caller times the tempo).
 void QDSendSongRecord(const StreamRecordView& r, QDOutputTarget& out);
+// A short message to both outputs of port A (port 0) or port B (port 1).
+void QDSendToPort(QDOutputTarget& out, int port, uint32_t message);
 
 // One controller with value 0 on channels 1-16 of every output, output by output.
 void QDSendAllChannels(QDOutputTarget& out, uint32_t controller);

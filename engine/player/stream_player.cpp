@@ -81,16 +81,54 @@ void convert(TMIDIEXEState& s, int64_t elapsedUs, int64_t* converted, int64_t* a
   }
 }
 
+// Keeps which notes sound, per port and channel.
+void track(TMIDIEXEState& s, uint32_t message, int port) {
+  const uint32_t status = message & 0xF0;
+  if (status != 0x90 && status != 0x80) return;
+  const uint32_t key = (message >> 8) & 0x7F;
+  uint64_t& word = s.sounding[port][message & 0x0F][key >> 6];
+  const uint64_t bit = uint64_t{1} << (key & 63);
+  if (status == 0x90 && (message & 0x7F0000u) != 0) word |= bit;
+  else word &= ~bit;
+}
+
+// The pause begins: every sounding note is released on its port's devices,
+// then every channel of every open device gets "all sound off"; the time
+// stands still from now on.
+void hold(TMIDIEXEState& s) {
+  s.pauseStartUs.store(QDTimerSystem().nowMicroseconds());
+  PlayerOutputs outputs(s);
+  for (int port = 0; port < 2; ++port) {
+    for (uint32_t ch = 0; ch < 16; ++ch) {
+      for (uint32_t half = 0; half < 2; ++half) {
+        uint64_t word = s.sounding[port][ch][half];
+        s.sounding[port][ch][half] = 0;
+        for (uint32_t k = 0; word != 0; ++k, word >>= 1) {
+          if (!(word & 1)) continue;
+          QDSendToPort(outputs, port, 0x80 | ch | (half * 64 + k) << 8);
+        }
+      }
+    }
+  }
+  QDSendAllChannels(outputs, kQDAllSoundOff);
+  int32_t asked = kQDPauseAsked;
+  s.pause.compare_exchange_strong(asked, kQDPauseHeld);  // a resume in between wins
+}
+
 }  // namespace
 
 // --- Timer callback ---------------------------------------------------------
 
 void QDTimerCallback(TMIDIEXEState& s) {
   try {
-    if (s.pause.load() || s.stopFlag1.load()) return;
-    if (s.endReached.load()) {  // a forced end: nothing more is played
+    if (s.stopFlag1.load()) return;
+    if (s.endReached.load()) {  // a forced end (a paused song too): nothing more is played
       s.stopFlag1 = 1;
       s.stopFlag2 = 1;
+      return;
+    }
+    if (const int32_t paused = s.pause.load()) {
+      if (paused == kQDPauseAsked) hold(s);
       return;
     }
     const int64_t now = QDTimerSystem().nowMicroseconds();
@@ -129,7 +167,10 @@ void QDTimerCallback(TMIDIEXEState& s) {
         acc -= r.delta;
         total += r.delta;
         if (r.marker()) ++markers;
-        if (r.kind() == kRecShort) meter(s, r.data, r.portB() ? 16 : 0);
+        if (r.kind() == kRecShort) {
+          meter(s, r.data, r.portB() ? 16 : 0);
+          track(s, r.data, r.portB() ? 1 : 0);  // what a pause must release
+        }
         if (r.kind() == kRecTempo) {
           const int64_t oldTick = s.tickLengthFx.load(std::memory_order_relaxed);
           s.tempo.store(static_cast<int32_t>(r.data));
@@ -213,6 +254,7 @@ void QDPlayerThread(TMIDIEXEState& s) {
     s.longHeaders[0].bytesRecorded = 0;
     s.longHeaders[1].bytesRecorded = 0;
     s.startUs = timer.nowMicroseconds() + kLeadInUs;
+    std::memset(s.sounding, 0, sizeof s.sounding);
     for (auto& l : s.levels) l = 0;
     for (auto& v : s.lastVolume) v = kQDDefaultVolume;
 
@@ -261,7 +303,7 @@ void QDPlayerThread(TMIDIEXEState& s) {
       // 6. Wait for the end, the stop, or the 15-minute limit.
       while (!s.stopFlag1.load()) {
         timer.sleep(kStopCheckMs);
-        if (timer.nowMicroseconds() - s.startUs.load() > kQDPlayLimitUs) {
+        if (s.pause.load() == kQDPauseNone && timer.nowMicroseconds() - s.startUs.load() > kQDPlayLimitUs) {
           s.stopFlag1 = 1;
           s.stopFlag2 = 1;
         }
@@ -301,7 +343,7 @@ void QDStatusThread(TMIDIEXEState& s) {
     timer.sleep(kSettleMs);
     while (!s.stopFlag2.load() && s.readOffset.load() < s.playLength.load()) {
       uint32_t t = timer.timeGetTime();
-      if (s.streamOpen.load()) {
+      if (s.streamOpen.load() && s.pause.load() == kQDPauseNone) {  // a paused song holds its screen
         QDWrdHook hook = s.wrdHook.load();
         if (hook && s.wrdDisplayOn.load()) {
           hook(t);
@@ -383,6 +425,32 @@ int32_t QDStreamStop() {
     return -1;
   });
 }
+
+int32_t QDStreamPause() {
+  return QGuard("QDStreamPause", int32_t{-1}, [&]() -> int32_t {
+    TMIDIEXEState& s = QDPlayer();
+    if (!s.playerThread || !s.threadsResumed || s.endReached.load() || s.stopFlag2.load()) return -1;
+    int32_t none = kQDPauseNone;
+    return s.pause.compare_exchange_strong(none, kQDPauseAsked) ? 0 : -1;
+  });
+}
+
+int32_t QDStreamResume() {
+  return QGuard("QDStreamResume", int32_t{-1}, [&]() -> int32_t {
+    TMIDIEXEState& s = QDPlayer();
+    int32_t state = kQDPauseAsked;
+    if (s.pause.compare_exchange_strong(state, kQDPauseNone)) return 0;  // not held yet
+    if (state != kQDPauseHeld) return -1;
+    const int64_t now = QDTimerSystem().nowMicroseconds();
+    const int64_t held = now - s.pauseStartUs.load();
+    if (held > 0) s.startUs.fetch_add(held);
+    s.lastCallbackUs.store(now);
+    s.pause.store(kQDPauseNone);
+    return 0;
+  });
+}
+
+bool QDStreamPaused() { return QDPlayer().pause.load() != kQDPauseNone; }
 
 void QDRequestStop() {
   QDPlayer().stopFlag1 = -1;
