@@ -4,7 +4,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QEventLoop>
 
 namespace {
 
@@ -51,24 +53,36 @@ bool TEngineLink::ensureObject() {
   return createObject(false);
 }
 
-QDBusMessage TEngineLink::send(QDBusMessage message, int timeoutMs, bool waitForUser) {
+// serving: the container's events (and the calls its bus objects receive)
+// keep running while the engine is busy with this call.
+QDBusMessage TEngineLink::send(QDBusMessage message, int timeoutMs, bool serving) {
   message.setAutoStartService(false);
-  QDBusMessage reply = bus_.call(message, waitForUser ? QDBus::BlockWithGui : QDBus::Block, timeoutMs);
-  if (reply.type() == QDBusMessage::ErrorMessage) {
-    const QString error = reply.errorName();
-    // The engine (or our object in it) is gone: look again at the next call.
-    if (error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
-        error == QLatin1String("org.freedesktop.DBus.Error.UnknownObject") ||
-        error == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
-        error == QLatin1String("org.freedesktop.DBus.Error.NoReply")) {
-      if (error != QLatin1String("org.freedesktop.DBus.Error.NoReply") || currentOwner() != owner_) {
-        path_.clear();
-        owner_.clear();
-      }
-    }
+  QDBusMessage reply;
+  if (serving) {
+    QDBusPendingCall pending = bus_.asyncCall(message, timeoutMs);
+    QDBusPendingCallWatcher watcher(pending);
+    QEventLoop loop;
+    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    if (!pending.isFinished()) loop.exec();
+    reply = pending.reply();
+  } else {
+    reply = bus_.call(message, QDBus::Block, timeoutMs);
   }
+  if (reply.type() == QDBusMessage::ErrorMessage) forgetIfGone(reply.errorName());
   return reply;
+}
+
+void TEngineLink::forgetIfGone(const QString& error) {
+  const QString prefix = QStringLiteral("org.freedesktop.DBus.Error.");
+  const bool gone = error == prefix + QLatin1String("ServiceUnknown") ||
+                    error == prefix + QLatin1String("NameHasNoOwner") ||
+                    error == prefix + QLatin1String("UnknownObject") ||
+                    error == prefix + QLatin1String("Disconnected");
+  // No reply in time: gone only when another engine (or none) owns the name now.
+  const bool silent = error == prefix + QLatin1String("NoReply") && currentOwner() != owner_;
+  if (!gone && !silent) return;
+  path_.clear();
+  owner_.clear();
 }
 
 std::optional<QVariant> TEngineLink::get(const char* property) {
@@ -88,12 +102,22 @@ bool TEngineLink::put(const char* property, const QVariant& value) {
   return send(m, kEnginePropertyTimeoutMs).type() == QDBusMessage::ReplyMessage;
 }
 
+// The engine answers this put only after it has asked the sink object, on
+// this very connection, which interface it has: the container's events
+// must keep running meanwhile, or both sides wait for each other.
+// The engine answers this put only after it has asked the sink object, on
+// this very connection, which interface it has: the container's events
+// must keep running meanwhile, or both sides wait for each other.
 bool TEngineLink::putSink(const TSinkAddress& sink) {
+  if (!ensureObject()) return false;
   QDBusArgument address;
   address.beginStructure();
   address << sink.service << QDBusObjectPath(sink.path.isEmpty() ? QStringLiteral("/") : sink.path);
   address.endStructure();
-  return put("OnStatusDisp", QVariant::fromValue(address));
+  QDBusMessage m = QDBusMessage::createMethodCall(owner_, path_, kPropertiesInterface, QStringLiteral("Set"));
+  m << QString::fromLatin1(kEngineInterface) << QStringLiteral("OnStatusDisp")
+    << QVariant::fromValue(QDBusVariant(QVariant::fromValue(address)));
+  return send(m, kEngineSinkTimeoutMs, true).type() == QDBusMessage::ReplyMessage;
 }
 
 bool TEngineLink::call(const char* method, bool waitForUser) {

@@ -23,6 +23,8 @@ inline constexpr int kEnginePropertyTimeoutMs = 1000;
 inline constexpr int kEngineMethodTimeoutMs = 5000;
 // Starting the engine through the bus (a cold start of a Qt program).
 inline constexpr int kEngineActivationTimeoutMs = 15000;
+// A sink put waits for the engine to look at the sink object.
+inline constexpr int kEngineSinkTimeoutMs = 6000;
 // The port and option dialogs are modal in the engine: wait for the user.
 inline constexpr int kEngineDialogTimeoutMs = 24 * 60 * 60 * 1000;
 
@@ -56,7 +58,9 @@ class TEngineLink {
   void release();
 
  private:
-  QDBusMessage send(QDBusMessage message, int timeoutMs, bool waitForUser = false);
+  QDBusMessage send(QDBusMessage message, int timeoutMs, bool serving = false);
+  // After an error: forgets the object when the engine or the object is gone.
+  void forgetIfGone(const QString& error);
   bool ensureObject();
   bool createObject(bool startEngine);
   QString currentOwner() const;

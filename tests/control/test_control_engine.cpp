@@ -10,9 +10,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 
 #include <memory>
@@ -59,6 +61,7 @@ class ControlWithEngine : public ::testing::Test {
     ASSERT_TRUE(reg.waitForFinished(30000));
     ASSERT_EQ(reg.exitCode(), 0) << reg.readAllStandardError().toStdString();
     ASSERT_EQ(BusCall(QStringLiteral("ReloadConfig")).type(), QDBusMessage::ReplyMessage);
+    qDBusRegisterMetaType<QMap<QString, QString>>();
     QMap<QString, QString> env{{QStringLiteral("QMIDI_CAPTURE"), QString::fromStdString(dir.file("capture"))},
                                {QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("config"))},
                                {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
@@ -75,12 +78,12 @@ class ControlWithEngine : public ::testing::Test {
   static bool WaitFor(QSignalSpy& spy, int wanted, int ms) {
     QElapsedTimer t;
     t.start();
-    while (t.elapsed() < ms) {
+    for (;;) {
       for (const auto& args : spy)
         if (wanted == 1 ? args.at(0).toInt() > 0 : args.at(0).toInt() == wanted) return true;
+      if (t.elapsed() >= ms) return false;
       spy.wait(50);
     }
-    return false;
   }
 
   static int Count(const QSignalSpy& spy, int value1) {
@@ -116,9 +119,8 @@ TEST_F(ControlWithEngine, ASongPlaysToItsEndAndTheContainerHearsOfItOnce) {
       if (status.at(i).at(0).toInt() == end) endAt = i;
     }
     EXPECT_LT(lastProgress, endAt);
-    QSignalSpy more(&c, &TQMIDICTLX::OnStatus);
-    more.wait(300);
-    EXPECT_EQ(Count(status, end) + Count(more, end), 1);
+    status.wait(300);
+    EXPECT_EQ(Count(status, end), 1);
   }
 }
 
@@ -140,10 +142,12 @@ TEST_F(ControlWithEngine, TheControlThatPlayedLastHearsAndAllCloseSilencesBoth) 
 
   second.ALLCLOSE();  // not the owner: the song goes on, but nobody hears of it
   EXPECT_FALSE(second.hasStatusSink());
+  QTest::qWait(200);  // reports the engine sent before it cleared its sink
+  for (const auto& args : one) EXPECT_GT(args.at(0).toInt(), 0) << "the song ended too soon";
   one.clear();
-  QSignalSpy quiet(&first, &TQMIDICTLX::OnStatus);
-  quiet.wait(3500);  // past the song's end
-  EXPECT_EQ(one.count() + quiet.count(), 0);
+  // (A new connection to OnStatus would hand the sink to the engine again.)
+  one.wait(3500);  // past the song's end
+  EXPECT_EQ(one.count(), 0);
   EXPECT_EQ(two.count(), 0);
 }
 
