@@ -2,11 +2,11 @@
 // script compiled against the song's own bars as the engine's WRD load does.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <array>
 #include <cstdio>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 
 #include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
@@ -83,7 +83,8 @@ std::string EntriesJson() {
 std::string EntriesOf(const std::string& json) {
   const size_t from = json.find("\"entries\":[");
   const size_t to = json.find("],\"cells\"");
-  return from == std::string::npos || to == std::string::npos ? json : json.substr(from, to + 1 - from);
+  return from == std::string::npos || to == std::string::npos ? json
+                                                              : json.substr(from, to + 1 - from);
 }
 
 class WrdToolSong : public songtest::SongTest {
@@ -100,7 +101,11 @@ TEST_F(WrdToolSong, ASongsScriptGetsTheTableOfTheEnginesLoad) {
   // Division 96, 3/4, eight bars: bar lengths, line waits, REST and END
   // all depend on the song.
   songtest::Track t;
-  t.timeSignature(0, 3, 2).tempo(0, 500000).at(0, {0x90, 60, 100}).at(96 * 3 * 8, {0x80, 60, 0}).end();
+  t.timeSignature(0, 3, 2)
+      .tempo(0, 500000)
+      .at(0, {0x90, 60, 100})
+      .at(96 * 3 * 8, {0x80, 60, 0})
+      .end();
   const std::string song = dir.write("waltz.mid", songtest::Smf(96, {t}));
   dir.write("waltz.wrd", std::string("@WAIT(2)\r\nA\r\n@WMODE(11)\r\nB\r\nC\r\n@REST(1,24)\r\nD\r\n"
                                      "@END\r\nE\r\n"));
@@ -113,7 +118,7 @@ TEST_F(WrdToolSong, ASongsScriptGetsTheTableOfTheEnginesLoad) {
   wrd.setWRDDelay(0);
   ASSERT_TRUE(wrd.subWRDLoad());  // no display here: the compile is what counts
   ASSERT_EQ(WRDState().errorCode, kWRDCompiled);
-  ASSERT_EQ(WRDState().commands.size(), 5u);  // the five lines of text
+  ASSERT_EQ(WRDState().commands.size(), 5u);                    // the five lines of text
   const int32_t division = QGSongReader().getdwTickDivision();  // 96 normalised
   EXPECT_EQ(WRDState().division, division);
   EXPECT_EQ(WRDState().barLength, 3 * division);
@@ -128,7 +133,8 @@ TEST_F(WrdToolSong, ASongsScriptGetsTheTableOfTheEnginesLoad) {
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(EntriesOf(r.out), settled);
   r = Tool(song);
-  EXPECT_NE(r.out.find("division " + std::to_string(division) + ", bar " + std::to_string(3 * division) + " ticks"),
+  EXPECT_NE(r.out.find("division " + std::to_string(division) + ", bar " +
+                       std::to_string(3 * division) + " ticks"),
             std::string::npos)
       << r.out;
 }
