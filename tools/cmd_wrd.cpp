@@ -1,12 +1,17 @@
 // qmidi-tool wrd: compiles a WRD script as the engine does before playback
-// and prints the command table with its side tables.
+// and prints the command table with its side tables. Given a song, the
+// script beside it is compiled against the song's own bars.
 #include <iomanip>
 #include <iostream>
 #include <sstream>
 
+#include "engine/player/midi_player.h"
+#include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
+#include "engine/wrd/wrd_display.h"
 #include "engine/wrd/wrd_state.h"
 #include "support/cp932.h"
+#include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
 
@@ -22,19 +27,50 @@ bool endsWithNoCase(const std::string& s, const std::string& tail) {
   return true;
 }
 
-// The script to compile and the song facts it is compiled against. A song
-// gives both (its division, time signature, end and script name); the
-// options give them for a bare script.
-std::string scriptFor(const std::string& arg, const ToolArgs& a, TWRDInputs& in) {
+// A bare script: the song facts come from the options.
+void bareScriptInputs(const ToolArgs& a, TWRDInputs& in) {
   in.tickDivision = static_cast<int32_t>(a.getInt("--division", 480));
   in.beatsPerBar = static_cast<int32_t>(a.getInt("--beats", 4));
   in.songEnd = static_cast<int32_t>(a.getInt("--end", 0));
   in.displayOffset = static_cast<int32_t>(a.getInt("--offset", 0));
-  in.xyMode = a.flag("--xymode");
-  if (!endsWithNoCase(arg, ".wrd"))
-    throw UsageError("songs are read once the song reader is part of the tool; give the .wrd script "
-                     "with --division and --beats");
-  return arg;
+}
+
+// A song: converted as a song start converts it (on no device), then its
+// script compiled exactly as the engine's WRD load compiles it. Returns the
+// script's name; empty after a message when there is nothing to compile.
+std::string compileForSong(const std::string& path, const ToolArgs& a, bool* ok) {
+  for (const char* option : {"--division", "--beats", "--end"})
+    if (a.has(option))
+      throw UsageError(std::string(option) + " is for a bare script; a song gives its own");
+  TMIDIEXEState& player = QDPlayer();
+  player.MIDIDISABLE = 1;
+  player.DEVICEID1A = 0;
+  TQUORMSTR& song = QGSongReader();
+  song.setinFileName(path);
+  if (song.getinFileName().empty()) {
+    std::cerr << "qmidi-tool wrd: no such song file \"" << path << "\"\n";
+    return {};
+  }
+  QGSetErrorCode(0);
+  // No device is opened, so the settling waits of opening and closing a
+  // stream (about 125 ms) have nothing to wait for.
+  QDSetSleepFunction([](uint32_t) {});
+  QDStreamOpen();
+  std::string script;
+  if (!song.QGmstPreHeader(3)) {
+    std::cerr << "qmidi-tool wrd: the song could not be converted (result code "
+              << QGEngineErrorCode().load() << ")\n";
+  } else if ((script = song.getWRDFileName()).empty()) {
+    std::cerr << "qmidi-tool wrd: the song has no .wrd script beside it\n";
+  } else {
+    TWRDCRE& wrd = WRDControl();
+    wrd.setWRDFileName(script);
+    wrd.setWRDDelay(static_cast<int32_t>(a.getInt("--offset", 0)));
+    *ok = wrd.compileSongScript(song);
+  }
+  QDStreamClose();
+  QDSetSleepFunction(nullptr);
+  return script;
 }
 
 bool validUtf8(const std::string& s) {
@@ -246,14 +282,24 @@ QMIDI_TOOL_COMMAND(wrd, {
   "SONG_OR_WRD [--offset STEPS] [--xymode] [--division N --beats N] [--end POSITION] [--raw] [--json]\n"
   "  --offset    WRD display offset in 1/48 quarter notes (0, +-3 ... +-384)\n"
   "  --xymode    LOCATE takes the row first\n"
-  "  --division  ticks per quarter note (480), --beats beats per bar (4)\n"
-  "  --end       song end position for @END (bar x 10000 + tick, 0)\n"
+  "  --division  ticks per quarter note (480), --beats beats per bar (4),\n"
+  "  --end       song end position for @END (bar x 10000 + tick, 0): for a bare\n"
+  "              script; a song (.mid, .rcp, .r36) gives its own\n"
   "  --raw       the table as compiled, before times are settled and text batched",
   {"--offset", "--division", "--beats", "--end"},
   [](const ToolArgs& a) {
     TWRDState& s = WRDState();
-    std::string script = scriptFor(a.arg(0, "SONG_OR_WRD"), a, s.inputs);
-    bool ok = subWRDInit(script);
+    const std::string& arg = a.arg(0, "SONG_OR_WRD");
+    s.inputs.xyMode = a.flag("--xymode");
+    bool ok = false;
+    std::string script = arg;
+    if (endsWithNoCase(arg, ".wrd")) {
+      bareScriptInputs(a, s.inputs);
+      ok = subWRDInit(script);
+    } else {
+      script = compileForSong(arg, a, &ok);
+      if (script.empty()) return 1;
+    }
     if (ok && !a.flag("--raw")) ok = subWRDTableCalc();
     if (a.json())
       printJson(s);

@@ -188,14 +188,7 @@ bool TWRDCRE::subWRDLoad() {
     }
     if (s.displayExists) WRDStatusMessage(Utf8ToCp932(kWRDMsgScript));
     s.graphicsMode = 15;
-    TWRDInputs& in = s.inputs;
-    in.tickDivision = song.getdwTickDivision();
-    if (song.getBeatsPerBar() > 0) beatsPerBar_ = song.getBeatsPerBar();
-    in.beatsPerBar = beatsPerBar_;
-    in.songEnd = song.getdwMaxTempo();
-    in.timeMapEntries = song.getdwMaxTimeIdx();
-    in.displayOffset = delay_;
-    subWRDInit(fileName_);
+    compileSongScript(song);
     WRDResetRunState();
 
     // Playback colours: the defaults, with pure red kept just off the
@@ -254,6 +247,18 @@ bool TWRDCRE::subWRDLoad() {
     WRDLoadPictures();
     return true;
   });
+}
+
+bool TWRDCRE::compileSongScript(const TQUORMSTR& song) {
+  TWRDInputs& in = WRDState().inputs;
+  in.tickDivision = song.getdwTickDivision();
+  // A song without a time signature keeps the bar of the song before it.
+  if (song.getBeatsPerBar() > 0) beatsPerBar_ = song.getBeatsPerBar();
+  in.beatsPerBar = beatsPerBar_;
+  in.songEnd = song.getdwMaxTempo();
+  in.timeMapEntries = song.getdwMaxTimeIdx();
+  in.displayOffset = delay_;
+  return subWRDInit(fileName_);
 }
 
 void TWRDCRE::subWRDStop() {

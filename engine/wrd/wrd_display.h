@@ -17,6 +17,8 @@
 #include "engine/graphics/display.h"
 #include "engine/wrd/wrd_state.h"
 
+class TQUORMSTR;
+
 // The tick the player's status thread calls with the song position while a
 // WRD display is up (null: none).
 using TWRDTickHook = void (*)(int32_t position);
@@ -65,6 +67,11 @@ class TWRDCRE {
   bool getCursorHidden() const { return cursorHidden_; }
 
   bool subWRDLoad();
+  // Compiles the script named by setWRDFileName against the converted song:
+  // its division, beats per bar, end position and time-map size, with the
+  // WRD display offset (the one compile of subWRDLoad, shared with the
+  // tool). False when the script did not compile.
+  bool compileSongScript(const TQUORMSTR& song);
   void subWRDStop();
   void subWRDLoadMsgOut();
   void subWRDKaisiMsgOut();

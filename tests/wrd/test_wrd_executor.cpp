@@ -287,6 +287,84 @@ TEST_F(WrdRun, GmoveDownwardsWithinOnePageKeepsTheSource) {
   EXPECT_EQ(onPage(0, 3, 2), 241 - 2);
 }
 
+// A scroll rectangle reaches one column and one row beyond its last cell,
+// less one pixel; the text that moves overlaps where it lands.
+TEST_F(WrdRun, ScrollDownMovesOverlappingRowsWhole) {
+  // A (colour 2) and B (colour 4) in rows 1 and 2 of column 1, C (colour 1)
+  // in row 1, column 4.
+  load(
+      "@LOCATE(1,1)@COLOR(2)\r\nA\r\n@LOCATE(1,2)@COLOR(4)\r\nB\r\n@LOCATE(4,1)@COLOR(1)\r\nC\r\n"
+      "@SCROLL(1,1,2,2,1)\r\n");
+  subWRDTick(60000);  // x 0..22, y 0..46
+  EXPECT_EQ(at(1, 18), kRed);
+  EXPECT_EQ(at(1, 34), 253) << "B, not A copied down twice";
+  EXPECT_EQ(at(1, 2), 241);
+  EXPECT_EQ(at(25, 2), 255) << "C lies outside the rectangle";
+  EXPECT_EQ(QDTextLayer().base[18 * 640 + 25], 242);
+}
+
+TEST_F(WrdRun, ScrollLeftMovesOverlappingColumnsWhole) {
+  // A (colour 2) and B (colour 4) in columns 2 and 3 of row 1, C (colour 1)
+  // in row 3.
+  load(
+      "@LOCATE(2,1)@COLOR(2)\r\nA\r\n@LOCATE(3,1)@COLOR(4)\r\nB\r\n@LOCATE(2,3)@COLOR(1)\r\nC\r\n"
+      "@SCROLL(1,1,3,1,3)\r\n");
+  subWRDTick(60000);  // x 0..30, y 0..30
+  EXPECT_EQ(at(1, 2), kRed);
+  EXPECT_EQ(at(9, 2), 253) << "B, not what was copied over it";
+  EXPECT_EQ(at(17, 2), 241);
+  EXPECT_EQ(at(9, 34), 255) << "C lies outside the rectangle";
+}
+
+// ---- graphics on chosen planes ---------------------------------------------------
+// A pixel of colour c is index 241 - c; with mask m a drawing of colour d
+// leaves (d & m) | (c & ~m).
+
+TEST_F(WrdRun, GmodeMasksLinesBoxesAndFillsToItsPlanes) {
+  load(
+      "@GLINE(0,0,63,15,3,2,3)\r\n"  // colour 3 under everything, all planes
+      "@GMODE(4)\r\n"
+      "@GLINE(0,0,15,15,5,2,5)\r\n"   // filled box, colour 5
+      "@GLINE(16,0,31,15,6,2,9)\r\n"  // outline 6, inside 9
+      "@GLINE(32,0,47,15,12,1)\r\n"   // outline 12
+      "@GLINE(0,20,63,20,13)\r\n"     // line 13 over colour 0
+      "@GMODE(0)\r\n@GLINE(48,0,63,15,5,2,5)\r\n");
+  EXPECT_EQ(at(5, 5), 241 - 3);
+  subWRDTick(60000);
+  EXPECT_EQ(at(5, 5), 241 - 7);    // 5 & 4 | 3 & 11
+  EXPECT_EQ(at(16, 5), 241 - 7);   // the outline: 6 & 4 | 3
+  EXPECT_EQ(at(20, 5), 241 - 3);   // the inside: 9 & 4 is 0
+  EXPECT_EQ(at(32, 0), 241 - 7);   // 12 & 4 | 3
+  EXPECT_EQ(at(40, 5), 241 - 3);   // inside an outline: untouched
+  EXPECT_EQ(at(30, 20), 241 - 4);  // 13 & 4 over colour 0
+  EXPECT_EQ(onPage(0, 30, 21), 241);
+  EXPECT_EQ(onPage(0, 5, 5), 241 - 7);
+  subWRDTick(80000);  // GMODE(0) draws on all planes again
+  EXPECT_EQ(at(50, 5), 241 - 5);
+}
+
+TEST_F(WrdRun, GmodeMasksCirclesAndCopies) {
+  load(
+      "@GLINE(60,60,140,140,1,2,1)\r\n"  // colour 1 under the circle
+      "@GLINE(200,0,207,7,12,2,12)\r\n"  // colour 12 under the copy
+      "@GLINE(0,0,7,7,3,2,3)\r\n"
+      "@GMODE(6)\r\n"
+      "@GCIRCLE(100,100,20,4,0,6)\r\n"  // border 4, fill 6
+      "@GMODE(1)\r\n"
+      "@GMOVE(0,0,7,7,200,0)\r\n"  // colour 3 copied onto 12 through plane 1
+      "@GMODE(15)\r\n@GMOVE(0,0,7,7,300,0)\r\n");
+  subWRDTick(50000);
+  EXPECT_EQ(at(100, 100), 241 - 7);  // 6 & 6 | 1 & 9
+  EXPECT_EQ(at(119, 100), 241 - 5);  // the border: 4 & 6 | 1
+  EXPECT_EQ(at(125, 100), 241 - 1);  // outside the circle
+  subWRDTick(70000);
+  EXPECT_EQ(at(203, 3), 241 - 13);  // 3 & 1 | 12 & 14
+  EXPECT_EQ(onPage(0, 203, 3), 241 - 13);
+  EXPECT_EQ(at(3, 3), 241 - 3) << "the source stays";
+  subWRDTick(90000);
+  EXPECT_EQ(at(303, 3), 241 - 3) << "all planes copy the colour as it is";
+}
+
 // ---- pictures -------------------------------------------------------------------
 
 class WrdPictures : public WrdRun {
@@ -323,6 +401,51 @@ TEST_F(WrdPictures, TheTitlePictureRunsAtTimeZero) {
   picture("SONG.MAG", 0, 0);
   load("@COLOR(2)\r\nA\r\n");
   EXPECT_EQ(at(3, 3), 236);
+}
+
+// A self-displaying picture program of 16 x 16 pixels (at least 861 bytes
+// either way): the plain variant carries its marker at 667 and 673, the
+// coded one at 858 and 864.
+std::vector<uint8_t> PictureProgram(bool coded, uint16_t start) {
+  gtest_pictures::ComInput in;
+  in.coded = coded;
+  in.start = start;
+  in.rowLength = 2;
+  in.rows = 16;
+  for (int c = 0; c < 16; ++c) {
+    in.colours[static_cast<size_t>(c * 3)] = static_cast<uint8_t>(c * 16);       // blue
+    in.colours[static_cast<size_t>(c * 3 + 1)] = 7;                              // green
+    in.colours[static_cast<size_t>(c * 3 + 2)] = static_cast<uint8_t>(255 - c);  // red
+  }
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) in.pixels.push_back(static_cast<uint8_t>(x < 8 ? 9 : 14));
+  std::vector<uint8_t> file = gtest_pictures::EncodeCom(in);
+  const size_t marker = coded ? 858 : 667;
+  const uint8_t bytes[4] = {0x00, 0x4C, 0xCD, 0x21};
+  std::copy(bytes, bytes + 4, file.begin() + static_cast<long>(marker));
+  file[marker + 6] = 4;
+  return file;
+}
+
+TEST_F(WrdPictures, ExecShowsPictureProgramsAtTheirPositionWithTheirColours) {
+  dir_.write("PLAIN.COM", PictureProgram(false, 80 * 10 + 5));
+  dir_.write("coded.com", PictureProgram(true, 80 * 10 + 5));
+  load("@EXEC(PLAIN,1203)\r\n@GCLS\r\n@EXEC(CODED.COM)\r\n");  // the first at time 0
+  // Position 1203: column 12 (x 96), row 3 (y 48).
+  EXPECT_EQ(at(96, 48), 241 - 9);
+  EXPECT_EQ(at(104, 63), 241 - 14);
+  EXPECT_EQ(at(111, 63), 241 - 14);
+  EXPECT_EQ(at(112, 48), 241);
+  EXPECT_EQ(at(96, 64), 241);
+  EXPECT_EQ(shown(9).blue, 9 * 16);
+  EXPECT_EQ(shown(9).red, 255 - 9);
+  EXPECT_EQ(shown(14).green, 7);
+  subWRDTick(20000);
+  // Position 0: the top-left corner, whatever start the program names.
+  EXPECT_EQ(at(0, 0), 241 - 9);
+  EXPECT_EQ(at(15, 15), 241 - 14);
+  EXPECT_EQ(at(96, 48), 241);
+  EXPECT_EQ(at(40, 10), 241);
 }
 
 // ---- the control object ------------------------------------------------------------

@@ -1,12 +1,19 @@
-// qmidi-tool wrd: exit statuses and the JSON keys it prints.
+// qmidi-tool wrd: exit statuses, the JSON keys it prints, and a song's
+// script compiled against the song's own bars as the engine's WRD load does.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <array>
 #include <cstdio>
+#include <sstream>
 #include <string>
-#include <sys/wait.h>
 
+#include "engine/song/song_reader.h"
+#include "engine/wrd/wrd_compiler.h"
+#include "engine/wrd/wrd_display.h"
+#include "engine/wrd/wrd_state.h"
 #include "tests/common/test_files.h"
+#include "tests/song/song_fixture.h"
 
 namespace {
 
@@ -57,8 +64,90 @@ TEST(WrdTool, FailuresAndWrongCommandLines) {
   ToolRun r = Tool(dir.write("empty.wrd", std::string()) + " --json");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("\"errorcode\":1"), std::string::npos) << r.out;
-  EXPECT_EQ(Tool(dir.file("song.mid")).status, 2);
+  EXPECT_EQ(Tool(dir.file("song.mid")).status, 1) << "no such song";
   EXPECT_EQ(Tool("").status, 2);
+}
+
+// The command table as the tool's JSON writes it.
+std::string EntriesJson() {
+  const TWRDState& s = WRDState();
+  std::ostringstream o;
+  o << "\"entries\":[";
+  for (size_t i = 0; i < s.commands.size(); ++i)
+    o << (i ? "," : "") << "{\"time\":" << s.commands.time(i) << ",\"op\":" << int{s.commands.op(i)}
+      << ",\"arg\":" << s.commands.arg(i) << '}';
+  o << ']';
+  return o.str();
+}
+
+std::string EntriesOf(const std::string& json) {
+  const size_t from = json.find("\"entries\":[");
+  const size_t to = json.find("],\"cells\"");
+  return from == std::string::npos || to == std::string::npos ? json
+                                                              : json.substr(from, to + 1 - from);
+}
+
+class WrdToolSong : public songtest::SongTest {
+ protected:
+  void TearDown() override {
+    WRDControl().subWRDStop();
+    QGSongReader().QGmstFreeBuf();
+    QGSongReader().QGmstFreeBuf2();
+    songtest::SongTest::TearDown();
+  }
+};
+
+TEST_F(WrdToolSong, ASongsScriptGetsTheTableOfTheEnginesLoad) {
+  // Division 96, 3/4, eight bars: bar lengths, line waits, REST and END
+  // all depend on the song.
+  songtest::Track t;
+  t.timeSignature(0, 3, 2)
+      .tempo(0, 500000)
+      .at(0, {0x90, 60, 100})
+      .at(96 * 3 * 8, {0x80, 60, 0})
+      .end();
+  const std::string song = dir.write("waltz.mid", songtest::Smf(96, {t}));
+  dir.write("waltz.wrd", std::string("@WAIT(2)\r\nA\r\n@WMODE(11)\r\nB\r\nC\r\n@REST(1,24)\r\nD\r\n"
+                                     "@END\r\nE\r\n"));
+
+  // The engine: a song start converts the song, then loads its script.
+  QGSongReader().setinFileName(song);
+  ASSERT_TRUE(QGSongReader().QGmstPreHeader(3));
+  TWRDCRE& wrd = WRDControl();
+  wrd.setVisible(-1);
+  wrd.setWRDDelay(0);
+  ASSERT_TRUE(wrd.subWRDLoad());  // no display here: the compile is what counts
+  ASSERT_EQ(WRDState().errorCode, kWRDCompiled);
+  ASSERT_EQ(WRDState().commands.size(), 5u);                    // the five lines of text
+  const int32_t division = QGSongReader().getdwTickDivision();  // 96 normalised
+  EXPECT_EQ(WRDState().division, division);
+  EXPECT_EQ(WRDState().barLength, 3 * division);
+  const std::string raw = EntriesJson();
+  ASSERT_TRUE(subWRDTableCalc());
+  const std::string settled = EntriesJson();
+
+  ToolRun r = Tool(song + " --json --raw");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(EntriesOf(r.out), raw);
+  r = Tool(song + " --json");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(EntriesOf(r.out), settled);
+  r = Tool(song);
+  EXPECT_NE(r.out.find("division " + std::to_string(division) + ", bar " +
+                       std::to_string(3 * division) + " ticks"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(WrdToolSong, SongsWithoutScriptsAndSongOptionsAreRefused) {
+  songtest::Track t;
+  t.at(0, {0x90, 60, 100}).at(96, {0x80, 60, 0}).end();
+  const std::string song = dir.write("plain.mid", songtest::Smf(96, {t}));
+  EXPECT_EQ(Tool(song).status, 1) << "no script beside the song";
+  EXPECT_EQ(Tool(dir.write("bad.mid", std::string("not a song")) + " --json").status, 1);
+  dir.write("plain.wrd", std::string("A\r\n"));
+  EXPECT_EQ(Tool(song).status, 0);
+  EXPECT_EQ(Tool(song + " --division 480").status, 2) << "a song gives its own division";
 }
 
 }  // namespace
