@@ -15,6 +15,8 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-ipafont-mincho fonts-ipafont-gothic
   # running tests without a desktop
   dbus xvfb xauth python3
+  # installation checks and the Debian package
+  desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file binutils
   # the live audio test: a private sound server with a null sink
   pulseaudio pulseaudio-utils
 )
