@@ -98,8 +98,8 @@ grep -qx 'Name=Qmidiexe.QMIDIOLE' "$service" || fail "service file names no Qmid
 # The installed descriptions are what the installed engine writes itself.
 XDG_DATA_HOME=$work/regserver timeout 60 "$prefix/bin/qmidiexe" -REGSERVER >/dev/null 2>&1 ||
   fail "qmidiexe -REGSERVER"
-written=$(cd "$work/regserver/dbus-1/interfaces" 2>/dev/null && ls)
-installed=$(cd "$prefix/share/dbus-1/interfaces" 2>/dev/null && ls)
+written=$(cd "$work/regserver/dbus-1/interfaces" 2>/dev/null && ls | tr "\n" " ")
+installed=$(cd "$prefix/share/dbus-1/interfaces" 2>/dev/null && ls | tr "\n" " ")
 [[ "$written" == "$installed" ]] || fail "interface files: engine writes [$written], installed [$installed]"
 for f in $installed; do
   cmp -s "$work/regserver/dbus-1/interfaces/$f" "$prefix/share/dbus-1/interfaces/$f" || fail "$f differs"
