@@ -13,6 +13,10 @@ packages=(
   qt6-base-dev libgl-dev
   libfluidsynth-dev libasound2-dev timgm6mb-soundfont
   libfreetype-dev libfontconfig-dev fonts-ipafont-mincho fonts-ipafont-gothic
+  # rendering songs to audio and video files; ffmpeg/ffprobe decode them in
+  # the tests, fluidsynth's own renderer is the benchmark's yardstick
+  libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  ffmpeg fluidsynth
   # running tests without a desktop
   dbus xvfb xauth python3
   # installation checks and the Debian package

@@ -9,39 +9,31 @@
 #include "engine/player/midi_player.h"
 #include "engine/player/player_internal.h"
 #include "engine/player/reset_sequences.h"
+#include "engine/player/stream_dispatch.h"
 #include "support/guard.h"
 
 namespace {
 
 constexpr int64_t kStallUs = 500000;         // a gap this long shifts the song
 constexpr int64_t kLeadInUs = 1000000;       // tick 0 plays this long after the timer starts
-constexpr int64_t kPlayLimitUs = 900000000;  // 15 minutes
-constexpr uint32_t kSettleMs = 41;
+constexpr uint32_t kSettleMs = kQDSettleMs;
 constexpr uint32_t kResetPassMs = 4;
 constexpr uint32_t kStopCheckMs = 256;
 constexpr int kStatusWaits = 256;
 constexpr int32_t kMinStatusPeriodMs = 16;
 
-constexpr uint8_t kRecLongSkip = 0x82;  // records whose payload is skipped unread
-constexpr uint8_t kRecLongSkip2 = 0x84;
-
-// The devices each port's short messages go to.
-constexpr int kPortOutputs[2][2] = {{kQDPortAFirst, kQDPortASecond}, {kQDPortBFirst, kQDPortBSecond}};
-// Port A devices and their long-message buffers.
-constexpr int kPortAOutputs[2] = {kQDPortAFirst, kQDPortASecond};
-
-// A record as the player reads it: the packed format, plus the kinds whose
-// padded payload (bits 0-9 bytes) is skipped.
-bool readRecord(const uint8_t* data, uint32_t length, uint32_t offset, StreamRecordView* r) {
-  if (!data || !DecodeStreamRecord(data, length, offset, r)) return false;
-  uint8_t kind = r->kind();
-  if (kind == kRecLongSkip || kind == kRecLongSkip2) {
-    uint32_t padded = ((r->data & 0x3FFu) + 3) & ~3u;
-    if (padded > length - offset - r->size) return false;
-    r->size += padded;
+// The player's devices as the receiver of what the records send.
+class PlayerOutputs final : public QDOutputTarget {
+ public:
+  explicit PlayerOutputs(TMIDIEXEState& s) : s_(s) {}
+  void shortTo(int output, uint32_t message) override {
+    if (MidiOutPort* p = s_.handles[output].get()) QDmidiOutShortMsg(p, message);
   }
-  return true;
-}
+  void longTo(int output, int buffer, const uint8_t* bytes, uint32_t count) override;
+
+ private:
+  TMIDIEXEState& s_;
+};
 
 void notify(TMIDIEXEState& s, int32_t code) {
   if (QDNotifyProc proc = s.notifyProc.load()) proc(code);
@@ -60,14 +52,6 @@ void meter(TMIDIEXEState& s, uint32_t message, int base) {
   }
 }
 
-// A song's system exclusive message, unless it is one of the GS system
-// parameters 40 01 00 .. 40 01 2F (master tune, voice reserve ...), which
-// are never sent.
-bool sendable(const uint8_t* bytes, uint32_t count) {
-  if (count == 0 || bytes[0] != 0xF0) return false;
-  return !(count > 7 && bytes[5] == 0x40 && bytes[6] == 0x01 && bytes[7] < 0x30);
-}
-
 // Copies the message into the device's prepared buffer, sends exactly its
 // bytes and clears them again.
 void sendLong(TMIDIEXEState& s, int buffer, MidiOutPort* port, const uint8_t* bytes, uint32_t count) {
@@ -80,6 +64,10 @@ void sendLong(TMIDIEXEState& s, int buffer, MidiOutPort* port, const uint8_t* by
   h.bytesRecorded = count;
   QDmidiOutLongMsg(port, &send);
   std::memset(to, 0, count);
+}
+
+void PlayerOutputs::longTo(int output, int buffer, const uint8_t* bytes, uint32_t count) {
+  if (MidiOutPort* p = s_.handles[output].get()) sendLong(s_, buffer, p, bytes, count);
 }
 
 // Elapsed time not yet turned into ticks, turned into whole ticks.
@@ -126,9 +114,10 @@ void QDTimerCallback(TMIDIEXEState& s) {
       convert(s, now - start - stall, &converted, &acc);
       int64_t total = s.totalTicks.load();
       int32_t markers = s.markerIndex.load();
+      PlayerOutputs outputs(s);
       StreamRecordView r;
       while (offset < length && acc >= static_cast<int64_t>(pending)) {
-        if (!readRecord(data, length, offset, &r)) {  // a cut record ends the song
+        if (!QDReadRecord(data, length, offset, &r)) {  // a cut record ends the song
           offset = length;
           break;
         }
@@ -140,39 +129,20 @@ void QDTimerCallback(TMIDIEXEState& s) {
         acc -= r.delta;
         total += r.delta;
         if (r.marker()) ++markers;
-        switch (r.kind()) {
-          case kRecShort: {
-            const uint32_t message = r.data;
-            const int port = r.portB() ? 1 : 0;
-            meter(s, message, port * 16);
-            for (int out : kPortOutputs[port])
-              if (MidiOutPort* p = s.handles[out].get()) QDmidiOutShortMsg(p, message);
-            break;
+        if (r.kind() == kRecShort) meter(s, r.data, r.portB() ? 16 : 0);
+        if (r.kind() == kRecTempo) {
+          const int64_t oldTick = s.tickLengthFx.load(std::memory_order_relaxed);
+          s.tempo.store(static_cast<int32_t>(r.data));
+          QDRecomputeTickLength(s);
+          // Ticks already counted past this record were timed at the old
+          // tempo: give them back and count them again at the new one.
+          if (acc > 0) {
+            converted -= acc * oldTick;
+            acc = 0;
+            convert(s, now - start - stall, &converted, &acc);
           }
-          case kRecTempo: {
-            const int64_t oldTick = s.tickLengthFx.load(std::memory_order_relaxed);
-            s.tempo.store(static_cast<int32_t>(r.data));
-            QDRecomputeTickLength(s);
-            // Ticks already counted past this record were timed at the old
-            // tempo: give them back and count them again at the new one.
-            if (acc > 0) {
-              converted -= acc * oldTick;
-              acc = 0;
-              convert(s, now - start - stall, &converted, &acc);
-            }
-            break;
-          }
-          case kRecLong: {
-            const uint32_t count = r.data & 0x3FFu;
-            if (!r.portB() && sendable(r.payload, count)) {
-              for (int i = 0; i < 2; ++i)
-                if (MidiOutPort* p = s.handles[kPortAOutputs[i]].get()) sendLong(s, i, p, r.payload, count);
-            }
-            break;
-          }
-          default:  // no operation, skipped payloads, unknown kinds
-            break;
         }
+        QDSendSongRecord(r, outputs);
         offset += r.size;
       }
       s.convertedFx.store(converted);
@@ -207,11 +177,12 @@ namespace {
 void sendDueReset(TMIDIEXEState& s, const std::vector<uint8_t>& seq) {
   TimerSystem& timer = QDTimerSystem();
   const uint32_t length = static_cast<uint32_t>(seq.size());
+  PlayerOutputs outputs(s);
   uint32_t offset = s.resetReadOffset.load();
   int64_t elapsed = s.resetElapsed.load();
   StreamRecordView r;
   while (offset < length && !s.stopFlag2.load()) {
-    if (!readRecord(seq.data(), length, offset, &r)) {
+    if (!QDReadRecord(seq.data(), length, offset, &r)) {
       offset = length;
       break;
     }
@@ -221,33 +192,11 @@ void sendDueReset(TMIDIEXEState& s, const std::vector<uint8_t>& seq) {
     }
     elapsed -= r.delta;
     offset += r.size;
-    switch (r.kind()) {
-      case kRecShort:  // every device, whatever its port
-        for (const auto& h : s.handles)
-          if (h) QDmidiOutShortMsg(h.get(), r.data);
-        break;
-      case kRecNop:
-        offset = length;
-        break;
-      case kRecLong: {
-        const uint32_t count = r.data & 0xFFu;
-        if (MidiOutPort* p = s.handles[kQDPortAFirst].get(); p && count > 0) sendLong(s, 0, p, r.payload, count);
-        timer.sleep(1);
-        break;
-      }
-      default:
-        break;
-    }
+    if (!QDSendResetRecord(r, outputs)) offset = length;
+    if (uint32_t pause = QDResetPauseAfter(r)) timer.sleep(pause);
   }
   s.resetReadOffset = offset;
   s.resetElapsed = elapsed;
-}
-
-void allChannels(TMIDIEXEState& s, uint32_t controller) {
-  for (const auto& h : s.handles) {
-    if (!h) continue;
-    for (uint32_t ch = 0; ch < 16; ++ch) QDmidiOutShortMsg(h.get(), 0xB0 | ch | controller << 8);
-  }
 }
 
 }  // namespace
@@ -268,10 +217,8 @@ void QDPlayerThread(TMIDIEXEState& s) {
     for (auto& v : s.lastVolume) v = kQDDefaultVolume;
 
     // 2. A set-up the converter detected chooses this song's sequence.
-    int32_t kind = s.resetKind.load();
-    int32_t detected = s.detectedSetup.load();
-    if (detected >= 1 && detected <= 7) kind = QDResetKindOfSetup(detected);
-    const std::vector<uint8_t>& seq = QDResetSequence(kind);
+    const std::vector<uint8_t>& seq =
+        QDResetSequence(QDSongResetKind(s.resetKind.load(), s.detectedSetup.load()));
 
     // 3. The reset phase.
     uint32_t lastPass = timer.timeGetTime();
@@ -314,7 +261,7 @@ void QDPlayerThread(TMIDIEXEState& s) {
       // 6. Wait for the end, the stop, or the 15-minute limit.
       while (!s.stopFlag1.load()) {
         timer.sleep(kStopCheckMs);
-        if (timer.nowMicroseconds() - s.startUs.load() > kPlayLimitUs) {
+        if (timer.nowMicroseconds() - s.startUs.load() > kQDPlayLimitUs) {
           s.stopFlag1 = 1;
           s.stopFlag2 = 1;
         }
@@ -324,9 +271,10 @@ void QDPlayerThread(TMIDIEXEState& s) {
       s.timerId = 0;
       s.periodInForce = 0;
       timer.sleep(kSettleMs);
-      allChannels(s, 120);  // all sound off
+      PlayerOutputs outputs(s);
+      QDSendAllChannels(outputs, kQDAllSoundOff);
       timer.sleep(kSettleMs);
-      allChannels(s, 121);  // reset all controllers
+      QDSendAllChannels(outputs, kQDResetAllControllers);
       timer.sleep(kSettleMs);
     } else {
       // Without a timer nothing would ever end the song.
@@ -443,11 +391,7 @@ void QDRequestStop() {
 
 int32_t QDStreamPosition(int32_t* code) {
   TMIDIEXEState& s = QDPlayer();
-  const TimeTableEntry* table = s.playTable.load();
-  int64_t entries = s.playTableEntries.load();
-  int32_t index = s.markerIndex.load();
-  int32_t position = 0;
-  if (table && entries > 0 && index >= 0) position = table[index < entries ? index : entries - 1].position;
+  const int32_t position = QDTablePosition(s.playTable.load(), s.playTableEntries.load(), s.markerIndex.load());
   if (code) *code = position;
   return 0;
 }
