@@ -19,6 +19,8 @@ packages=(
   ffmpeg fluidsynth
   # running tests without a desktop
   dbus xvfb xauth python3
+  # installation checks and the Debian package
+  desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file binutils
   # the live audio test: a private sound server with a null sink
   pulseaudio pulseaudio-utils
   # the automation example and its test (D-Bus from Python)

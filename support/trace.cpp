@@ -47,6 +47,14 @@ bool writableDirectory(const std::filesystem::path& dir) {
   return !dir.empty() && access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
+// An installed program (<prefix>/bin beside the suite's data folder
+// <prefix>/share/qmidi) never writes beside itself, even where it could:
+// root running /usr/bin/qmidiexe must not leave a log in /usr/bin.
+bool installedProgramDirectory(const std::filesystem::path& dir) {
+  std::error_code ec;
+  return std::filesystem::is_directory(dir / ".." / "share" / "qmidi", ec);
+}
+
 std::filesystem::path stateDirectory() {
   namespace fs = std::filesystem;
   const char* xdg = std::getenv("XDG_STATE_HOME");
@@ -120,7 +128,7 @@ RoutineFrame::~RoutineFrame() {
 void QGTrOpen(const std::string& programPath) {
   TraceState& s = state();
   std::filesystem::path dir = std::filesystem::path(programPath).parent_path();
-  if (!writableDirectory(dir)) dir = stateDirectory();
+  if (!writableDirectory(dir) || installedProgramDirectory(dir)) dir = stateDirectory();
   {
     std::lock_guard lock(s.pathMutex);
     s.filePath = (dir / kTraceFileName).string();

@@ -71,6 +71,27 @@ TEST(Trace, UnwritableProgramFolderFallsBackToStateHome) {
   EXPECT_EQ(QGTrFilePath(), (state.path() / "QUOR" / "QUORTRC.LOG").string());
 }
 
+TEST(Trace, InstalledProgramWritesToStateHomeThoughItsFolderIsWritable) {
+  TempDir state, prefix;
+  setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+  std::filesystem::create_directories(prefix.path() / "bin");
+  // A build folder (no data folder beside it) keeps the log beside the program.
+  QGTrOpen((prefix.path() / "bin" / "program").string());
+  EXPECT_EQ(QGTrFilePath(), (prefix.path() / "bin" / "QUORTRC.LOG").string());
+  // A data folder that is a file marks nothing.
+  std::filesystem::create_directories(prefix.path() / "share");
+  prefix.write("share/qmidi", "");
+  QGTrOpen((prefix.path() / "bin" / "program").string());
+  EXPECT_EQ(QGTrFilePath(), (prefix.path() / "bin" / "QUORTRC.LOG").string());
+  std::filesystem::remove(prefix.path() / "share" / "qmidi");
+  std::filesystem::create_directories(prefix.path() / "share" / "qmidi");
+  QGTrOpen((prefix.path() / "bin" / "program").string());
+  EXPECT_EQ(QGTrFilePath(), (state.path() / "QUOR" / "QUORTRC.LOG").string());
+  QGTrText("entry");
+  EXPECT_FALSE(std::filesystem::exists(prefix.path() / "bin" / "QUORTRC.LOG"));
+  EXPECT_TRUE(std::filesystem::exists(state.path() / "QUOR" / "QUORTRC.LOG"));
+}
+
 TEST(TrackedMemory, DoubleFreeFreesOnceAndReportsOnce) {
   TempDir dir;
   qtest::StartTrace(dir);
