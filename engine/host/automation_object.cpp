@@ -393,6 +393,9 @@ void TQMIDIOLE::call(int32_t d) {
 }
 
 void TQMIDIOLE::CLOSE() {
+  // The result code is the close's own: a failure of some earlier song
+  // must not keep the owner for ever (guarded puts would stay refused).
+  QGEngineErrorCode().store(0);
   form_.subOLEClose();
   takeEngineCode();
   if (errorCode_ == 0) QGSongReader().setOlePlayPointer(nullptr);

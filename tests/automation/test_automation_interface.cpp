@@ -316,6 +316,22 @@ TEST_F(Ownership, AnotherClientsPutsAndStopsChangeNothingWhileCloseStopsAndRelea
   EXPECT_EQ(b.get_i(ob, QStringLiteral("TIMERWRD")), 40) << "no owner any more";
 }
 
+TEST_F(Ownership, CloseAfterASongThatFailedStillReleasesTheOwner) {
+  const std::string bad = song("bad.mid", std::vector<uint8_t>{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 9});
+  Engine engine(dir_);
+  Client a(QStringLiteral("a")), b(QStringLiteral("b"));
+  const QString oa = a.create(), ob = b.create();
+  ASSERT_FALSE(IsError(a.set(oa, QStringLiteral("MIDIFILENAME"), QString::fromStdString(bad))));
+  ASSERT_FALSE(IsError(a.method(oa, QStringLiteral("PLAY"))));
+  Spin(1500);  // the start fails and leaves its result code
+  EXPECT_FALSE(IsError(b.set(ob, QStringLiteral("TIMERWRD"), 40)));
+  EXPECT_EQ(b.get_i(ob, QStringLiteral("TIMERWRD")), 16) << "the failed song's caller still owns it";
+  EXPECT_FALSE(IsError(b.method(ob, QStringLiteral("CLOSE"))));
+  EXPECT_EQ(b.get_i(ob, QStringLiteral("ERRORCODE")), 0);
+  EXPECT_FALSE(IsError(b.set(ob, QStringLiteral("TIMERWRD"), 40)));
+  EXPECT_EQ(b.get_i(ob, QStringLiteral("TIMERWRD")), 40) << "CLOSE released the owner";
+}
+
 TEST_F(Songs, PlayOnAMissingFileKeepsThePreviousSongAndStatusReadsTitleAndMemo) {
   const std::string first = song("first.mid", Song(2, kTitleSjis, kMemoSjis));
   Engine engine(dir_);
