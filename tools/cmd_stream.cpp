@@ -1,7 +1,7 @@
 // qmidi-tool stream: converts a song the way the engine does before playing
 // it (QGmstPreHeader(3) in play mode --mode) and prints the packed records
-// and the time table. The player gets a silent output device of the tool's
-// own, so no real device is touched.
+// and the time table. The player's stream is opened on no device, so no
+// real device is touched and nothing waits for one.
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -10,23 +10,11 @@
 #include "engine/player/midi_player.h"
 #include "engine/song/song_reader.h"
 #include "support/result_code.h"
+#include "tools/device_free_stream.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
 
 namespace {
-
-// One device that takes everything and sends nothing.
-class SilentSystem final : public MidiOutSystem {
- public:
-  int deviceCount() override { return 1; }
-  std::string productName(int id) override { return id == 0 ? "qmidi-tool silent output" : ""; }
-  bool supportsVolume(int) override { return false; }
-  MidiResult open(int id, std::unique_ptr<MidiOutPort>* port) override {
-    if (id != 0) return kMidiBadDevice;
-    *port = std::make_unique<SilentMidiPort>();
-    return kMidiOk;
-  }
-};
 
 std::string hex(const uint8_t* p, uint32_t n, const char* sep = "") {
   std::string s;
@@ -70,20 +58,14 @@ int runStream(const ToolArgs& a) {
   long mode = a.getInt("--mode", 0);
   if (mode < INT32_MIN || mode > INT32_MAX) throw UsageError("--mode is out of range");
 
-  static SilentSystem silent;
-  QDSetMidiSystem(&silent);
-  TMIDIEXEState& player = QDPlayer();
-  player.DEVICEID1A = 0;
-  player.RESETMODE = static_cast<int32_t>(mode);
-
   TQUORMSTR& song = QGSongReader();
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
     std::cerr << "qmidi-tool stream: no such song file \"" << path << "\"\n";
     return 1;
   }
-  QGSetErrorCode(0);
-  QDStreamOpen();
+  TDeviceFreeStream stream(static_cast<int32_t>(mode));
+  TMIDIEXEState& player = QDPlayer();
   bool ok = song.QGmstPreHeader(3);
   int32_t code = QGEngineErrorCode().load();
 
@@ -151,8 +133,6 @@ int runStream(const ToolArgs& a) {
   }
   song.QGmstFreeBuf();
   song.QGmstFreeBuf2();
-  QDStreamClose();
-  QDSetMidiSystem(nullptr);
   return ok ? 0 : 1;
 }
 

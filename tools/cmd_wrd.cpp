@@ -12,6 +12,7 @@
 #include "engine/wrd/wrd_state.h"
 #include "support/cp932.h"
 #include "support/result_code.h"
+#include "tools/device_free_stream.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
 
@@ -42,20 +43,13 @@ std::string compileForSong(const std::string& path, const ToolArgs& a, bool* ok)
   for (const char* option : {"--division", "--beats", "--end"})
     if (a.has(option))
       throw UsageError(std::string(option) + " is for a bare script; a song gives its own");
-  TMIDIEXEState& player = QDPlayer();
-  player.MIDIDISABLE = 1;
-  player.DEVICEID1A = 0;
   TQUORMSTR& song = QGSongReader();
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
     std::cerr << "qmidi-tool wrd: no such song file \"" << path << "\"\n";
     return {};
   }
-  QGSetErrorCode(0);
-  // No device is opened, so the settling waits of opening and closing a
-  // stream (about 125 ms) have nothing to wait for.
-  QDSetSleepFunction([](uint32_t) {});
-  QDStreamOpen();
+  TDeviceFreeStream stream;
   std::string script;
   if (!song.QGmstPreHeader(3)) {
     std::cerr << "qmidi-tool wrd: the song could not be converted (result code "
@@ -68,8 +62,6 @@ std::string compileForSong(const std::string& path, const ToolArgs& a, bool* ok)
     wrd.setWRDDelay(static_cast<int32_t>(a.getInt("--offset", 0)));
     *ok = wrd.compileSongScript(song);
   }
-  QDStreamClose();
-  QDSetSleepFunction(nullptr);
   return script;
 }
 
