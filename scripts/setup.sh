@@ -11,6 +11,8 @@ packages=(
   # engine libraries and their data
   libpng-dev
   qt6-base-dev libgl-dev
+  # the control's Qt Designer plugin
+  qt6-tools-dev
   libfluidsynth-dev libasound2-dev timgm6mb-soundfont
   libfreetype-dev libfontconfig-dev fonts-ipafont-mincho fonts-ipafont-gothic
   # rendering songs to audio and video files; ffmpeg/ffprobe decode them in
