@@ -52,11 +52,8 @@ int TPlayList::nextShuffled() {
 QString PlayListValueName(int library, int index) { return QStringLiteral("L%1K%2").arg(library).arg(index); }
 
 QStringList ReadStoredPlayList(const TQuorSettings& settings, int library) {
-  QStringList paths;
-  for (int i = 0; i < TPlayList::kMaxEntries; ++i) {
-    const QString path = settings.read(PlayListValueName(library, i));
-    if (path.isEmpty()) break;
-    if (QFileInfo(path).isFile()) paths.append(path);
-  }
+  QStringList paths = settings.readRun([library](int i) { return PlayListValueName(library, i); },
+                                       TPlayList::kMaxEntries);
+  paths.removeIf([](const QString& path) { return !QFileInfo(path).isFile(); });
   return paths;
 }

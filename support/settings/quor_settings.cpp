@@ -15,6 +15,13 @@ std::unique_ptr<QSettings> OpenStore(const QString& application) {
                                      QStringLiteral("QUOR"), application);
 }
 
+QString ValueText(const QSettings& store, const QString& name) {
+  QVariant v = store.value(name);
+  // A hand-edited value with an unquoted comma reads back as a list.
+  if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(QStringLiteral(", "));
+  return v.toString();
+}
+
 }  // namespace
 
 TQuorSettings::TQuorSettings(QString application) : application_(std::move(application)) {}
@@ -27,12 +34,19 @@ QString TQuorSettings::programKey(const QString& programPath) {
 }
 
 QString TQuorSettings::read(const QString& name) const {
-  return QGuard("QIReadValue", QString(), [&] {
+  return QGuard("QIReadValue", QString(), [&] { return ValueText(*OpenStore(application_), name); });
+}
+
+QStringList TQuorSettings::readRun(const std::function<QString(int)>& nameOf, int maxCount) const {
+  return QGuard("QIReadValue", QStringList(), [&] {
     auto store = OpenStore(application_);
-    QVariant v = store->value(name);
-    // A hand-edited value with an unquoted comma reads back as a list.
-    if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(QStringLiteral(", "));
-    return v.toString();
+    QStringList values;
+    for (int i = 0; i < maxCount; ++i) {
+      QString value = ValueText(*store, nameOf(i));
+      if (value.isEmpty()) break;
+      values.append(std::move(value));
+    }
+    return values;
   });
 }
 

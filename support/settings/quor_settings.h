@@ -7,6 +7,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 class TQuorSettings {
  public:
@@ -22,6 +25,10 @@ class TQuorSettings {
 
   // The value, or "" when it is missing or cannot be read.
   QString read(const QString& name) const;
+  // The values nameOf(0), nameOf(1), ... up to the first empty or missing
+  // one, at most maxCount, in one look at the store (a long list is read as
+  // fast as one value).
+  QStringList readRun(const std::function<QString(int)>& nameOf, int maxCount) const;
   // A decimal value; fallback when it is missing or not a number.
   int readInt(const QString& name, int fallback) const;
   // Writes a string value (the store and its folder appear when missing).
