@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "QMIDICTLXControl.h"
 #include "jukebox/form1.h"
 #include "tests/common/test_files.h"
 
