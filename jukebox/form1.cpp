@@ -416,8 +416,10 @@ void TForm1::firstStatus(int value4) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == centralWidget() && event->type() == QEvent::Resize) fitList();
-  if (watched == centralWidget() && event->type() == QEvent::MouseButtonPress)
-    formClicked(static_cast<QMouseEvent*>(event)->button());
+  if (watched == centralWidget() && event->type() == QEvent::MouseButtonPress) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (!centralWidget()->childAt(mouse->position().toPoint())) formClicked(mouse->button());
+  }
   if (watched == ListBox1->viewport()) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (event->type() == QEvent::MouseButtonPress) listPress_ = mouse->position().toPoint();

@@ -185,7 +185,17 @@ TEST_F(JukeboxWithEngine, ASongWithAWrdScriptLeavesTheLabelsAndShowsItsScreen) {
   EXPECT_EQ(widget<QLabel>("LB_TIMEC3")->text(), "000");
   EXPECT_FALSE(f.statusDisplay().running());
   EXPECT_EQ(widget<QTreeWidget>("ListBox1")->topLevelItem(0)->text(1), "(W) ");
-  f.MN_FILESTOPClick();
+
+  // Clicks on the window's free area: the first only arms, then left is Next.
+  const QPoint freeArea(482, 40);
+  ASSERT_EQ(f.centralWidget()->childAt(freeArea), nullptr);
+  QTest::mouseClick(f.centralWidget(), Qt::LeftButton, {}, freeArea);
+  EXPECT_EQ(started->count(), 1);
+  QTest::mouseClick(f.centralWidget(), Qt::LeftButton, {}, freeArea);
+  EXPECT_EQ(started->count(), 2);  // stopped and started again
+  EXPECT_TRUE(f.isPlaying());
+  QTest::mouseClick(f.centralWidget(), Qt::RightButton, {}, freeArea);
+  EXPECT_FALSE(f.isPlaying());
 }
 
 }  // namespace
