@@ -421,13 +421,15 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (!centralWidget()->childAt(mouse->position().toPoint())) formClicked(mouse->button());
   }
   if (watched == ListBox1->viewport()) {
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (event->type() == QEvent::MouseButtonPress) listPress_ = mouse->position().toPoint();
-    if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton)
-      listClicked(listPress_, false);
-    if (event->type() == QEvent::MouseButtonDblClick) {
-      listClicked(mouse->position().toPoint(), true);
-      return true;
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick) {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      if (type == QEvent::MouseButtonPress) listPress_ = mouse->position().toPoint();
+      if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) listClicked(listPress_, false);
+      if (type == QEvent::MouseButtonDblClick) {
+        listClicked(mouse->position().toPoint(), true);
+        return true;
+      }
     }
   }
   return QMainWindow::eventFilter(watched, event);
