@@ -3,7 +3,8 @@
 //
 //   quormidi [--start] [--grab FILE [--grab-after MS]]
 //
-// --start plays the shown list at once, as Start (F8) does; --grab saves a
+// --start plays the shown list at once from its first entry (as Start, F8,
+// with that row selected); --grab saves a
 // picture of the main window to FILE after MS milliseconds (4000) and quits.
 #include <QApplication>
 #include <QCommandLineParser>
@@ -30,7 +31,13 @@ int main(int argc, char** argv) {
 
   TForm1 form;
   form.show();
-  if (options.isSet(start)) QTimer::singleShot(0, &form, [&form] { form.MN_FILESTARTClick(); });
+  if (options.isSet(start)) {
+    QTimer::singleShot(0, &form, [&form] {
+      // The first entry, or with random play the first of the shuffled order.
+      if (!form.randomOn()) form.selectRow(0);
+      form.MN_FILESTARTClick();
+    });
+  }
   if (options.isSet(grab)) {
     QTimer::singleShot(options.value(grabAfter).toInt(), &form, [&form, file = options.value(grab)] {
       form.grab().save(file);
