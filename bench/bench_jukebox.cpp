@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
@@ -55,6 +56,7 @@ bool StartEngine(const QTemporaryDir& dir) {
   QProcess reg;
   reg.start(QStringLiteral(QMIDIEXE_PATH), {QStringLiteral("-REGSERVER")});
   if (!reg.waitForFinished(30000) || reg.exitCode() != 0 || !BusCall(QStringLiteral("ReloadConfig"))) return false;
+  qDBusRegisterMetaType<QMap<QString, QString>>();
   QMap<QString, QString> env{{QStringLiteral("QMIDI_CAPTURE"), dir.filePath(QStringLiteral("capture"))},
                              {QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("engine-config"))},
                              {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
