@@ -190,18 +190,37 @@ TSongInfo TForm1::readSongInfo(const QString& path, bool pictureTable) {
   return song_;
 }
 
+// What a row shows, with the fewest calls to the engine: the set-up file
+// names and the time signature are read again when the song starts.
+TSongInfo TForm1::readRowInfo(const QString& path) {
+  if (playing_) return song_;
+  QGuardVoid("TForm1.QGmstTitle ", [&] {
+    TQMIDICTLX* c = QMIDICTLX1;
+    c->setMIDIFILENAME(path);
+    c->STATUS();
+    song_ = TSongInfo{};
+    song_.title = c->MIDITITLE();
+    c->setOUTSTATUSCH(1002);
+    song_.hasWrd = c->OUTSTATUSID() == 1;
+  });
+  return song_;
+}
+
 // ---- play lists and the library number
 
 void TForm1::loadPlayList(int library) {
   QGuardVoid("TForm1.subEdit1Change ", [&] {
     clearPlayListView();
     list_.clear();
+    // The rows are drawn once, when all are there.
+    ListBox1->setUpdatesEnabled(false);
     for (const QString& path : ReadStoredPlayList(settings_, library)) {
       list_.append(path);
-      addPlayListRow(path, readSongInfo(path, false));
+      addPlayListRow(path, readRowInfo(path));
     }
     if (list_.count() > 0) subRandomize();
   });
+  ListBox1->setUpdatesEnabled(true);
   emit playListLoaded(library);
 }
 

@@ -141,6 +141,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
 
   // The play list and the library number.
   void subEdit1Change();
+  TSongInfo readRowInfo(const QString& path);
   void Edit1Change();
   void OnUserPar3();
   bool UpDown1Changing();
