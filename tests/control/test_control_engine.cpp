@@ -10,6 +10,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
@@ -59,6 +60,7 @@ class ControlWithEngine : public ::testing::Test {
     ASSERT_TRUE(reg.waitForFinished(30000));
     ASSERT_EQ(reg.exitCode(), 0) << reg.readAllStandardError().toStdString();
     ASSERT_EQ(BusCall(QStringLiteral("ReloadConfig")).type(), QDBusMessage::ReplyMessage);
+    qDBusRegisterMetaType<QMap<QString, QString>>();  // the activation environment is a{ss}
     QMap<QString, QString> env{{QStringLiteral("QMIDI_CAPTURE"), QString::fromStdString(dir.file("capture"))},
                                {QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("config"))},
                                {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
