@@ -1,15 +1,12 @@
 #include "engine/host/settings_store.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
-#include <QSettings>
-#include <QStringList>
 
 #include <cstring>
-#include <memory>
 #include <stdexcept>
 
 #include "support/guard.h"
+#include "support/settings/quor_settings.h"
 
 namespace {
 
@@ -20,9 +17,9 @@ struct PaletteState {
   uintptr_t nextHandle = 1;
 };
 
-QString& ProgramKey() {
-  static QString key = QStringLiteral("QMIDIEXE");
-  return key;
+TQuorSettings& Store() {
+  static TQuorSettings store(QStringLiteral("QMIDIEXE"));
+  return store;
 }
 
 PaletteState& Palette() {
@@ -32,11 +29,6 @@ PaletteState& Palette() {
     return s;
   }();
   return state;
-}
-
-std::unique_ptr<QSettings> OpenStore() {
-  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                     QStringLiteral("QUOR"), ProgramKey());
 }
 
 // A fresh palette from the table, every entry's flags 0; the old one goes first.
@@ -52,10 +44,8 @@ void QICreate(const QString& programPath, int reservedColours, const QGPalette* 
     QString path = programPath;
     if (path.isEmpty() && QCoreApplication::instance())
       path = QCoreApplication::applicationFilePath();
-    QString name = QFileInfo(path).fileName();
-    int dot = name.indexOf(QLatin1Char('.'));
-    if (dot >= 0) name.truncate(dot);
-    if (!name.isEmpty()) ProgramKey() = name.toUpper();
+    QString key = TQuorSettings::programKey(path);
+    if (!key.isEmpty()) Store().setApplication(key);
 
     PaletteState& p = Palette();
     p.table = QGDefaultPalette();
@@ -72,37 +62,15 @@ void QICreate(const QString& programPath, int reservedColours, const QGPalette* 
   });
 }
 
-QString QIProgramKey() { return ProgramKey(); }
+QString QIProgramKey() { return Store().application(); }
 
-QString QIReadValue(const QString& name) {
-  return QGuard("QIReadValue", QString(), [&] {
-    auto store = OpenStore();
-    QVariant v = store->value(name);
-    // A hand-edited value with an unquoted comma reads back as a list.
-    if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(QStringLiteral(", "));
-    return v.toString();
-  });
-}
+QString QIReadValue(const QString& name) { return Store().read(name); }
 
-void QIWriteValue(const QString& name, const QString& text) {
-  QGuardVoid("QIWriteValue", [&] {
-    auto store = OpenStore();
-    store->setValue(name, text);
-    store->sync();
-  });
-}
+void QIWriteValue(const QString& name, const QString& text) { Store().write(name, text); }
 
-void QIDeleteValue(const QString& name) {
-  QGuardVoid("QIDeleteValue", [&] {
-    auto store = OpenStore();
-    if (store->contains(name)) {
-      store->remove(name);
-      store->sync();
-    }
-  });
-}
+void QIDeleteValue(const QString& name) { Store().remove(name); }
 
-QString QIFilePath() { return OpenStore()->fileName(); }
+QString QIFilePath() { return Store().filePath(); }
 
 uintptr_t QIPaletteTable(uint8_t* destination) {
   const PaletteState& p = Palette();

@@ -1,0 +1,215 @@
+// The jukebox against the real engine: the engine is registered with this
+// test's private session bus (-REGSERVER into XDG_DATA_HOME) and started by
+// the bus, playing on capture devices and drawing offscreen (WRD frames as
+// PNG files).
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <fstream>
+#include <set>
+
+#include "control/engine_link.h"
+#include "tests/jukebox/jukebox_fixture.h"
+#include "tests/song/song_fixture.h"
+
+namespace {
+
+using songtest::Smf;
+using songtest::Track;
+
+QDBusMessage BusCall(const QString& method, const QVariantList& args = {}) {
+  QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                  QStringLiteral("org.freedesktop.DBus"), method);
+  m.setArguments(args);
+  return QDBusConnection::sessionBus().call(m);
+}
+
+template <class F>
+bool WaitUntil(F done, int ms) {
+  for (int waited = 0; !done() && waited < ms; waited += 20) QTest::qWait(20);
+  return done();
+}
+
+// The songs a capture log heard, in order: each a run of note-ons of one
+// pitch (each test song plays one pitch), and whether the devices were
+// closed between its last note and the next song's first.
+struct SongRun {
+  int pitch = 0;
+  int notes = 0;
+  bool closedAfter = false;
+};
+
+std::vector<SongRun> Runs(const std::string& log) {
+  std::vector<SongRun> runs;
+  std::ifstream in(log);
+  bool closed = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line == "close") closed = true;
+    const auto space = line.find(' ');
+    if (space == std::string::npos) continue;
+    const std::string bytes = line.substr(space + 1);
+    if (bytes.size() != 6 || bytes[0] != '9' || bytes.substr(4) == "00") continue;
+    const int pitch = std::stoi(bytes.substr(2, 2), nullptr, 16);
+    if (runs.empty() || runs.back().pitch != pitch) {
+      if (!runs.empty()) runs.back().closedAfter = closed;
+      runs.push_back({pitch, 0, false});
+    }
+    ++runs.back().notes;
+    closed = false;
+  }
+  return runs;
+}
+
+class JukeboxWithEngine : public JukeboxTest {
+ protected:
+  void SetUp() override {
+    JukeboxTest::SetUp();
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no session bus";
+    QProcess reg;
+    reg.start(QStringLiteral(QMIDIEXE_PATH), {QStringLiteral("-REGSERVER")});
+    ASSERT_TRUE(reg.waitForFinished(30000));
+    ASSERT_EQ(reg.exitCode(), 0) << reg.readAllStandardError().toStdString();
+    ASSERT_EQ(BusCall(QStringLiteral("ReloadConfig")).type(), QDBusMessage::ReplyMessage);
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+  QMap<QString, QString> env{{QStringLiteral("QMIDI_CAPTURE"), QString::fromStdString(dir.file("capture"))},
+                               {QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("engine-config"))},
+                               {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
+                               {QStringLiteral("QMIDI_FRAMES"), QString::fromStdString(dir.file("frames"))}};
+    ASSERT_EQ(BusCall(QStringLiteral("UpdateActivationEnvironment"), {QVariant::fromValue(env)}).type(),
+              QDBusMessage::ReplyMessage);
+  }
+
+  void TearDown() override {
+    JukeboxTest::TearDown();
+    QDBusMessage r = BusCall(QStringLiteral("GetConnectionUnixProcessID"), {QString::fromLatin1(kEngineService)});
+    if (r.type() == QDBusMessage::ReplyMessage) ::kill(static_cast<pid_t>(r.arguments().first().toLongLong()), SIGKILL);
+  }
+
+  // About `seconds` of one repeated note at `tempo` microseconds a beat
+  // (division 96), in `numerator`/4 time.
+  QString writeSong(const std::string& name, int note, double seconds, uint32_t tempo = 500000, uint8_t numerator = 4) {
+    Track t;
+    t.tempo(0, tempo).timeSignature(0, numerator, 2);
+    const int beats = int(seconds * 1e6 / tempo);
+    for (int beat = 0; beat < beats; ++beat)
+      t.at(beat == 0 ? 0 : 48, {0x90, uint8_t(note), 100}).at(48, {0x80, uint8_t(note), 0});
+    t.end();
+    return QString::fromStdString(dir.write(name, Smf(96, {t})));
+  }
+
+  std::string mapperLog() const { return dir.file("capture/mapper.log"); }
+
+  // Plays until `songs` songs have started and the last of them has ended.
+  void playThrough(TForm1& f, int songs) {
+    ASSERT_TRUE(WaitUntil([&] { return started->count() >= songs + 1 || (started->count() == songs && !f.isPlaying()); },
+                          30000))
+        << "started " << started->count();
+    f.MN_FILESTOPClick();
+  }
+};
+
+TEST_F(JukeboxWithEngine, AutomaticPlayPlaysAThreeSongListInOrder) {
+  storeList(0, {writeSong("A.MID", 60, 1), writeSong("B.MID", 62, 1), writeSong("C.MID", 64, 1)});
+  store.write("swJidou", "True");
+  TForm1& f = open();
+  ASSERT_EQ(f.control()->engineError(), 0) << "the bus did not start the engine";
+  ASSERT_EQ(f.entryCount(), 3);
+  f.MN_FILENEXTClick();
+  playThrough(f, 3);
+
+  const std::vector<SongRun> runs = Runs(mapperLog());
+  ASSERT_GE(runs.size(), 3u) << qtest::ReadText(mapperLog()).substr(0, 3000);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(runs[size_t(k)].pitch, 60 + 2 * k) << "song " << k;
+    EXPECT_GE(runs[size_t(k)].notes, 2) << "song " << k;
+    if (k < 2) {
+      EXPECT_TRUE(runs[size_t(k)].closedAfter) << "song " << k << " had not ended when the next began";
+    }
+  }
+}
+
+TEST_F(JukeboxWithEngine, RandomPlayPlaysEachSongOnce) {
+  storeList(0, {writeSong("A.MID", 60, 1), writeSong("B.MID", 62, 1), writeSong("C.MID", 64, 1)});
+  store.write("swJidou", "True");
+  store.write("swRandom", "True");
+  TForm1& f = open();
+  f.MN_FILESTARTClick();
+  playThrough(f, 3);
+
+  const std::vector<SongRun> runs = Runs(mapperLog());
+  ASSERT_GE(runs.size(), 3u);
+  std::set<int> pitches;
+  for (int k = 0; k < 3; ++k) pitches.insert(runs[size_t(k)].pitch);
+  EXPECT_EQ(pitches, (std::set<int>{60, 62, 64}));
+}
+
+TEST_F(JukeboxWithEngine, TheLabelsFollowTheSong) {
+  storeList(0, {writeSong("WALTZ.MID", 67, 4, 400000, 3)});  // 150 beats a minute, 3/4
+  TForm1& f = open();
+  f.selectRow(0);
+  f.MN_FILESTARTClick();
+  auto label = [&](const char* name) { return widget<QLabel>(name)->text(); };
+  EXPECT_TRUE(WaitUntil([&] { return label("LB_HYOSI") == "3/4" && label("LB_TEMPO") == "150"; }, 10000))
+      << label("LB_HYOSI").toStdString() << " " << label("LB_TEMPO").toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return label("LB_CURRENT").startsWith("2."); }, 5000)) << label("LB_CURRENT").toStdString();
+  // Ten beats of 3/4 end in bar 4 (or where that bar ends), 3.8 s in.
+  const int lastBar = label("LB_TOTAL").section('.', 0, 0).toInt();
+  EXPECT_TRUE(lastBar == 4 || lastBar == 5) << label("LB_TOTAL").toStdString();
+  const QString total = label("LB_TIME");
+  EXPECT_TRUE(total >= "0:03.800" && total <= "0:05.000") << total.toStdString();
+  EXPECT_NE(label("LB_TIMEC3") + label("LB_TIMEC2"), "00000.");
+  std::set<int> levels;
+  WaitUntil([&] {
+    levels.insert(widget<QProgressBar>("Gauge1")->value());
+    return levels.size() > 2;
+  }, 3000);
+  EXPECT_GT(levels.size(), 2u) << "the level bar did not move";
+  f.MN_FILESTOPClick();
+  EXPECT_TRUE(WaitUntil([&] { return !f.isPlaying(); }, 5000));
+}
+
+TEST_F(JukeboxWithEngine, ASongWithAWrdScriptLeavesTheLabelsAndShowsItsScreen) {
+  const QString song = writeSong("WRDSONG.MID", 65, 3);
+  dir.write("WRDSONG.WRD", std::string("@COLOR(15)\nHELLO\n@WAIT(1)\nWORLD\n"));
+  storeList(0, {song});
+  store.write("swWRD", "True");
+  TForm1& f = open();
+  ASSERT_EQ(widget<QLabel>("LB_CURRENT")->text(), "1.0.000");
+  EXPECT_TRUE(f.songHasWrd());
+  f.selectRow(0);
+  f.MN_FILESTARTClick();
+  const QDir frames(QString::fromStdString(dir.file("frames")));
+  EXPECT_TRUE(WaitUntil([&] { return !frames.entryList({"*.png"}, QDir::Files).isEmpty(); }, 10000))
+      << "no WRD frames";
+  QTest::qWait(1000);
+  EXPECT_EQ(widget<QLabel>("LB_CURRENT")->text(), "1.0.000");
+  EXPECT_EQ(widget<QLabel>("LB_TIMEC3")->text(), "000");
+  EXPECT_FALSE(f.statusDisplay().running());
+  EXPECT_EQ(widget<QTreeWidget>("ListBox1")->topLevelItem(0)->text(1), "(W) ");
+
+  // Clicks on the window's free area: the first only arms, then left is Next.
+  const QPoint freeArea(482, 40);
+  ASSERT_EQ(f.centralWidget()->childAt(freeArea), nullptr);
+  QTest::mouseClick(f.centralWidget(), Qt::LeftButton, {}, freeArea);
+  EXPECT_EQ(started->count(), 1);
+  QTest::mouseClick(f.centralWidget(), Qt::LeftButton, {}, freeArea);
+  EXPECT_EQ(started->count(), 2);  // stopped and started again
+  EXPECT_TRUE(f.isPlaying());
+  QTest::mouseClick(f.centralWidget(), Qt::RightButton, {}, freeArea);
+  EXPECT_FALSE(f.isPlaying());
+}
+
+}  // namespace
