@@ -1,0 +1,18 @@
+// The three things the jukebox's parts do with the settings store, so that
+// they need not know how the window keeps it.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+struct TSettingsAccess {
+  std::function<QString(const QString& name)> read;
+  std::function<void(const QString& name, const QString& text)> write;
+  std::function<void(const QString& name)> remove;
+};
+
+// "L" + library + "K" + index: one entry of a stored play list.
+inline QString QGPlayListValueName(int library, int index) {
+  return QStringLiteral("L%1K%2").arg(library).arg(index);
+}
