@@ -119,6 +119,7 @@ void TAUTOF::FormCreate() {
     const int left = IntOr(settings_.read(QStringLiteral("AutofLeft")), main ? main->x() : 196);
     move(left, top);
     DriveComboBox1->addItems(QGUserVolumes());
+    DriveComboBox1->setCurrentIndex(DriveComboBox1->findText(QDir::homePath()));
     setFolder(QDir::homePath());
   });
 }

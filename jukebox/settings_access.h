@@ -16,3 +16,12 @@ struct TSettingsAccess {
 inline QString QGPlayListValueName(int library, int index) {
   return QStringLiteral("L%1K%2").arg(library).arg(index);
 }
+
+// The access to a store with read, write and remove by name, such as the
+// jukebox's TQuorSettings; the store must outlive the access.
+template <class Store>
+TSettingsAccess QGSettingsAccess(Store& store) {
+  return {[&store](const QString& name) { return store.read(name); },
+          [&store](const QString& name, const QString& text) { store.write(name, text); },
+          [&store](const QString& name) { store.remove(name); }};
+}
