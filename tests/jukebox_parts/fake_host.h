@@ -1,6 +1,7 @@
 // A main window for the jukebox's parts: the play list in memory, a list
 // view with the window's three columns, and settings in an INI file of a
-// temporary folder. No engine: song information comes from `songs`.
+// temporary folder. Song information comes from `songs`, or from the
+// engine through a control.
 #pragma once
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <ostream>
 
+#include "QMIDICTLXControl.h"
 #include "jukebox/jukebox_commands.h"
 #include "jukebox/settings_access.h"
 #include "tests/common/test_files.h"
@@ -31,6 +33,22 @@ inline TSettingsAccess IniSettings(const QString& file) {
           [store](const QString& n) { store->remove(n); }};
 }
 
+// Song information as the jukebox's window reads it through the control.
+inline TSongInfo ReadThroughControl(TQMIDICTLX& c, const QString& path, bool pictureTable) {
+  if (pictureTable) c.setOUTSTATUSCH(2000);
+  c.setMIDIFILENAME(path);
+  c.STATUS();
+  TSongInfo info;
+  info.title = c.MIDITITLE();
+  c.setOUTSTATUSCH(1000);
+  info.cm6Path = c.OUTSTATUSMEMO();
+  c.setOUTSTATUSCH(1001);
+  info.gsdPath = c.OUTSTATUSMEMO();
+  c.setOUTSTATUSCH(1002);
+  info.hasWrd = c.OUTSTATUSID() == 1;
+  return info;
+}
+
 class FakeHost final : public TJukeboxHost {
  public:
   explicit FakeHost(const qtest::TempDir& dir)
@@ -40,7 +58,7 @@ class FakeHost final : public TJukeboxHost {
   }
 
   QWidget* hostWindow() override { return &window; }
-  TQMIDICTLX* control() override { return nullptr; }
+  TQMIDICTLX* control() override { return engine; }
   TQuorSettings& settings() override { std::abort(); }  // the parts use `access`
   bool isPlaying() const override { return playing; }
   void showCaption(const QString& text) override { caption = text; }
@@ -80,7 +98,9 @@ class FakeHost final : public TJukeboxHost {
     }
   }
   void buildShuffleOrder() override { ++shuffles; }
-  TSongInfo readSongInfo(const QString& path, bool) override { return songs.value(path); }
+  TSongInfo readSongInfo(const QString& path, bool pictureTable) override {
+    return engine ? ReadThroughControl(*engine, path, pictureTable) : songs.value(path);
+  }
   QString currentFile() const override { return current_file; }
   void setCurrentFile(const QString& p) override { current_file = p; }
   QString lastStartedFile() const override { return current_file; }
@@ -106,6 +126,7 @@ class FakeHost final : public TJukeboxHost {
   std::array<QString, kMaxEntries> paths;
   std::array<std::unique_ptr<QAction>, 8> reopen;
   QMap<QString, TSongInfo> songs;
+  TQMIDICTLX* engine = nullptr;  // when set, songs are read through it
   QStringList started;
   QString caption, current_file;
   int count = 0, current = -1, library = 0, loads = 0, shuffles = 0;

@@ -29,57 +29,6 @@ QDBusMessage BusCall(const QString& method, const QVariantList& args = {}) {
   return QDBusConnection::sessionBus().call(m);
 }
 
-// The stand-in window with the real control; song information is read
-// through it the way the jukebox's window reads it.
-class EngineHost final : public TJukeboxHost {
- public:
-  explicit EngineHost(FakeHost& base) : base_(base), control_(&base.window) {}
-  QWidget* hostWindow() override { return base_.hostWindow(); }
-  TQMIDICTLX* control() override { return &control_; }
-  TQuorSettings& settings() override { return base_.settings(); }
-  bool isPlaying() const override { return false; }
-  void showCaption(const QString& t) override { base_.showCaption(t); }
-  QString playListPath(int i) const override { return base_.playListPath(i); }
-  void setPlayListPath(int i, const QString& p) override { base_.setPlayListPath(i, p); }
-  int entryCount() const override { return base_.entryCount(); }
-  void setEntryCount(int c) override { base_.setEntryCount(c); }
-  int currentIndex() const override { return base_.currentIndex(); }
-  void setCurrentIndex(int i) override { base_.setCurrentIndex(i); }
-  bool randomOn() const override { return false; }
-  void setRandomOn(bool) override {}
-  int libraryNumber() const override { return 0; }
-  QTreeWidget* playListView() override { return base_.playListView(); }
-  void clearPlayListView() override { base_.clearPlayListView(); }
-  void addPlayListRow(const QString& p, const TSongInfo& i) override { base_.addPlayListRow(p, i); }
-  void selectRow(int r) override { base_.selectRow(r); }
-  void loadPlayList(int) override {}
-  void buildShuffleOrder() override {}
-  TSongInfo readSongInfo(const QString& path, bool pictureTable) override {
-    if (pictureTable) control_.setOUTSTATUSCH(2000);
-    control_.setMIDIFILENAME(path);
-    control_.STATUS();
-    TSongInfo info;
-    info.title = control_.MIDITITLE();
-    control_.setOUTSTATUSCH(1000);
-    info.cm6Path = control_.OUTSTATUSMEMO();
-    control_.setOUTSTATUSCH(1001);
-    info.gsdPath = control_.OUTSTATUSMEMO();
-    control_.setOUTSTATUSCH(1002);
-    info.hasWrd = control_.OUTSTATUSID() == 1;
-    return info;
-  }
-  QString currentFile() const override { return base_.currentFile(); }
-  void setCurrentFile(const QString& p) override { base_.setCurrentFile(p); }
-  QString lastStartedFile() const override { return {}; }
-  void startCurrentFile() override {}
-  void setAutoPlay(bool) override {}
-  QAction* reopenItem(int n) override { return base_.reopenItem(n); }
-
- private:
-  FakeHost& base_;
-  TQMIDICTLX control_;
-};
-
 class EnginePictures : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -113,23 +62,24 @@ TEST_F(EnginePictures, CopyTakesTheScriptsPicturesInAnyLetterCase) {
   ASSERT_TRUE(QFile::copy(demo + "SCENE.MAG", Q(songs.file("Scene.Mag"))));
   target.write("Scene.Mag", "an older picture");
 
-  FakeHost base(songs);
-  EngineHost host(base);
+  FakeHost host(songs);
+  TQMIDICTLX control(&host.window);
+  host.engine = &control;
   const TSongCompanions c = QGmstTitle2(host, song);
   ASSERT_TRUE(c.hasWrd);
   ASSERT_EQ(c.pictures.size(), 1) << c.pictures.join(QLatin1Char(' ')).toStdString();
   EXPECT_EQ(QGDosFileName(c.pictures[0]).toUpper(), QStringLiteral("SCENE.MAG"));
 
-  base.setList({song});
-  base.selectRow(0);
-  TFileCommands commands(host, base.access);
+  host.setList({song});
+  host.selectRow(0);
+  TFileCommands commands(host, host.access);
   QTimer::singleShot(0, [&] {
     commands.dialog().Edit1->setText(Q(target.path().string()));
     commands.dialog().OKBtn->click();
   });
   commands.copyFile();
 
-  EXPECT_EQ(base.caption, QStringLiteral("ファイルの複写完了"));
+  EXPECT_EQ(host.caption, QStringLiteral("ファイルの複写完了"));
   EXPECT_EQ(qtest::ReadBytes(target.file("Demo.mid")), qtest::ReadBytes(song.toStdString()));
   EXPECT_EQ(qtest::ReadBytes(target.file("demo.wrd")), qtest::ReadBytes(songs.file("demo.wrd")));
   EXPECT_EQ(qtest::ReadBytes(target.file("Scene.Mag")), qtest::ReadBytes(songs.file("Scene.Mag")));  // replaced

@@ -4,7 +4,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -148,13 +147,6 @@ TEST_F(ListEditor, ThePositionIsKeptForTheNextRun) {
   EXPECT_EQ(host.access.read(QStringLiteral("AutofLeft")), QStringLiteral("40"));
   TAUTOF again(host, host.access);
   EXPECT_EQ(again.pos(), QPoint(40, 30));
-}
-
-TEST_F(ListEditor, TheDriveListHoldsTheRootAndTheHomeFolder) {
-  const QStringList v = QGUserVolumes();
-  ASSERT_GE(v.size(), 2);
-  EXPECT_EQ(v[0], QStringLiteral("/"));
-  EXPECT_EQ(v[1], QDir::homePath());
 }
 
 }  // namespace
