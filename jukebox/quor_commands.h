@@ -27,8 +27,8 @@ class TQuorCommands final : public TJukeboxCommands {
   void search() override { files_.search(); }
   void searchNext() override;
   void reopen(int n) override;
-  void sortByFileName() override { sort(TSortKey::FileName, "TForm1.MN_FILESORTClick "); }
-  void sortByTitle() override { sort(TSortKey::Title, "TForm1.MN_TITLESORTClick "); }
+  void sortByFileName() override { sort(TSortKey::FileName, "TForm1.MN_FILESORTNAMEClick "); }
+  void sortByTitle() override { sort(TSortKey::Title, "TForm1.MN_FILESORTTITLEClick "); }
 
   TAUTOF* listEditor() { return editor_.get(); }
   TFileCommands& files() { return files_; }
