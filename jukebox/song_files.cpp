@@ -96,8 +96,6 @@ void RunSteps(const QString& songPath, const QString& destFolder, const TSongCom
   }
 }
 
-// Copies source into a new hidden file of folder and checks it byte for
-// byte; the temporary file's path, or "" (nothing left behind).
 bool SameBytes(const QString& a, const QString& b) {
   QFile fa(a), fb(b);
   if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly)) return false;
@@ -108,6 +106,8 @@ bool SameBytes(const QString& a, const QString& b) {
   return fb.atEnd();
 }
 
+// Copies source into a new hidden file of folder and checks it byte for
+// byte; the temporary file's path, or "" (nothing left behind).
 QString CheckedCopyInto(const QString& source, const QString& folder) {
   QFile in(source);
   if (!in.open(QIODevice::ReadOnly)) return {};
