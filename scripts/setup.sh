@@ -13,10 +13,16 @@ packages=(
   qt6-base-dev libgl-dev
   libfluidsynth-dev libasound2-dev timgm6mb-soundfont
   libfreetype-dev libfontconfig-dev fonts-ipafont-mincho fonts-ipafont-gothic
+  # rendering songs to audio and video files; ffmpeg/ffprobe decode them in
+  # the tests, fluidsynth's own renderer is the benchmark's yardstick
+  libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  ffmpeg fluidsynth
   # running tests without a desktop
   dbus xvfb xauth python3
   # the live audio test: a private sound server with a null sink
   pulseaudio pulseaudio-utils
+  # the automation example and its test (D-Bus from Python)
+  python3-dbus python3-gi
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "tools/json_writer.h"
 
+#include <cmath>
 #include <cstdio>
 
 void JsonWriter::separate() {
@@ -41,6 +42,18 @@ JsonWriter& JsonWriter::value(std::string_view text) {
 JsonWriter& JsonWriter::value(int64_t number) {
   separate();
   out_ << number;
+  return *this;
+}
+
+JsonWriter& JsonWriter::value(double number) {
+  separate();
+  if (!std::isfinite(number)) {
+    out_ << "null";
+    return *this;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", number);
+  out_ << text;
   return *this;
 }
 

@@ -24,6 +24,8 @@ class JsonWriter {
   JsonWriter& value(int32_t number) { return value(static_cast<int64_t>(number)); }
   JsonWriter& value(uint32_t number) { return value(static_cast<int64_t>(number)); }
   JsonWriter& value(bool flag);
+  // Six significant digits; a value that is not finite becomes null.
+  JsonWriter& value(double number);
   template <class T>
   JsonWriter& field(std::string_view name, const T& v) {
     key(name);

@@ -17,6 +17,8 @@ struct ModuleCommand {
 inline constexpr ModuleCommand kModuleCommands[] = {
     {"devices", "list the MIDI output devices by number (-1 the mapper), with their names and volume support"},
     {"play", "play a song through the player on the MIDI outputs, printing its progress once a second"},
+    {"render-audio", "render a song through the soft synth into a WAV, FLAC or Ogg (Vorbis, Opus) file, faster than real time"},
+    {"render-video", "render a song with its WRD screen into an MP4, WebM or MKV video, faster than real time"},
     {"render-wrd", "run a song's WRD script without sound and write the screen as PNG frames"},
     {"text", "draw a line of WRD text (Shift-JIS or UTF-8) with the machine's font and write it as PNG"},
 };

@@ -41,7 +41,9 @@ namespace {
 
 TForm1* g_form1 = nullptr;
 
-void Sleep20() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+// The delayed auto-start's 20 ms between its steps: a timer, so that the
+// window thread keeps answering (automation calls among them) meanwhile.
+constexpr int kAutoStartStepMs = 20;
 
 void Post(int message, intptr_t wParam = 0) {
   if (TForm1* f = g_form1) QCoreApplication::postEvent(f, new THostMessage(message, wParam));
@@ -141,6 +143,7 @@ TForm1::TForm1(TForm2* form2, TOKBottomDlg1* dlg1, TOkBottomDlg2* dlg2, Options 
   a.fileStart = [this] { MN_FILESTARTClick(); };
   a.fileNext = [this] { MN_FILENEXTClick(); };
   a.fileClose = [this] { MN_FILECLOSEClick(); };
+  a.filePause = [this] { MN_FILEPAUSEClick(); };
   a.hotKeyStop = [this] {
     requestStop();
     if (state_.Playing) {
@@ -221,7 +224,10 @@ void TForm1::subCMDExec() {
   std::error_code ec;
   // Only a song that exists is taken (the reader keeps no name otherwise).
   if (!std::filesystem::is_regular_file(song, ec)) {
-    std::fprintf(stderr, "qmidiexe: no song file \"%s\"\n", song.c_str());
+    if (std::filesystem::is_directory(song, ec))
+      std::fprintf(stderr, "qmidiexe: %s is a folder\n", song.c_str());
+    else
+      std::fprintf(stderr, "qmidiexe: no such song file: %s\n", song.c_str());
     QGTrText("TForm1.subCMDExec");
     return;
   }
@@ -240,6 +246,7 @@ void TForm1::buildMenus() {
     act->setShortcutVisibleInContextMenu(true);
     connect(act, &QAction::triggered, this, fn);
   };
+  add("一時停止(P&ause)", "F6", [this] { MN_FILEPAUSEClick(); });
   add("演奏開始(&Start)", "F8", [this] { MN_FILESTARTClick(); });
   add("演奏停止(Sto&p)", "F7", [this] { MN_FILESTOPClick(); });
   add("前の曲(&Back)", "F9", [this] { keys_->menuCommand(THostCommand::Back); });
@@ -306,6 +313,7 @@ void TForm1::raiseStatus(int32_t v1, int32_t v2, int32_t v3, int32_t v4) {
 
 
 void TForm1::NotifyProc(int32_t code) { Post(kUserPar1, code); }
+void TForm1::postMessage(int message, intptr_t wParam) { Post(message, wParam); }
 void TForm1::StatusProc(int32_t msSinceStart) { Post(kUserPar6, msSinceStart); }
 
 // ---------------------------------------------------------------- events
@@ -383,25 +391,27 @@ void TForm1::OnUserPar3() {
   QGuardVoid("TForm1.OnUserPar3", [&] {
     if (state_.AutoStartPending) {
       state_.StartRetryCount += 1;
-      Sleep20();
-      if (state_.StartRetryCount == 10) {
-        hide();
-        commandLineStart();
-      }
-      if (state_.StartRetryCount < 10) Post(kUserPar4);
+      QTimer::singleShot(kAutoStartStepMs, Qt::PreciseTimer, this, [this] { autoStartRound(); });
     } else {
-      Sleep20();
-      hide();
+      QTimer::singleShot(kAutoStartStepMs, Qt::PreciseTimer, this, [this] { hide(); });
     }
+  });
+}
+
+void TForm1::autoStartRound() {
+  QGuardVoid("TForm1.OnUserPar3", [&] {
+    if (state_.StartRetryCount == 10) {
+      hide();
+      commandLineStart();
+    }
+    if (state_.StartRetryCount < 10) Post(kUserPar4);
   });
 }
 
 void TForm1::OnUserPar4() {
   QGuardVoid("TForm1.OnUserPar4", [&] {
-    if (state_.AutoStartPending) {
-      Sleep20();
-      Post(kUserPar3);
-    }
+    if (state_.AutoStartPending)
+      QTimer::singleShot(kAutoStartStepMs, Qt::PreciseTimer, this, [] { Post(kUserPar3); });
   });
 }
 
@@ -547,6 +557,29 @@ void TForm1::subOLEOptionSet() {
     if (!dlg2_) return;
     pullValues();
     if (dlg2_->run(values_)) pushValues();
+  });
+}
+
+void TForm1::subOLEPause() {
+  std::this_thread::yield();
+  QGuardVoid("TForm1.subOLEPause", [&] {
+    if (state_.Playing && state_.Running) QDStreamPause();
+  });
+}
+
+void TForm1::subOLEReStart() {
+  std::this_thread::yield();
+  QGuardVoid("TForm1.subOLEReStart", [&] {
+    if (state_.Playing) QDStreamResume();
+  });
+}
+
+void TForm1::subOLEStep() { std::this_thread::yield(); }
+
+void TForm1::MN_FILEPAUSEClick() {
+  QGuardVoid("TForm1.MN_FILEPauseClick", [&] {
+    if (QDStreamPaused()) subOLEReStart();
+    else subOLEPause();
   });
 }
 

@@ -66,6 +66,8 @@ class TForm2 final : public QObject {
   // Hides the picture window.
   void hide();
   void setForm1(TForm1* form1) { form1_ = form1; }
+  // The window the WRD picture is shown in (null headless or before it exists).
+  QWidget* pictureWindow() const { return window(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -92,6 +94,7 @@ class TForm1 final : public QWidget {
 
   // Window-thread state, for tests and the automation side.
   const TForm1State& state() const { return state_; }
+  TForm2* form2() const { return form2_; }
   const TCommandLine& commandLine() const { return commandLine_; }
   TEngineValues& values() { return values_; }
   int32_t wrdOffset() const { return wrdOffset_; }
@@ -112,15 +115,20 @@ class TForm1 final : public QWidget {
   void subOLEDeviceSet();
   void subOLEOptionSet();
   void subOLEStatus();
-  void subOLEPause() {}
-  void subOLEReStart() {}
-  void subOLEStep() {}
+  // PAUSE holds the song (notes released, time and WRD screen still), a
+  // second PAUSE does nothing; RESTART goes on from where it stood; STEP
+  // does nothing.
+  void subOLEPause();
+  void subOLEReStart();
+  void subOLEStep();
 
   // Menu commands.
   void MN_FILESTARTClick();
   void MN_FILESTOPClick();
   void MN_FILENEXTClick();
   void MN_FILECLOSEClick();
+  // F6: pauses a playing song, or lets a paused one go on.
+  void MN_FILEPAUSEClick();
 
   // A command-line run's song could not be played.
   bool failed() const { return failed_; }
@@ -143,6 +151,8 @@ class TForm1 final : public QWidget {
   static void NotifyProc(int32_t code);
   // The player's progress procedure: posts message 1889 (any thread).
   static void StatusProc(int32_t msSinceStart);
+  // Posts a message to the control window (any thread).
+  static void postMessage(int message, intptr_t wParam = 0);
 
  protected:
   bool event(QEvent* event) override;
@@ -173,6 +183,7 @@ class TForm1 final : public QWidget {
   void OnUserPar1(intptr_t code);
   void OnUserPar2();
   void OnUserPar3();
+  void autoStartRound();  // the end of an OnUserPar3 round, 20 ms later
   void OnUserPar4();
   void OnUserPar5();
   void OnUserPar6();

@@ -79,9 +79,8 @@ void THostKeys::keyUp(int key, uint32_t shift, bool autoRepeat) {
 
 void THostKeys::menuCommand(THostCommand command) {
   switch (command) {
-    case THostCommand::None:
-    case THostCommand::Pause:
-      return;
+    case THostCommand::None: return;
+    case THostCommand::Pause: Call(a_.filePause); return;
     case THostCommand::Stop: Call(a_.fileStop); return;
     case THostCommand::Start: Call(a_.fileStart); return;
     case THostCommand::Back:

@@ -59,6 +59,7 @@ struct THostKeyActions {
   std::function<void()> fileStart;  // MN_FILESTARTClick
   std::function<void()> fileNext;   // MN_FILENEXTClick after its STOPOPTION check
   std::function<void()> fileClose;  // MN_FILECLOSEClick
+  std::function<void()> filePause;  // MN_FILEPAUSEClick: pause, or go on when paused
   std::function<void()> hotKeyStop; // hot key 898
 };
 

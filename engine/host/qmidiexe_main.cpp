@@ -16,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/host/automation_server.h"
 #include "engine/host/engine_forms.h"
 #include "engine/host/option_dialogs.h"
+#include "engine/host/qt_messages.h"
 #include "engine/host/settings_store.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/mididevices/machine_midi.h"
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   std::vector<std::string> arguments(argv + 1, argv + argc);
+  QHInstallQtMessageHandler();  // platform warnings go to the trace log, not the terminal
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   QGuiApplication::setApplicationDisplayName(QString::fromUtf8(kProgramTitle));
@@ -66,13 +69,6 @@ int main(int argc, char** argv) {
   ChosenPresenter chosen = QDMakeChosenPresenter();
   auto form2 = std::make_unique<TForm2>(std::move(chosen.presenter), std::move(chosen.window));
   QDSetPresenter(&form2->presenter());
-  if (!form2->onScreen()) {
-    const char* frames = std::getenv("QMIDI_FRAMES");
-    if (frames && *frames)
-      std::fprintf(stderr, "qmidiexe: no display; WRD frames go to %s\n", frames);
-    else
-      std::fprintf(stderr, "qmidiexe: no display; set QMIDI_FRAMES=<folder> to keep the WRD frames\n");
-  }
   auto dlg1 = std::make_unique<TOKBottomDlg1>();
   auto dlg2 = std::make_unique<TOkBottomDlg2>();
   TForm1::Options options;
@@ -87,11 +83,16 @@ int main(int argc, char** argv) {
 
   const TCommandLine& cl = form1->commandLine();
   if (cl.regServer || cl.unregServer) {
-    // Nothing to register on this system.
+    // The D-Bus service file and the interface descriptions.
     form1->FormDestroy();
-    return 0;
+    return QHRegisterAutomation(cl.regServer, QCoreApplication::applicationFilePath()) ? 0 : 1;
   }
   const bool automation = cl.automation || cl.embedding;
+  if (!cl.songName.empty() && !form1->state().CommandLineMode) {
+    // The song named cannot be played (the window said why).
+    form1->FormDestroy();
+    return 1;
+  }
   if (!form1->state().CommandLineMode && !automation && !form1->hasMenu()) {
     std::fprintf(stderr,
                  "usage: qmidiexe <song> [/M1|/M2|/M3|/M5|/M8][/DA|/DJ|/D1 ...]\n"
@@ -100,9 +101,24 @@ int main(int argc, char** argv) {
     return cl.songName.empty() ? 2 : 1;
   }
 
+  if (!form2->onScreen()) {
+    const char* frames = std::getenv("QMIDI_FRAMES");
+    if (frames && *frames)
+      std::fprintf(stderr, "qmidiexe: no display; WRD frames go to %s\n", frames);
+    else
+      std::fprintf(stderr, "qmidiexe: no display; set QMIDI_FRAMES=<folder> to keep the WRD frames\n");
+  }
+
+  // The automation server on the session bus.
+  TAutomationServer::Options serverOptions;
+  serverOptions.activated = automation;
+  auto server = std::make_unique<TAutomationServer>(*form1, serverOptions);
+  server->start();
+
   // Shown once, so that its first paint starts the delayed song start.
   form1->show();
   int rc = app.exec();
+  server.reset();
   form1->FormDestroy();
   const int32_t code = QGEngineErrorCode().load();
   if (code != 0) std::fprintf(stderr, "qmidiexe: result code %d\n", code);

@@ -4,6 +4,7 @@
 
 #include "engine/player/player_internal.h"
 #include "engine/player/reset_sequences.h"
+#include "engine/player/stream_dispatch.h"
 #include "support/guard.h"
 
 namespace {
@@ -20,12 +21,7 @@ constexpr int kCloseRetries = 5000;
 bool disabled() { return QDPlayer().MIDIDISABLE.load() == 1; }
 
 void recomputeEffectiveDivision(TMIDIEXEState& s) {
-  int64_t base = s.baseDivision.load();
-  int64_t speed = s.SPEED.load();
-  int64_t eff = speed > 0 ? base * 256 / speed : base;
-  if (eff < 1) eff = 1;
-  if (eff > INT32_MAX) eff = INT32_MAX;
-  s.effectiveDivision.store(static_cast<int32_t>(eff));
+  s.effectiveDivision.store(QDEffectiveDivision(s.baseDivision.load(), s.SPEED.load()));
 }
 
 void notify(int32_t code) {
@@ -44,8 +40,7 @@ void QDRecomputeTickLength(TMIDIEXEState& s) {
   if (tempo < 0) tempo = 0;
   int64_t us = tempo / eff;
   s.usPerTick.store(static_cast<int32_t>(us < 1 ? 1 : us));
-  int64_t fx = (tempo << 16) / eff;
-  s.tickLengthFx.store(fx < (int64_t{1} << 16) ? int64_t{1} << 16 : fx);
+  s.tickLengthFx.store(QDTickLengthFx(tempo, eff));
 }
 
 int32_t TMIDIEXEState::deviceId(int output) const {
@@ -114,6 +109,8 @@ void QDResetPlayer() {
   s.endReached = 0;
   s.resetPhaseEnd = 0;
   s.pause = 0;
+  s.pauseStartUs = 0;
+  std::memset(s.sounding, 0, sizeof s.sounding);
   s.statusEnded = 0;
   s.playerExitCode = 0;
   s.statusExitCode = 0;

@@ -123,7 +123,11 @@ struct TMIDIEXEState {
   std::atomic<int32_t> stopFlag2{0};
   std::atomic<int32_t> endReached{0};
   std::atomic<int32_t> resetPhaseEnd{0};
+  // Pause (PAUSE, F6): kQDPauseNone, kQDPauseAsked (the window asked; the
+  // timer callback releases the sounding notes and holds), kQDPauseHeld
+  // (time stands still since pauseStartUs).
   std::atomic<int32_t> pause{0};
+  std::atomic<int64_t> pauseStartUs{0};
   std::atomic<int32_t> statusEnded{0};  // the status thread's end mark
   std::atomic<int32_t> playerExitCode{0};
   std::atomic<int32_t> statusExitCode{0};
@@ -152,6 +156,10 @@ struct TMIDIEXEState {
   std::atomic<uint32_t> resetReadOffset{0};
   std::atomic<int64_t> resetElapsed{0};
   std::atomic<uint32_t> resetPendingDelta{0};
+
+  // Notes sounding per port and channel, one bit per key (the timer
+  // callback's own: the pause releases them).
+  uint64_t sounding[2][16][2] = {};
 
   // Level meter: highest note-on velocity since the last read in bits 16-23;
   // the last volume-like control change (data 2 in bits 16-23).
@@ -236,6 +244,20 @@ int32_t QDStreamOut();
 int32_t QDStreamReStart();
 // Forces the end of playback and lets both threads run to their end (-1).
 int32_t QDStreamStop();
+// Pause: the timer callback, at its next deadline, sends a note-off for
+// every note still sounding and "all sound off" (controller 120) on every
+// channel of every open device, then plays nothing and lets no time pass;
+// the status thread neither reports progress nor runs the WRD step.
+// QDStreamPause: 0 when the pause was asked for; -1 when no song plays or it
+// is paused already. QDStreamResume: 0 when the song goes on from where it
+// stood (the time held is added to its start); -1 when it was not paused.
+// Both on the window thread; a stop ends a paused song as any other.
+constexpr int32_t kQDPauseNone = 0;
+constexpr int32_t kQDPauseAsked = 1;
+constexpr int32_t kQDPauseHeld = 2;
+int32_t QDStreamPause();
+int32_t QDStreamResume();
+bool QDStreamPaused();
 // The window's stop request: both stop flags := -1. The timer stops playing
 // at once, the status thread ends and the player thread winds down.
 void QDRequestStop();

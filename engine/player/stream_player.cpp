@@ -9,39 +9,31 @@
 #include "engine/player/midi_player.h"
 #include "engine/player/player_internal.h"
 #include "engine/player/reset_sequences.h"
+#include "engine/player/stream_dispatch.h"
 #include "support/guard.h"
 
 namespace {
 
 constexpr int64_t kStallUs = 500000;         // a gap this long shifts the song
 constexpr int64_t kLeadInUs = 1000000;       // tick 0 plays this long after the timer starts
-constexpr int64_t kPlayLimitUs = 900000000;  // 15 minutes
-constexpr uint32_t kSettleMs = 41;
+constexpr uint32_t kSettleMs = kQDSettleMs;
 constexpr uint32_t kResetPassMs = 4;
 constexpr uint32_t kStopCheckMs = 256;
 constexpr int kStatusWaits = 256;
 constexpr int32_t kMinStatusPeriodMs = 16;
 
-constexpr uint8_t kRecLongSkip = 0x82;  // records whose payload is skipped unread
-constexpr uint8_t kRecLongSkip2 = 0x84;
-
-// The devices each port's short messages go to.
-constexpr int kPortOutputs[2][2] = {{kQDPortAFirst, kQDPortASecond}, {kQDPortBFirst, kQDPortBSecond}};
-// Port A devices and their long-message buffers.
-constexpr int kPortAOutputs[2] = {kQDPortAFirst, kQDPortASecond};
-
-// A record as the player reads it: the packed format, plus the kinds whose
-// padded payload (bits 0-9 bytes) is skipped.
-bool readRecord(const uint8_t* data, uint32_t length, uint32_t offset, StreamRecordView* r) {
-  if (!data || !DecodeStreamRecord(data, length, offset, r)) return false;
-  uint8_t kind = r->kind();
-  if (kind == kRecLongSkip || kind == kRecLongSkip2) {
-    uint32_t padded = ((r->data & 0x3FFu) + 3) & ~3u;
-    if (padded > length - offset - r->size) return false;
-    r->size += padded;
+// The player's devices as the receiver of what the records send.
+class PlayerOutputs final : public QDOutputTarget {
+ public:
+  explicit PlayerOutputs(TMIDIEXEState& s) : s_(s) {}
+  void shortTo(int output, uint32_t message) override {
+    if (MidiOutPort* p = s_.handles[output].get()) QDmidiOutShortMsg(p, message);
   }
-  return true;
-}
+  void longTo(int output, int buffer, const uint8_t* bytes, uint32_t count) override;
+
+ private:
+  TMIDIEXEState& s_;
+};
 
 void notify(TMIDIEXEState& s, int32_t code) {
   if (QDNotifyProc proc = s.notifyProc.load()) proc(code);
@@ -60,14 +52,6 @@ void meter(TMIDIEXEState& s, uint32_t message, int base) {
   }
 }
 
-// A song's system exclusive message, unless it is one of the GS system
-// parameters 40 01 00 .. 40 01 2F (master tune, voice reserve ...), which
-// are never sent.
-bool sendable(const uint8_t* bytes, uint32_t count) {
-  if (count == 0 || bytes[0] != 0xF0) return false;
-  return !(count > 7 && bytes[5] == 0x40 && bytes[6] == 0x01 && bytes[7] < 0x30);
-}
-
 // Copies the message into the device's prepared buffer, sends exactly its
 // bytes and clears them again.
 void sendLong(TMIDIEXEState& s, int buffer, MidiOutPort* port, const uint8_t* bytes, uint32_t count) {
@@ -82,6 +66,10 @@ void sendLong(TMIDIEXEState& s, int buffer, MidiOutPort* port, const uint8_t* by
   std::memset(to, 0, count);
 }
 
+void PlayerOutputs::longTo(int output, int buffer, const uint8_t* bytes, uint32_t count) {
+  if (MidiOutPort* p = s_.handles[output].get()) sendLong(s_, buffer, p, bytes, count);
+}
+
 // Elapsed time not yet turned into ticks, turned into whole ticks.
 void convert(TMIDIEXEState& s, int64_t elapsedUs, int64_t* converted, int64_t* acc) {
   int64_t tick = s.tickLengthFx.load(std::memory_order_relaxed);
@@ -93,16 +81,54 @@ void convert(TMIDIEXEState& s, int64_t elapsedUs, int64_t* converted, int64_t* a
   }
 }
 
+// Keeps which notes sound, per port and channel.
+void track(TMIDIEXEState& s, uint32_t message, int port) {
+  const uint32_t status = message & 0xF0;
+  if (status != 0x90 && status != 0x80) return;
+  const uint32_t key = (message >> 8) & 0x7F;
+  uint64_t& word = s.sounding[port][message & 0x0F][key >> 6];
+  const uint64_t bit = uint64_t{1} << (key & 63);
+  if (status == 0x90 && (message & 0x7F0000u) != 0) word |= bit;
+  else word &= ~bit;
+}
+
+// The pause begins: every sounding note is released on its port's devices,
+// then every channel of every open device gets "all sound off"; the time
+// stands still from now on.
+void hold(TMIDIEXEState& s) {
+  s.pauseStartUs.store(QDTimerSystem().nowMicroseconds());
+  PlayerOutputs outputs(s);
+  for (int port = 0; port < 2; ++port) {
+    for (uint32_t ch = 0; ch < 16; ++ch) {
+      for (uint32_t half = 0; half < 2; ++half) {
+        uint64_t word = s.sounding[port][ch][half];
+        s.sounding[port][ch][half] = 0;
+        for (uint32_t k = 0; word != 0; ++k, word >>= 1) {
+          if (!(word & 1)) continue;
+          QDSendToPort(outputs, port, 0x80 | ch | (half * 64 + k) << 8);
+        }
+      }
+    }
+  }
+  QDSendAllChannels(outputs, kQDAllSoundOff);
+  int32_t asked = kQDPauseAsked;
+  s.pause.compare_exchange_strong(asked, kQDPauseHeld);  // a resume in between wins
+}
+
 }  // namespace
 
 // --- Timer callback ---------------------------------------------------------
 
 void QDTimerCallback(TMIDIEXEState& s) {
   try {
-    if (s.pause.load() || s.stopFlag1.load()) return;
-    if (s.endReached.load()) {  // a forced end: nothing more is played
+    if (s.stopFlag1.load()) return;
+    if (s.endReached.load()) {  // a forced end (a paused song too): nothing more is played
       s.stopFlag1 = 1;
       s.stopFlag2 = 1;
+      return;
+    }
+    if (const int32_t paused = s.pause.load()) {
+      if (paused == kQDPauseAsked) hold(s);
       return;
     }
     const int64_t now = QDTimerSystem().nowMicroseconds();
@@ -126,9 +152,10 @@ void QDTimerCallback(TMIDIEXEState& s) {
       convert(s, now - start - stall, &converted, &acc);
       int64_t total = s.totalTicks.load();
       int32_t markers = s.markerIndex.load();
+      PlayerOutputs outputs(s);
       StreamRecordView r;
       while (offset < length && acc >= static_cast<int64_t>(pending)) {
-        if (!readRecord(data, length, offset, &r)) {  // a cut record ends the song
+        if (!QDReadRecord(data, length, offset, &r)) {  // a cut record ends the song
           offset = length;
           break;
         }
@@ -140,39 +167,23 @@ void QDTimerCallback(TMIDIEXEState& s) {
         acc -= r.delta;
         total += r.delta;
         if (r.marker()) ++markers;
-        switch (r.kind()) {
-          case kRecShort: {
-            const uint32_t message = r.data;
-            const int port = r.portB() ? 1 : 0;
-            meter(s, message, port * 16);
-            for (int out : kPortOutputs[port])
-              if (MidiOutPort* p = s.handles[out].get()) QDmidiOutShortMsg(p, message);
-            break;
-          }
-          case kRecTempo: {
-            const int64_t oldTick = s.tickLengthFx.load(std::memory_order_relaxed);
-            s.tempo.store(static_cast<int32_t>(r.data));
-            QDRecomputeTickLength(s);
-            // Ticks already counted past this record were timed at the old
-            // tempo: give them back and count them again at the new one.
-            if (acc > 0) {
-              converted -= acc * oldTick;
-              acc = 0;
-              convert(s, now - start - stall, &converted, &acc);
-            }
-            break;
-          }
-          case kRecLong: {
-            const uint32_t count = r.data & 0x3FFu;
-            if (!r.portB() && sendable(r.payload, count)) {
-              for (int i = 0; i < 2; ++i)
-                if (MidiOutPort* p = s.handles[kPortAOutputs[i]].get()) sendLong(s, i, p, r.payload, count);
-            }
-            break;
-          }
-          default:  // no operation, skipped payloads, unknown kinds
-            break;
+        if (r.kind() == kRecShort) {
+          meter(s, r.data, r.portB() ? 16 : 0);
+          track(s, r.data, r.portB() ? 1 : 0);  // what a pause must release
         }
+        if (r.kind() == kRecTempo) {
+          const int64_t oldTick = s.tickLengthFx.load(std::memory_order_relaxed);
+          s.tempo.store(static_cast<int32_t>(r.data));
+          QDRecomputeTickLength(s);
+          // Ticks already counted past this record were timed at the old
+          // tempo: give them back and count them again at the new one.
+          if (acc > 0) {
+            converted -= acc * oldTick;
+            acc = 0;
+            convert(s, now - start - stall, &converted, &acc);
+          }
+        }
+        QDSendSongRecord(r, outputs);
         offset += r.size;
       }
       s.convertedFx.store(converted);
@@ -207,11 +218,12 @@ namespace {
 void sendDueReset(TMIDIEXEState& s, const std::vector<uint8_t>& seq) {
   TimerSystem& timer = QDTimerSystem();
   const uint32_t length = static_cast<uint32_t>(seq.size());
+  PlayerOutputs outputs(s);
   uint32_t offset = s.resetReadOffset.load();
   int64_t elapsed = s.resetElapsed.load();
   StreamRecordView r;
   while (offset < length && !s.stopFlag2.load()) {
-    if (!readRecord(seq.data(), length, offset, &r)) {
+    if (!QDReadRecord(seq.data(), length, offset, &r)) {
       offset = length;
       break;
     }
@@ -221,33 +233,11 @@ void sendDueReset(TMIDIEXEState& s, const std::vector<uint8_t>& seq) {
     }
     elapsed -= r.delta;
     offset += r.size;
-    switch (r.kind()) {
-      case kRecShort:  // every device, whatever its port
-        for (const auto& h : s.handles)
-          if (h) QDmidiOutShortMsg(h.get(), r.data);
-        break;
-      case kRecNop:
-        offset = length;
-        break;
-      case kRecLong: {
-        const uint32_t count = r.data & 0xFFu;
-        if (MidiOutPort* p = s.handles[kQDPortAFirst].get(); p && count > 0) sendLong(s, 0, p, r.payload, count);
-        timer.sleep(1);
-        break;
-      }
-      default:
-        break;
-    }
+    if (!QDSendResetRecord(r, outputs)) offset = length;
+    if (uint32_t pause = QDResetPauseAfter(r)) timer.sleep(pause);
   }
   s.resetReadOffset = offset;
   s.resetElapsed = elapsed;
-}
-
-void allChannels(TMIDIEXEState& s, uint32_t controller) {
-  for (const auto& h : s.handles) {
-    if (!h) continue;
-    for (uint32_t ch = 0; ch < 16; ++ch) QDmidiOutShortMsg(h.get(), 0xB0 | ch | controller << 8);
-  }
 }
 
 }  // namespace
@@ -264,14 +254,13 @@ void QDPlayerThread(TMIDIEXEState& s) {
     s.longHeaders[0].bytesRecorded = 0;
     s.longHeaders[1].bytesRecorded = 0;
     s.startUs = timer.nowMicroseconds() + kLeadInUs;
+    std::memset(s.sounding, 0, sizeof s.sounding);
     for (auto& l : s.levels) l = 0;
     for (auto& v : s.lastVolume) v = kQDDefaultVolume;
 
     // 2. A set-up the converter detected chooses this song's sequence.
-    int32_t kind = s.resetKind.load();
-    int32_t detected = s.detectedSetup.load();
-    if (detected >= 1 && detected <= 7) kind = QDResetKindOfSetup(detected);
-    const std::vector<uint8_t>& seq = QDResetSequence(kind);
+    const std::vector<uint8_t>& seq =
+        QDResetSequence(QDSongResetKind(s.resetKind.load(), s.detectedSetup.load()));
 
     // 3. The reset phase.
     uint32_t lastPass = timer.timeGetTime();
@@ -314,7 +303,7 @@ void QDPlayerThread(TMIDIEXEState& s) {
       // 6. Wait for the end, the stop, or the 15-minute limit.
       while (!s.stopFlag1.load()) {
         timer.sleep(kStopCheckMs);
-        if (timer.nowMicroseconds() - s.startUs.load() > kPlayLimitUs) {
+        if (s.pause.load() == kQDPauseNone && timer.nowMicroseconds() - s.startUs.load() > kQDPlayLimitUs) {
           s.stopFlag1 = 1;
           s.stopFlag2 = 1;
         }
@@ -324,9 +313,10 @@ void QDPlayerThread(TMIDIEXEState& s) {
       s.timerId = 0;
       s.periodInForce = 0;
       timer.sleep(kSettleMs);
-      allChannels(s, 120);  // all sound off
+      PlayerOutputs outputs(s);
+      QDSendAllChannels(outputs, kQDAllSoundOff);
       timer.sleep(kSettleMs);
-      allChannels(s, 121);  // reset all controllers
+      QDSendAllChannels(outputs, kQDResetAllControllers);
       timer.sleep(kSettleMs);
     } else {
       // Without a timer nothing would ever end the song.
@@ -353,7 +343,7 @@ void QDStatusThread(TMIDIEXEState& s) {
     timer.sleep(kSettleMs);
     while (!s.stopFlag2.load() && s.readOffset.load() < s.playLength.load()) {
       uint32_t t = timer.timeGetTime();
-      if (s.streamOpen.load()) {
+      if (s.streamOpen.load() && s.pause.load() == kQDPauseNone) {  // a paused song holds its screen
         QDWrdHook hook = s.wrdHook.load();
         if (hook && s.wrdDisplayOn.load()) {
           hook(t);
@@ -436,6 +426,32 @@ int32_t QDStreamStop() {
   });
 }
 
+int32_t QDStreamPause() {
+  return QGuard("QDStreamPause", int32_t{-1}, [&]() -> int32_t {
+    TMIDIEXEState& s = QDPlayer();
+    if (!s.playerThread || !s.threadsResumed || s.endReached.load() || s.stopFlag2.load()) return -1;
+    int32_t none = kQDPauseNone;
+    return s.pause.compare_exchange_strong(none, kQDPauseAsked) ? 0 : -1;
+  });
+}
+
+int32_t QDStreamResume() {
+  return QGuard("QDStreamResume", int32_t{-1}, [&]() -> int32_t {
+    TMIDIEXEState& s = QDPlayer();
+    int32_t state = kQDPauseAsked;
+    if (s.pause.compare_exchange_strong(state, kQDPauseNone)) return 0;  // not held yet
+    if (state != kQDPauseHeld) return -1;
+    const int64_t now = QDTimerSystem().nowMicroseconds();
+    const int64_t held = now - s.pauseStartUs.load();
+    if (held > 0) s.startUs.fetch_add(held);
+    s.lastCallbackUs.store(now);
+    s.pause.store(kQDPauseNone);
+    return 0;
+  });
+}
+
+bool QDStreamPaused() { return QDPlayer().pause.load() != kQDPauseNone; }
+
 void QDRequestStop() {
   QDPlayer().stopFlag1 = -1;
   QDPlayer().stopFlag2 = -1;
@@ -443,11 +459,7 @@ void QDRequestStop() {
 
 int32_t QDStreamPosition(int32_t* code) {
   TMIDIEXEState& s = QDPlayer();
-  const TimeTableEntry* table = s.playTable.load();
-  int64_t entries = s.playTableEntries.load();
-  int32_t index = s.markerIndex.load();
-  int32_t position = 0;
-  if (table && entries > 0 && index >= 0) position = table[index < entries ? index : entries - 1].position;
+  const int32_t position = QDTablePosition(s.playTable.load(), s.playTableEntries.load(), s.markerIndex.load());
   if (code) *code = position;
   return 0;
 }

@@ -18,7 +18,7 @@ struct Fake {
   bool guard = false;
   int guardCleared = 0;
   std::vector<std::array<int32_t, 4>> status;
-  int stops = 0, starts = 0, nexts = 0, closes = 0, hotStops = 0;
+  int stops = 0, starts = 0, nexts = 0, closes = 0, hotStops = 0, pauses = 0;
   THostKeys keys{state, Actions()};
 
   THostKeyActions Actions() {
@@ -38,6 +38,7 @@ struct Fake {
     a.fileStart = [this] { ++starts; };
     a.fileNext = [this] { ++nexts; };
     a.fileClose = [this] { ++closes; };
+    a.filePause = [this] { ++pauses; };
     a.hotKeyStop = [this] { ++hotStops; };
     return a;
   }
@@ -122,11 +123,13 @@ TEST(HostKeys, MenuShortcuts) {
   f.keys.keyDown(vk::F(7), 0);
   f.keys.keyDown(vk::F(8), 0);
   f.keys.keyDown(vk::F(3), 0);
-  f.keys.keyDown(vk::F(6), 0);  // pause: nothing
+  f.keys.keyDown(vk::F(6), 0);  // pause (or go on when paused)
+  f.keys.keyDown(vk::F(6), kShiftShift);  // with a modifier: no menu command
   f.keys.keyDown(vk::F(8), kShiftShift);
   EXPECT_EQ(f.stops, 1);
   EXPECT_EQ(f.starts, 1);
   EXPECT_EQ(f.closes, 1);
+  EXPECT_EQ(f.pauses, 1);
 }
 
 TEST(HostKeys, StatusValuesAndShiftCodes) {

@@ -41,12 +41,14 @@ class QmidiexeTest : public ::testing::Test {
   std::string capture() const { return dir_.file("capture"); }
   std::string settingsPath() const { return config() + "/QUOR/QMIDIEXE.conf"; }
 
-  // Runs qmidiexe with args (each quoted) and at most 60 seconds.
-  ProcessRun run(const std::vector<std::string>& args) {
-    std::string cmd = "cd '" + dir_.path().string() + "' && env XDG_CONFIG_HOME='" + config() +
+  // Runs qmidiexe (or a copy of it at program) with args (each quoted) and at most 60 seconds.
+  // extraEnv: more NAME=value words for env.
+  ProcessRun run(const std::vector<std::string>& args, const std::string& program = QMIDIEXE_PATH,
+                 const std::string& extraEnv = "") {
+    std::string cmd = "cd '" + dir_.path().string() + "' && env " + extraEnv + " XDG_CONFIG_HOME='" + config() +
                       "' QMIDI_CAPTURE='" + capture() + "' QMIDI_STATUS_LOG='" +
                       dir_.file("status.log") +
-                      "' QT_QPA_PLATFORM=offscreen QMIDI_FRAMES= timeout 60 '" QMIDIEXE_PATH "'";
+                      "' QT_QPA_PLATFORM=offscreen QMIDI_FRAMES= timeout 60 '" + program + "'";
     for (const auto& a : args) cmd += " '" + a + "'";
     cmd += " >'" + dir_.file("out.txt") + "' 2>'" + dir_.file("err.txt") + "'";
     int status = std::system(cmd.c_str());
@@ -165,11 +167,39 @@ TEST_F(QmidiexeTest, OptionBeforeTheSongNamesNoSongAndDefaultsAreWritten) {
   for (const char* key : {"MidiId1", "MidiId2", "MidiId3", "MidiId4"}) EXPECT_EQ(s[key], "0") << key;
 }
 
-TEST_F(QmidiexeTest, MissingSongFileEndsWithoutPlaying) {
-  ProcessRun r = run({dir_.file("nothing here.mid")});
-  EXPECT_NE(r.exitCode, 0);
-  EXPECT_TRUE(Has(r.err, "no song file"));
+TEST_F(QmidiexeTest, MissingSongFileSaysSoAndEndsWithoutPlaying) {
+  const std::string missing = dir_.file("nothing here.mid");
+  ProcessRun r = run({missing});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "qmidiexe: no such song file: " + missing + "\n")) << r.err;
+  EXPECT_FALSE(Has(r.err, "usage")) << r.err;
+  EXPECT_FALSE(Has(r.err, "no display")) << "nothing else to say: " << r.err;
   EXPECT_FALSE(Has(captureLog(), "open"));
+}
+
+TEST_F(QmidiexeTest, AFolderNamedAsTheSongSaysSo) {
+  const std::string folder = dir_.file("songs");
+  std::system(("mkdir -p '" + folder + "'").c_str());
+  ProcessRun r = run({folder});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r.err, "qmidiexe: " + folder + " is a folder\n")) << r.err;
+  EXPECT_FALSE(Has(r.err, "usage")) << r.err;
+  EXPECT_FALSE(Has(captureLog(), "open"));
+}
+
+TEST_F(QmidiexeTest, QtPlatformWarningsGoToTheTraceLogNotTheTerminal) {
+  // A copy of the program in the test's folder writes its trace log there.
+  const std::string program = dir_.file("qmidiexe");
+  ASSERT_EQ(std::system(("cp '" QMIDIEXE_PATH "' '" + program + "'").c_str()), 0);
+  // On the offscreen platform, showing the control window makes Qt warn
+  // "This plugin does not support raise()" (the qt.qpa categories are
+  // covered by the host tests).
+  ProcessRun r = run({song()}, program);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_FALSE(Has(r.err, "This plugin does not support")) << r.err;
+  EXPECT_FALSE(Has(r.err, "qt.qpa")) << r.err;
+  const std::string trace = qtest::ReadText(dir_.file("QUORTRC.LOG"));
+  EXPECT_TRUE(Has(trace, "This plugin does not support raise()")) << trace;
 }
 
 TEST_F(QmidiexeTest, SongThatDoesNotConvertClosesThePortsAndEnds) {

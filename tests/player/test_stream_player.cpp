@@ -460,3 +460,92 @@ TEST_F(StreamPlayer, AnEmptyOrCutStreamEndsCleanly) {
   EXPECT_EQ(devices.messages(0).front(), "903c64");
   EXPECT_EQ(QDPlayer().readOffset.load(), cut.bytes.size());
 }
+
+TEST_F(StreamPlayer, PauseReleasesTheSoundingNotesHoldsTheTimeAndResumesWhereTheSongStood) {
+  static std::atomic<int> reports{0};
+  reports = 0;
+  TMIDIEXEState& p = QDPlayer();
+  p.DEVICEID2A = 1;  // port B's first device
+  p.TIMERMIDI = 1;
+  p.TIMERWRD = 16;
+  QDSetStatusProc([](int32_t) { ++reports; });
+  QDSetStatusSink(true);
+  Stream s;
+  s.tempo(0, 500000)
+      .shortMsg(0, 0x643C90)         // tick 0: C4 on
+      .shortMsg(0, 0x504095, true)   // port B channel 6: E4 on
+      .shortMsg(240, 0x003C80)       // 250 ms: C4 off
+      .shortMsg(0, 0x644390)         // G4 on
+      .shortMsg(480, 0x004390)       // 750 ms: G4 off (note-on, velocity 0)
+      .shortMsg(0, 0x644590)         // A4 on
+      .shortMsg(480, 0x004580)       // 1250 ms: A4 off
+      .shortMsg(0, 0x004085, true)   // E4 off
+      .nop(10);
+  EXPECT_EQ(QDStreamPause(), -1) << "nothing plays yet";
+  Play(s);
+  while (p.startUs.load() == 0 || timer.nowMicroseconds() < p.startUs.load() + 500000) timer.advance(1);
+  const int64_t start = p.startUs.load();
+  const size_t before0 = devices.messages(0).size(), before1 = devices.messages(1).size();
+  ASSERT_EQ(before0, 3u);  // C4 on, C4 off, G4 on
+  const int32_t markers = p.markerIndex.load();
+  const int64_t ticks = p.totalTicks.load();
+
+  ASSERT_EQ(QDStreamPause(), 0);
+  EXPECT_TRUE(QDStreamPaused());
+  EXPECT_EQ(QDStreamPause(), -1) << "a second pause does nothing";
+  timer.advance(1);  // the next deadline holds the song
+  ASSERT_EQ(p.pause.load(), kQDPauseHeld);
+  const int64_t heldAt = p.pauseStartUs.load();
+  // The releases: G4 on port A, E4 on port B, then all sound off everywhere.
+  std::vector<std::string> want0 = {"804300"}, want1 = {"854000"};
+  for (const std::string& c : Controllers(120)) {
+    want0.push_back(c);
+    want1.push_back(c);
+  }
+  auto m0 = devices.messages(0), m1 = devices.messages(1);
+  EXPECT_EQ(std::vector<std::string>(m0.begin() + static_cast<long>(before0), m0.end()), want0);
+  EXPECT_EQ(std::vector<std::string>(m1.begin() + static_cast<long>(before1), m1.end()), want1);
+
+  // Held for three seconds: nothing is sent, the time stands, no progress.
+  reports = 0;
+  timer.advance(3000);
+  EXPECT_EQ(devices.messages(0).size(), m0.size());
+  EXPECT_EQ(devices.messages(1).size(), m1.size());
+  EXPECT_EQ(p.totalTicks.load(), ticks);
+  EXPECT_EQ(p.markerIndex.load(), markers);
+  EXPECT_EQ(reports.load(), 0);
+  EXPECT_FALSE(done.load()) << "a pause longer than the song does not end it";
+
+  ASSERT_EQ(QDStreamResume(), 0);
+  const int64_t held = timer.nowMicroseconds() - heldAt;
+  EXPECT_EQ(QDStreamResume(), -1) << "not paused any more";
+  EXPECT_FALSE(QDStreamPaused());
+  ASSERT_TRUE(RunToEnd());
+  EXPECT_GT(reports.load(), 0);
+  // The song goes on where it stood: the rest of it, each note once, later by the time held.
+  auto t0 = Timed(devices, 0);
+  std::vector<std::string> rest;
+  for (size_t i = m0.size(); i < t0.size() && rest.size() < 3; ++i) rest.push_back(t0[i].second);
+  EXPECT_EQ(rest, (std::vector<std::string>{"904300", "904564", "804500"}));
+  EXPECT_EQ(p.startUs.load(), start + held);  // the song's start moved by the time held
+  EXPECT_EQ(t0[m0.size()].first - start, 750000 + held);
+  EXPECT_EQ(t0[m0.size()].first, PlayTime(720, kTick480, 1));
+  EXPECT_EQ(std::count_if(t0.begin(), t0.end(), [](auto& x) { return x.second == "904564"; }), 1);
+  EXPECT_EQ(std::count_if(t0.begin(), t0.end(), [](auto& x) { return x.second == "903c64"; }), 1);
+  EXPECT_EQ(p.totalTicks.load(), 1210);
+  QDSetStatusProc(nullptr);
+  QDSetStatusSink(false);
+}
+
+TEST_F(StreamPlayer, AStopEndsAPausedSong) {
+  QDPlayer().TIMERMIDI = 4;
+  Stream s;
+  s.tempo(0, 500000).shortMsg(0, 0x643C90).shortMsg(4800, 0x003C80).nop(1);
+  Play(s);
+  while (devices.messages(0).empty()) timer.advance(4);
+  ASSERT_EQ(QDStreamPause(), 0);
+  timer.advance(8);
+  EXPECT_EQ(QDStreamStop(), -1);
+  ASSERT_TRUE(RunToEnd(2000));
+  EXPECT_EQ(QDStreamPause(), -1) << "nothing plays";
+}

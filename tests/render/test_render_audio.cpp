@@ -1,0 +1,160 @@
+// qmidi-tool render-audio end to end: songs written here rendered through
+// the soft synth, the files read back with FFmpeg.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/render/render_tool_util.h"
+#include "tests/song/song_fixture.h"
+
+using namespace rendertest;
+using songtest::Smf;
+using songtest::Track;
+
+namespace {
+
+constexpr int kRate = 44100;
+// One millisecond at 44.1 kHz.
+constexpr int64_t kMs = kRate / 1000;
+
+// 120 beats a minute, 480 ticks a beat: a piano note at 1 s, silence, and a
+// second note at 6 s.
+std::vector<uint8_t> TwoNotes() {
+  Track t;
+  t.tempo(0, 500000)
+      .at(0, {0xC0, 0x00})
+      .at(960, {0x90, 60, 127})
+      .at(48, {0x80, 60, 0})
+      .at(4752, {0x90, 60, 127})
+      .at(48, {0x80, 60, 0})
+      .end();
+  return Smf(480, {t});
+}
+
+bool Has(const std::vector<std::string>& files, const std::string& name) {
+  for (const auto& f : files)
+    if (f.find(name) != std::string::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(RenderAudio, NotesStartOnTimeSilenceStaysSilentAndTheLengthFollowsTheSong) {
+  qtest::TempDir dir;
+  const std::string song = dir.write("two.mid", TwoNotes());
+  const std::string out = dir.file("two.wav");
+  const std::string json = ToolJson("render-audio " + song + " " + out);
+  ASSERT_EQ(JsonText(json, "format"), "WAV") << json;
+  const std::vector<int16_t> sound = DecodeSound(out, kRate);
+  ASSERT_EQ(static_cast<int64_t>(sound.size()), JsonNumber(json, "samples"));
+
+  // Tick 0 is the file's first sample: the first note's onset within 1 ms of 1 s.
+  const int64_t first = Onset(sound, 0);
+  EXPECT_GE(first, kRate - kMs);
+  EXPECT_LE(first, kRate + kMs);
+  // After its release and reverb the gap is digital silence, and the second
+  // note also starts within 1 ms of its time.
+  const int64_t second = Onset(sound, 0, static_cast<size_t>(4 * kRate));
+  EXPECT_GE(second, 6 * kRate - kMs);
+  EXPECT_LE(second, 6 * kRate + kMs);
+
+  // The length: the song's time table, then a tail that ends in silence, at
+  // most a few seconds.
+  const int64_t songMs = JsonNumber(json, "songMs");
+  const int64_t lengthMs = JsonNumber(json, "lengthMs");
+  EXPECT_GE(songMs, 6050);
+  EXPECT_GE(lengthMs, songMs);
+  EXPECT_LE(lengthMs, songMs + 5100);
+  EXPECT_EQ(lengthMs, static_cast<int64_t>(sound.size()) * 1000 / kRate);
+  EXPECT_EQ(Onset(sound, 0, sound.size() - static_cast<size_t>(90 * kMs)), -1) << "the tail ends silent";
+  EXPECT_EQ(Files(dir.path()).size(), 2u) << "no temporary file left";
+}
+
+TEST(RenderAudio, WritesFlacOggVorbisAndOggOpusByTheirNames) {
+  qtest::TempDir dir;
+  const std::string song = dir.write("two.mid", TwoNotes());
+  struct Case {
+    const char* name;
+    const char* codec;
+    const char* rate;
+  };
+  for (const Case& c : {Case{"a.flac", "flac", "44100"}, Case{"a.ogg", "vorbis", "44100"},
+                        Case{"a.opus", "opus", "48000"}, Case{"b.flac", "flac", "22050"}}) {
+    SCOPED_TRACE(c.name);
+    const std::string out = dir.file(c.name);
+    const std::string rate = std::string(c.name) == "b.flac" ? " --rate 22050" : "";
+    const std::string json = ToolJson("render-audio " + song + " " + out + rate);
+    EXPECT_EQ(Probe(out, "a:0", "stream=codec_name"), c.codec) << json;
+    EXPECT_EQ(Probe(out, "a:0", "stream=sample_rate"), c.rate);
+    const double seconds = std::stod("0" + Probe(out, "a:0", "format=duration"));
+    EXPECT_NEAR(seconds * 1000, static_cast<double>(JsonNumber(json, "lengthMs")), 30);
+  }
+  // The modes' reset sequences change what sounds, not when.
+  const std::string json = ToolJson("render-audio " + song + " " + dir.file("m5.wav") + " --mode 5");
+  const std::vector<int16_t> sound = DecodeSound(dir.file("m5.wav"), kRate);
+  EXPECT_NEAR(static_cast<double>(Onset(sound, 0)), kRate, kMs) << json;
+}
+
+TEST(RenderAudio, BadInputFailsClearlyAndLeavesNoFile) {
+  qtest::TempDir dir;
+  const std::string song = dir.write("two.mid", TwoNotes());
+  const std::string text = dir.write("notes.mid", std::string("these are not notes\n"));
+  struct Case {
+    std::string args;
+    std::string says;
+  };
+  const Case cases[] = {
+      {dir.file("missing.mid") + " " + dir.file("o.wav"), "no such song file"},
+      {text + " " + dir.file("o.wav"), "could not be converted"},
+      {dir.path().string() + " " + dir.file("o.wav"), "no such song file"},
+      {song + " " + dir.file("o.mp3"), "cannot tell the format"},
+      {song + " " + dir.file("o"), "cannot tell the format"},
+      {song + " " + dir.file("no/such/folder/o.wav"), "cannot write"},
+      {song + " " + dir.file("two.mid/o.wav"), "cannot write"},
+      {song + " " + dir.file("o.opus") + " --rate 44100", "48000"},
+      {song + " " + dir.file("o.wav") + " --rate 1000", "8000 to 192000"},
+      {song + " " + dir.file("o.wav") + " --soundfont " + text, "sound font"},
+      {song + " " + dir.file("o.wav") + " --soundfont " + dir.file("none.sf2"), "no such sound font"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::string out;
+    EXPECT_EQ(Tool("render-audio " + c.args, &out), 1) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    EXPECT_EQ(Files(dir.path()).size(), 2u) << "only the two songs";
+  }
+  std::string out;
+  EXPECT_EQ(Tool("render-audio " + song + " " + dir.file("o.wav") + " --volume 101", &out), 2) << out;
+  EXPECT_EQ(Tool("render-audio " + song, &out), 2) << out;
+  EXPECT_EQ(Files(dir.path()).size(), 2u);
+}
+
+TEST(RenderAudio, AnInterruptedRenderRemovesItsTemporaryFile) {
+  qtest::TempDir dir;
+  const std::string song = qtest::TestData("smf/timing/bartok/concerto_for_orchestra_1.mid");
+  const std::string out = dir.file("long.flac");
+  const std::string tool = QMIDI_TOOL;
+  char* argv[] = {const_cast<char*>(tool.c_str()), const_cast<char*>("render-audio"),
+                  const_cast<char*>(song.c_str()), const_cast<char*>(out.c_str()), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, environ), 0);
+  // Interrupt once the render is under way (its temporary file exists).
+  bool started = false;
+  for (int i = 0; i < 2000 && !started; ++i) {
+    started = Has(Files(dir.path()), ".part-");
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(started);
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_TRUE(Files(dir.path()).empty()) << "neither the file nor its temporary";
+}

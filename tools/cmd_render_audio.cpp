@@ -1,0 +1,98 @@
+// qmidi-tool render-audio: renders a song through the soft synth into an
+// audio file as fast as the synth goes. The song is converted and played as
+// the engine plays it (reset sequence of the play mode, the converter's
+// edits, volume and balance), but by the offline driver, each message at its
+// exact sample. The file is written under a temporary name and renamed when
+// complete; a failure or Ctrl-C leaves nothing behind.
+#include <iostream>
+#include <vector>
+
+#include "platform/encode/audio_file.h"
+#include "platform/encode/song_audio.h"
+#include "platform/encode/temp_output.h"
+#include "tools/json_writer.h"
+#include "tools/render_common.h"
+#include "tools/module_commands.h"
+#include "tools/tool_command.h"
+
+namespace {
+
+constexpr int kBlockFrames = 4096;
+
+int Fail(const std::string& message) {
+  std::cerr << "qmidi-tool render-audio: " << message << '\n';
+  return 1;
+}
+
+int runRenderAudio(const ToolArgs& a) {
+  const std::string& songPath = a.arg(0, "SONG");
+  const std::string& outPath = a.arg(1, "OUT");
+  const RenderOptions options = ReadRenderOptions(a);
+  AudioFileFormat format;
+  if (!AudioFileFormatFor(outPath, &format))
+    return Fail("cannot tell the format of \"" + outPath + "\": name it .wav, .flac, .ogg or .opus");
+  const long rate = a.getInt("--rate", format.defaultRate);
+  std::string error;
+  if (rate < 0 || rate > 192000 || !AudioFileRateAllowed(format, static_cast<int>(rate), &error))
+    return Fail(error.empty() ? "the rate must be 8000 to 192000 Hz" : error);
+
+  RenderSong song;
+  if (!song.convert(songPath, options.mode, &error)) return Fail(error);
+  song.song.volume = options.volume;
+  song.song.balance = options.balance;
+  std::unique_ptr<SoftSynthSystem> synth;
+  std::unique_ptr<MidiOutPort> port;
+  if (!OpenOfflineSynth(options, static_cast<int>(rate), &synth, &port, &error)) return Fail(error);
+
+  // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
+  InterruptGuard interrupt;
+  TempOutput temp(outPath);
+  AudioFileWriter file;
+  if (!file.open(temp.path(), format, static_cast<int>(rate), &error))
+    return Fail("cannot write \"" + outPath + "\": " + error);
+
+  SongAudio audio(*synth, port.get(), song.song, static_cast<int>(rate));
+  ProgressBar progress(song.songMs);
+  std::vector<float> block(2 * kBlockFrames);
+  while (!audio.ended()) {
+    if (InterruptGuard::interrupted()) {
+      std::cerr << "qmidi-tool render-audio: interrupted, nothing written\n";
+      return 130;
+    }
+    const int n = audio.render(block.data(), kBlockFrames);
+    if (n > 0 && !file.write(block.data(), n, &error)) return Fail("cannot write \"" + outPath + "\": " + error);
+    progress.update(audio.frames() * 1000 / rate);
+  }
+  if (!file.close(&error) || !temp.commit(&error)) return Fail(error);
+  port->close();
+
+  const int64_t lengthMs = audio.frames() * 1000 / rate;
+  if (a.json()) {
+    JsonWriter j(std::cout);
+    j.beginObject()
+        .field("file", outPath)
+        .field("format", format.name)
+        .field("rate", static_cast<int64_t>(rate))
+        .field("samples", audio.frames())
+        .field("lengthMs", lengthMs)
+        .field("songMs", song.songMs)
+        .field("peak", static_cast<double>(audio.peak()))
+        .field("mode", options.mode)
+        .field("detected", song.song.detectedSetup)
+        .endObject();
+    std::cout << '\n';
+  } else {
+    std::cout << "wrote " << outPath << ": " << format.name << ", " << rate << " Hz, " << lengthMs / 1000 << '.'
+              << lengthMs % 1000 / 100 << " s, peak " << audio.peak() << '\n';
+  }
+  return 0;
+}
+
+}  // namespace
+
+QMIDI_TOOL_COMMAND(render_audio, {
+  "render-audio",
+  ModuleCommandSummary("render-audio"),
+  "SONG OUT [--mode N] [--soundfont FILE] [--rate HZ] [--volume 0-100] [--balance 0-100] [--json]",
+  {"--mode", "--soundfont", "--rate", "--volume", "--balance"},
+  runRenderAudio})

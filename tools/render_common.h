@@ -1,0 +1,62 @@
+// What render-audio and render-video share: the song converted as the
+// engine converts it before playing, the soft synth rendering offline, the
+// checks of the common options, and the progress bar.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/player/offline_player.h"
+#include "platform/softsynth/soft_synth.h"
+#include "tools/tool_command.h"
+
+// A converted song, held until the object goes (then the buffers are freed
+// and the player's outputs closed).
+class RenderSong {
+ public:
+  RenderSong() = default;
+  ~RenderSong();
+  RenderSong(const RenderSong&) = delete;
+  RenderSong& operator=(const RenderSong&) = delete;
+
+  // Converts the song in play mode `mode` without touching a device; false
+  // with a message for the user.
+  bool convert(const std::string& path, int32_t mode, std::string* error);
+
+  QDOfflineSong song;
+  std::string titleSjis;  // the song's title, Shift-JIS as written
+  uint32_t songMs = 0;    // the time table's length
+  int32_t tickDivision = 960;
+
+ private:
+  bool converted_ = false;
+};
+
+// The options both commands take.
+struct RenderOptions {
+  int32_t mode = 0;
+  int32_t volume = 100;
+  int32_t balance = 50;
+  std::string soundFont;
+};
+// Reads --mode, --volume, --balance and --soundfont (UsageError on bad values).
+RenderOptions ReadRenderOptions(const ToolArgs& a);
+
+// The soft synth rendering offline at rate, with its one port open; false
+// with a message when the sound font does not load.
+bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynthSystem>* synth,
+                      std::unique_ptr<MidiOutPort>* port, std::string* error);
+
+// A bar on stderr while stderr is a terminal: "[#####.....]  45%  0:15 / 0:34".
+class ProgressBar {
+ public:
+  explicit ProgressBar(int64_t totalMs);
+  ~ProgressBar();
+  void update(int64_t doneMs);
+
+ private:
+  int64_t totalMs_;
+  int lastShown_ = -1;
+  bool enabled_;
+};
