@@ -6,6 +6,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +34,7 @@ class EnginePictures : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no session bus";
+    qDBusRegisterMetaType<QMap<QString, QString>>();
     QProcess reg;
     reg.start(QStringLiteral(QMIDIEXE_PATH), {QStringLiteral("-REGSERVER")});
     ASSERT_TRUE(reg.waitForFinished(30000));
