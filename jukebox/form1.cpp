@@ -20,6 +20,8 @@
 
 #include "QMIDICTLXControl.h"
 #include "jukebox/about_box.h"
+#include "jukebox/form1_mpris.h"
+#include "jukebox/mpris.h"
 #include "jukebox/status_text.h"
 #include "jukebox/up_down.h"
 #include "support/guard.h"
@@ -69,9 +71,12 @@ TForm1::TForm1(const TCommandsFactory& commands, QWidget* parent)
   connectWidgets();
   commands_ = commands(*this);
   startUp();
+  startMediaControls();
 }
 
 TForm1::~TForm1() {
+  mprisFollow_.stop();
+  mpris_.reset();
   shutDown();
   commands_.reset();
 }
@@ -300,6 +305,8 @@ void TForm1::subStart() {
     else
       startStatusForms();
     playing_ = true;
+    paused_ = false;
+    songLengthMs_ = 0;  // known from the song's first progress report
     emit songStarting(currentFile_);
     QMIDICTLX1->PLAY();
   });
@@ -325,6 +332,7 @@ void TForm1::subStop() {
     staleEndReports_ = 1;
     QMIDICTLX1->STOP();
     playing_ = false;
+    paused_ = false;
     if (restartPending_) {
       restartPending_ = false;
       subStart();
@@ -340,7 +348,27 @@ void TForm1::MN_FILESTOPClick() {
 }
 
 void TForm1::MN_FILEPAUSEClick() {
-  if (playing_) QMIDICTLX1->PAUSE();
+  if (!playing_) return;
+  QMIDICTLX1->PAUSE();
+  paused_ = true;
+}
+
+void TForm1::resumePaused() {
+  if (!isPaused()) return;
+  QMIDICTLX1->RESTART();
+  paused_ = false;
+}
+
+// The desktop's media keys and player widget: Play, Pause, Stop, Next and
+// Previous are the window's own commands; the state is looked at twice a
+// second, so every change (ends included) reaches the desktop.
+void TForm1::startMediaControls() {
+  mprisPlayer_ = std::make_unique<TForm1Mpris>(*this);
+  mpris_ = std::make_unique<TMprisService>(*mprisPlayer_);
+  if (!mpris_->start()) return;  // no bus or another jukebox has the name
+  mprisFollow_.setInterval(500);
+  connect(&mprisFollow_, &QTimer::timeout, this, [this] { mpris_->changed(); });
+  mprisFollow_.start();
 }
 
 void TForm1::MN_FILENEXTClick() {
@@ -355,6 +383,18 @@ void TForm1::MN_FILEBACKClick() {
   reverseStep_ = true;
   restartPending_ = true;
   subStop();
+}
+
+QString TForm1::currentTitle() const {
+  if (!song_.title.isEmpty()) return song_.title;
+  const QTreeWidgetItem* row = currentIndex_ >= 0 ? ListBox1->topLevelItem(currentIndex_) : nullptr;
+  return row && entryPath(currentIndex_) == currentFile_ ? row->text(2) : QString();
+}
+
+bool TForm1::stepEntry(bool forward) {
+  if (!CB_JIDOU->isChecked() || list_.count() == 0) return false;
+  automaticStep(forward);
+  return true;
 }
 
 void TForm1::subFileNaxt() { automaticStep(true); }
@@ -401,6 +441,7 @@ void TForm1::endReport(int value1) {
     value1 = -1;           // a stop the user asked for never steps on
   }
   playing_ = false;
+  paused_ = false;
   endDisplay();
   if (value1 == -1) {
     if (!song_.hasWrd) selectCurrentRow();
@@ -418,7 +459,8 @@ void TForm1::endReport(int value1) {
 void TForm1::firstStatus(int value4) {
   TQMIDICTLX* c = QMIDICTLX1;
   if (!song_.hasWrd) selectCurrentRow();
-  LB_TIME->setText(TotalTimeText(c->MIDITOTALTIME1()));
+  songLengthMs_ = c->MIDITOTALTIME1();
+  LB_TIME->setText(TotalTimeText(songLengthMs_));
   LB_HYOSI->setText(TimeSignatureText({song_.beats, song_.beatUnit}));
   LB_TOTAL->setText(BarPositionText(c->MIDITOTALTIME2()));
   Gauge1->setRange(0, kLevelMaximum);
@@ -539,7 +581,10 @@ void TForm1::openSong(const QString& path) {
 }
 
 void TForm1::MN_HELPClick() {
-  const QString help = QCoreApplication::applicationDirPath() + QStringLiteral("/HELP.HTM");
+  // Beside the program in a build folder, in the shared data folder once installed.
+  const QString bin = QCoreApplication::applicationDirPath();
+  QString help = bin + QStringLiteral("/HELP.HTM");
+  if (!QFileInfo(help).isFile()) help = bin + QStringLiteral("/../share/qmidi/HELP.HTM");
   const bool shown = QFileInfo(help).isFile() && QDesktopServices::openUrl(QUrl::fromLocalFile(help));
   if (!shown) showCaption(Text(kHelpMissing));
 }

@@ -28,6 +28,8 @@ class QScrollBar;
 class QToolButton;
 class QTreeWidget;
 class TUpDown;
+class TMprisPlayer;
+class TMprisService;
 
 using TCommandsFactory = std::function<std::unique_ptr<TJukeboxCommands>(TJukeboxHost&)>;
 
@@ -49,6 +51,18 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   TQMIDICTLX* control() override { return QMIDICTLX1; }
   TQuorSettings& settings() override { return settings_; }
   bool isPlaying() const override { return playing_; }
+  bool isPaused() const { return playing_ && paused_; }
+  // Resumes a paused song (the desktop's Play).
+  void resumePaused();
+  // The automatic step to the next / previous entry (the desktop's Next and
+  // Previous); false when automatic play is off or the list is empty.
+  bool stepEntry(bool forward);
+  // The title of the song started last: what the engine said at its start,
+  // else what its row shows (a song started while another still owned the
+  // engine's playback could not be asked).
+  QString currentTitle() const;
+  // The playing song's length in milliseconds (0 until known).
+  int songLengthMs() const { return playing_ ? songLengthMs_ : 0; }
   void showCaption(const QString& text) override;
   QString playListPath(int index) const override { return list_.path(index); }
   void setPlayListPath(int index, const QString& path) override { list_.setPath(index, path); }
@@ -119,6 +133,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
 
   // Start-up and shutdown.
   void startUp();
+  void startMediaControls();
   void readSwitches();
   void shutDown();
 
@@ -189,6 +204,8 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   QString currentFile_;
   QString lastStartedFile_;
   bool playing_ = false;
+  bool paused_ = false;  // paused by the Pause command while playing
+  int songLengthMs_ = 0;  // the playing song's length, once its first report came
   bool restartPending_ = false;
   bool reverseStep_ = false;
   bool random_ = false;
@@ -203,5 +220,9 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   bool listLoadingAllowed_ = true;
   bool formClickArmed_ = false;
   QTimer libraryDebounce_;
+  // The desktop's media controls (MPRIS), following the window's state.
+  std::unique_ptr<TMprisService> mpris_;
+  std::unique_ptr<TMprisPlayer> mprisPlayer_;
+  QTimer mprisFollow_;
   QPoint listPress_;
 };

@@ -382,6 +382,15 @@ void TForm1::OnUserPar1(intptr_t code) {
 
 void TForm1::OnUserPar2() {
   QGuardVoid("TForm1.OnUserPar2", [&] {
+    // A play asked for while the previous song is still being stopped (a
+    // client's STOP and PLAY back to back, as a jukebox's Next does) would
+    // be lost: it waits for that song's close and starts then, for the
+    // client that asked.
+    if (state_.SongOpen && QDPlayer().stopFlag1.load() != 0) {
+      playPending_ = true;
+      pendingPlayOwner_ = QGSongReader().getOlePlayPointer();
+      return;
+    }
     setWrdEndFlag(stopOption_ == 0 ? -1 : 0);
     subFileStart();
   });
@@ -725,6 +734,11 @@ void TForm1::OnMOMClose() {
         QGSongReader().setOlePlayPointer(nullptr);
         raiseStatus(kStatusEndedContinue, 0, 0, 0);
       }
+    }
+    if (playPending_) {
+      playPending_ = false;
+      QGSongReader().setOlePlayPointer(pendingPlayOwner_);
+      Post(kUserPar2);
     }
   });
 }

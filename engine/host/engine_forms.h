@@ -214,6 +214,8 @@ class TForm1 final : public QWidget {
   int32_t wrdOffset_ = 0;
   int32_t stopOption_ = 0;
   bool destroyed_ = false;
+  bool playPending_ = false;                  // a PLAY waits for the previous song's close
+  const void* pendingPlayOwner_ = nullptr;    // the client it was asked by
   bool failed_ = false;
   QMenu* menu_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;

@@ -212,4 +212,63 @@ TEST_F(JukeboxWithEngine, ASongWithAWrdScriptLeavesTheLabelsAndShowsItsScreen) {
   EXPECT_FALSE(f.isPlaying());
 }
 
+// The desktop's media controls, as another program on the bus reaches them
+// (dbus-send, so that the window's own event loop keeps serving the calls).
+QString Mpris(const QStringList& call) {
+  QProcess p;
+  p.start(QStringLiteral("dbus-send"), QStringList{QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                                                   QStringLiteral("--dest=org.mpris.MediaPlayer2.quormidi"),
+                                                   QStringLiteral("/org/mpris/MediaPlayer2")} + call);
+  WaitUntil([&] { return p.state() == QProcess::NotRunning; }, 10000);
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString MprisGet(const char* property) {
+  return Mpris({QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                QStringLiteral("string:org.mpris.MediaPlayer2.Player"), QStringLiteral("string:") + QLatin1String(property)});
+}
+
+void MprisCall(const char* method) { Mpris({QStringLiteral("org.mpris.MediaPlayer2.Player.") + QLatin1String(method)}); }
+
+TEST_F(JukeboxWithEngine, MediaControlsDriveTheJukeboxAndShowItsSong) {
+  auto titled = [&](const std::string& name, const std::string& title, int note) {
+    Track t;
+    t.text(0, 0x03, title).tempo(0, 500000);
+    for (int beat = 0; beat < 8; ++beat)
+      t.at(beat == 0 ? 0 : 48, {0x90, uint8_t(note), 100}).at(48, {0x80, uint8_t(note), 0});
+    t.end();
+    return QString::fromStdString(dir.write(name, Smf(96, {t})));
+  };
+  storeList(0, {titled("ONE.MID", "First song", 60), titled("TWO.MID", "Second song", 62)});
+  store.write("swJidou", "True");
+  TForm1& f = open();
+  ASSERT_EQ(f.control()->engineError(), 0);
+  EXPECT_TRUE(MprisGet("PlaybackStatus").contains("\"Stopped\""));
+  f.selectRow(0);
+  f.MN_FILESTARTClick();  // the first song
+  ASSERT_TRUE(WaitUntil([&] { return f.isPlaying(); }, 10000));
+  EXPECT_TRUE(MprisGet("PlaybackStatus").contains("\"Playing\""));
+  EXPECT_TRUE(MprisGet("Metadata").contains("First song")) << MprisGet("Metadata").toStdString();
+
+  MprisCall("Next");  // as the window's Next: the song stops, and the end report moves on
+  EXPECT_TRUE(WaitUntil([&] { return startedSongs().last().endsWith("TWO.MID"); }, 10000))
+      << startedSongs().join(QLatin1Char(' ')).toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return MprisGet("Metadata").contains("Second song"); }, 5000))
+      << MprisGet("Metadata").toStdString();
+  EXPECT_TRUE(MprisGet("Metadata").contains("TWO.MID"));
+  EXPECT_TRUE(WaitUntil([&] { return MprisGet("Metadata").contains("mpris:length"); }, 3000))
+      << widget<QLabel>("LB_TIME")->text().toStdString() << " " << f.songLengthMs() << " " << f.isPlaying() << " "
+      << widget<QLabel>("LB_CURRENT")->text().toStdString() << " " << widget<QLabel>("LB_TIMEC")->text().toStdString() << " " << f.control()->MIDITOTALTIME1();
+
+  MprisCall("Stop");
+  EXPECT_TRUE(WaitUntil([&] { return MprisGet("PlaybackStatus").contains("\"Stopped\""); }, 5000));
+  MprisCall("Play");
+  EXPECT_TRUE(WaitUntil([&] { return MprisGet("PlaybackStatus").contains("\"Playing\""); }, 10000));
+  MprisCall("Pause");
+  EXPECT_TRUE(MprisGet("PlaybackStatus").contains("\"Paused\""));
+  MprisCall("PlayPause");
+  EXPECT_TRUE(MprisGet("PlaybackStatus").contains("\"Playing\""));
+  f.MN_FILESTOPClick();
+}
+
 }  // namespace

@@ -1,0 +1,24 @@
+// The main window as the desktop's media controls see it.
+#pragma once
+
+#include "jukebox/mpris.h"
+
+class TForm1;
+
+class TForm1Mpris final : public TMprisPlayer {
+ public:
+  explicit TForm1Mpris(TForm1& form) : form_(form) {}
+  void mprisPlay() override;
+  void mprisPause() override;
+  void mprisStop() override;
+  void mprisNext() override;
+  void mprisPrevious() override;
+  void mprisRaise() override;
+  State mprisState() const override;
+  QString mprisTitle() const override;
+  QString mprisFile() const override;
+  int64_t mprisLengthUs() const override;
+
+ private:
+  TForm1& form_;
+};
