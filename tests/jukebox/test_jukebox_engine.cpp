@@ -264,6 +264,8 @@ TEST_F(JukeboxWithEngine, MediaControlsDriveTheJukeboxAndShowItsSong) {
   EXPECT_TRUE(WaitUntil([&] { return MprisGet("PlaybackStatus").contains("\"Stopped\""); }, 5000));
   MprisCall("Play");
   EXPECT_TRUE(WaitUntil([&] { return MprisGet("PlaybackStatus").contains("\"Playing\""); }, 10000));
+  // Paused once the song really sounds (its first progress report came).
+  ASSERT_TRUE(WaitUntil([&] { return f.songLengthMs() > 0; }, 10000));
   MprisCall("Pause");
   EXPECT_TRUE(MprisGet("PlaybackStatus").contains("\"Paused\""));
   MprisCall("PlayPause");

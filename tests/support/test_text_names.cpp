@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "support/byte_view.h"
@@ -49,4 +50,23 @@ TEST(ByteView, ReadsInsideAndThrowsOutside) {
   EXPECT_THROW(v.sub(4, 2), std::out_of_range);
   EXPECT_THROW(v.u8(static_cast<size_t>(-1)), std::out_of_range);
   EXPECT_TRUE(v.has(5, 0));
+}
+
+TEST(DosNames, AFolderLookedThroughBeforeSeesFilesAddedAndRemovedSince) {
+  qtest::TempDir dir;
+  dir.write("SONG.MID", "x");
+  EXPECT_EQ(QGFindFileNoCase(dir.file("song.wrd")), "");
+  dir.write("Song.Wrd", "w");  // the folder changed: looked through again
+  EXPECT_EQ(QGFindFileNoCase(dir.file("song.wrd")), dir.file("Song.Wrd"));
+  std::filesystem::remove(dir.file("Song.Wrd"));
+  EXPECT_EQ(QGFindFileNoCase(dir.file("SONG.WRD")), "");
+  for (int i = 0; i < 20; ++i) dir.write("f" + std::to_string(i) + ".mid", "x");
+  EXPECT_EQ(QGFindFileNoCase(dir.file("F19.MID")), dir.file("f19.mid"));
+
+  // A folder untouched for a while is kept; a change to it is still seen.
+  std::filesystem::last_write_time(dir.path(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  EXPECT_EQ(QGFindFileNoCase(dir.file("F7.MID")), dir.file("f7.mid"));
+  EXPECT_EQ(QGFindFileNoCase(dir.file("new.wrd")), "");
+  dir.write("NEW.WRD", "w");
+  EXPECT_EQ(QGFindFileNoCase(dir.file("new.wrd")), dir.file("NEW.WRD"));
 }
