@@ -21,6 +21,7 @@
 
 #include "QMIDICTLXControl.h"
 #include "control/engine_link.h"
+#include "tests/common/engine_on_bus.h"
 #include "tests/common/test_files.h"
 #include "tests/song/song_fixture.h"
 
@@ -39,40 +40,21 @@ std::string WriteSong(const qtest::TempDir& dir, const std::string& name, int se
   return dir.write(name, Smf(96, {t}));
 }
 
-QDBusMessage BusCall(const QString& method, const QVariantList& args = {}) {
-  QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                                  QStringLiteral("org.freedesktop.DBus"), method);
-  m.setArguments(args);
-  return QDBusConnection::sessionBus().call(m);
-}
-
-qint64 EnginePid() {
-  QDBusMessage r = BusCall(QStringLiteral("GetConnectionUnixProcessID"), {QString::fromLatin1(kEngineService)});
-  return r.type() == QDBusMessage::ReplyMessage ? r.arguments().first().toLongLong() : 0;
-}
+using qtest::EnginePid;
 
 class ControlWithEngine : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no session bus";
-    ASSERT_FALSE(qEnvironmentVariableIsEmpty("XDG_DATA_HOME"));
-    QProcess reg;
-    reg.start(QStringLiteral(QMIDIEXE_PATH), {QStringLiteral("-REGSERVER")});
-    ASSERT_TRUE(reg.waitForFinished(30000));
-    ASSERT_EQ(reg.exitCode(), 0) << reg.readAllStandardError().toStdString();
-    ASSERT_EQ(BusCall(QStringLiteral("ReloadConfig")).type(), QDBusMessage::ReplyMessage);
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    QMap<QString, QString> env{{QStringLiteral("QMIDI_CAPTURE"), QString::fromStdString(dir.file("capture"))},
-                               {QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("config"))},
-                               {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
-                               {QStringLiteral("QMIDI_FRAMES"), QString()}};
-    ASSERT_EQ(BusCall(QStringLiteral("UpdateActivationEnvironment"), {QVariant::fromValue(env)}).type(),
-              QDBusMessage::ReplyMessage);
+    const std::string problem = qtest::RegisterEngineWithBus(
+        QStringLiteral(QMIDIEXE_PATH),
+        {{QStringLiteral("QMIDI_CAPTURE"), QString::fromStdString(dir.file("capture"))},
+         {QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("config"))},
+         {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
+         {QStringLiteral("QMIDI_FRAMES"), QString()}});
+    ASSERT_EQ(problem, "");
   }
 
-  void TearDown() override {
-    if (qint64 pid = EnginePid()) ::kill(static_cast<pid_t>(pid), SIGKILL);
-  }
+  void TearDown() override { qtest::KillEngine(); }
 
   // Waits for a status report with value1 == wanted (or any progress for 1).
   static bool WaitFor(QSignalSpy& spy, int wanted, int ms) {

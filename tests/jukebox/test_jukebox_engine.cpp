@@ -21,6 +21,7 @@
 #include <set>
 
 #include "control/engine_link.h"
+#include "tests/common/engine_on_bus.h"
 #include "tests/jukebox/jukebox_fixture.h"
 #include "tests/song/song_fixture.h"
 
@@ -28,13 +29,6 @@ namespace {
 
 using songtest::Smf;
 using songtest::Track;
-
-QDBusMessage BusCall(const QString& method, const QVariantList& args = {}) {
-  QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                                  QStringLiteral("org.freedesktop.DBus"), method);
-  m.setArguments(args);
-  return QDBusConnection::sessionBus().call(m);
-}
 
 template <class F>
 bool WaitUntil(F done, int ms) {
@@ -76,26 +70,18 @@ class JukeboxWithEngine : public JukeboxTest {
  protected:
   void SetUp() override {
     JukeboxTest::SetUp();
-    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no session bus";
-    QProcess reg;
-    reg.start(QStringLiteral(QMIDIEXE_PATH), {QStringLiteral("-REGSERVER")});
-    ASSERT_TRUE(reg.waitForFinished(30000));
-    ASSERT_EQ(reg.exitCode(), 0) << reg.readAllStandardError().toStdString();
-    ASSERT_EQ(BusCall(QStringLiteral("ReloadConfig")).type(), QDBusMessage::ReplyMessage);
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-  QMap<QString, QString> env{{QStringLiteral("QMIDI_CAPTURE"), QString::fromStdString(dir.file("capture"))},
-                               {QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("engine-config"))},
-                               {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
-                               {QStringLiteral("QMIDI_FRAMES"), QString::fromStdString(dir.file("frames"))}};
-    ASSERT_EQ(BusCall(QStringLiteral("UpdateActivationEnvironment"), {QVariant::fromValue(env)}).type(),
-              QDBusMessage::ReplyMessage);
+    const std::string problem = qtest::RegisterEngineWithBus(
+        QStringLiteral(QMIDIEXE_PATH),
+        {{QStringLiteral("QMIDI_CAPTURE"), QString::fromStdString(dir.file("capture"))},
+         {QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("engine-config"))},
+         {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")},
+         {QStringLiteral("QMIDI_FRAMES"), QString::fromStdString(dir.file("frames"))}});
+    ASSERT_EQ(problem, "");
   }
 
   void TearDown() override {
     JukeboxTest::TearDown();
-    QDBusMessage r = BusCall(QStringLiteral("GetConnectionUnixProcessID"), {QString::fromLatin1(kEngineService)});
-    if (r.type() == QDBusMessage::ReplyMessage) ::kill(static_cast<pid_t>(r.arguments().first().toLongLong()), SIGKILL);
+    qtest::KillEngine();
   }
 
   // About `seconds` of one repeated note at `tempo` microseconds a beat
