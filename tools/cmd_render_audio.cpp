@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/encode/audio_file.h"
-#include "platform/encode/song_audio.h"
+#include "tools/song_audio.h"
 #include "platform/encode/temp_output.h"
 #include "tools/json_writer.h"
 #include "tools/render_common.h"

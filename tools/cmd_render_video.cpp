@@ -19,7 +19,7 @@
 #include "engine/wrd/wrd_compiler.h"
 #include "engine/wrd/wrd_display.h"
 #include "engine/wrd/wrd_executor.h"
-#include "platform/encode/song_audio.h"
+#include "tools/song_audio.h"
 #include "platform/encode/temp_output.h"
 #include "platform/encode/video_file.h"
 #include "platform/freetype/freetype_glyphs.h"

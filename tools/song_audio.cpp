@@ -1,4 +1,4 @@
-#include "platform/encode/song_audio.h"
+#include "tools/song_audio.h"
 
 #include <algorithm>
 #include <array>
