@@ -1,4 +1,4 @@
-// The control's inner parts: TQMIDICTL, the label the container sees, with
+// The control's inner pieces: TQMIDICTL, the label the container sees, with
 // the engine link and the values of the control itself; and the status sink
 // object the control exports on the container's bus connection, through
 // which the engine's reports reach the container.

@@ -1,4 +1,4 @@
-// The three things the jukebox's parts do with the settings store, so that
+// The three things the jukebox's commands do with the settings store, so that
 // they need not know how the window keeps it.
 #pragma once
 

@@ -1,4 +1,4 @@
-// A main window for the jukebox's parts: the play list in memory, a list
+// A main window for the jukebox's commands: the play list in memory, a list
 // view with the window's three columns, and settings in an INI file of a
 // temporary folder. Song information comes from `songs`, or from the
 // engine through a control.
@@ -59,7 +59,7 @@ class FakeHost final : public TJukeboxHost {
 
   QWidget* hostWindow() override { return &window; }
   TQMIDICTLX* control() override { return engine; }
-  TQuorSettings& settings() override { std::abort(); }  // the parts use `access`
+  TQuorSettings& settings() override { std::abort(); }  // the commands read settings through `access`
   bool isPlaying() const override { return playing; }
   void showCaption(const QString& text) override { caption = text; }
   QString playListPath(int i) const override { return i >= 0 && i < kMaxEntries ? paths[i] : QString(); }

@@ -1,4 +1,4 @@
-// The parts behind the jukebox's own window: its menu items reach the
+// The commands behind the jukebox's own window: its menu items reach the
 // dialog, the list editor, the history and sort, on its settings store.
 // Built once the window's library is part of the tree.
 #include <gtest/gtest.h>
