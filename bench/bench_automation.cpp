@@ -7,9 +7,13 @@
 //  2. PLAY to the first MIDI message on a capture device;
 //  3. progress reports at TIMERWRD 16 delivered to a sink (10,000 by default,
 //     about 160 s; --reports N for fewer), against the time they took, and
-//     the engine's resident memory over the run.
+//     the engine's resident memory over the run;
+//  4. a bystander's property gets while 20 other clients, each on a
+//     connection of its own, PLAY, STOP, PAUSE and RESTART a 2 s song at
+//     random for --storm S seconds (30 by default; 0 leaves it out), with
+//     the song starts against the end reports the sink received.
 //
-//    build/bench/bench_automation [--reports N]
+//    build/bench/bench_automation [--reports N] [--storm S]
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -23,6 +27,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUuid>
 
 #include <time.h>
 #include <unistd.h>
@@ -32,8 +37,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <atomic>
 #include <functional>
+#include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -46,6 +55,15 @@ int64_t MonotonicMicros() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
+}
+
+void Spin(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::usleep(500);
+  }
 }
 
 bool SpinUntil(const std::function<bool()>& pred, int ms) {
@@ -122,6 +140,15 @@ int64_t FirstMessageAfter(const std::string& log, int64_t since) {
   return -1;
 }
 
+// Lines of the capture log that are exactly `what` ("open": a song's start).
+long CountLines(const std::string& log, const std::string& what) {
+  std::ifstream in(log);
+  std::string line;
+  long n = 0;
+  while (std::getline(in, line)) n += line == what;
+  return n;
+}
+
 // The capture log's last line.
 std::string LastLine(const std::string& log) {
   std::ifstream in(log);
@@ -131,6 +158,48 @@ std::string LastLine(const std::string& log) {
 }
 
 }  // namespace
+
+// One client of the storm: a connection of its own, an object of its own,
+// and PLAY / STOP / PAUSE / RESTART at random, 0 to 300 ms apart.
+class StormClient {
+ public:
+  StormClient(int index, const QString& song, std::atomic<bool>& stop, std::atomic<long>& plays)
+      : index_(index), song_(song), stop_(stop), plays_(plays) {}
+  void run() {
+    const QString name = QStringLiteral("storm%1-%2").arg(index_).arg(QUuid::createUuid().toString(QUuid::Id128));
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    auto call = [&](const QString& path, const QString& iface, const QString& member, const QVariantList& args = {}) {
+      QDBusMessage m = QDBusMessage::createMethodCall(kBus, path, iface, member);
+      m.setArguments(args);
+      return bus.call(m, QDBus::Block, 20000);
+    };
+    const QString o = call(QStringLiteral("/Qmidiexe/QMIDIOLE"), QStringLiteral("Qmidiexe.QMIDIOLEFactory"),
+                           QStringLiteral("CreateObject"))
+                          .arguments()
+                          .value(0)
+                          .value<QDBusObjectPath>()
+                          .path();
+    call(o, kProps, QStringLiteral("Set"),
+         {kIface, QStringLiteral("MIDIFILENAME"), QVariant::fromValue(QDBusVariant(song_))});
+    std::mt19937 random(static_cast<unsigned>(index_ * 7919 + 1));
+    const char* methods[] = {"PLAY", "STOP", "PAUSE", "RESTART"};
+    while (!stop_.load()) {
+      const char* m = methods[random() % 4];
+      const QDBusMessage reply = call(o, kIface, QLatin1String(m));
+      if (std::strcmp(m, "PLAY") == 0 && reply.type() == QDBusMessage::ReplyMessage) ++plays_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(random() % 300));
+    }
+    call(o, kIface, QStringLiteral("STOP"));
+    call(o, kIface, QStringLiteral("Release"));
+    QDBusConnection::disconnectFromBus(name);
+  }
+
+ private:
+  int index_;
+  QString song_;
+  std::atomic<bool>& stop_;
+  std::atomic<long>& plays_;
+};
 
 class CountingSink : public QObject {
   Q_OBJECT
@@ -173,8 +242,11 @@ int main(int argc, char** argv) {
   }
   QCoreApplication app(argc, argv);
   long reportsWanted = 10000;
-  for (int i = 1; i + 1 < argc; ++i)
+  long stormSeconds = 30;
+  for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--reports") == 0) reportsWanted = std::atol(argv[i + 1]);
+    if (std::strcmp(argv[i], "--storm") == 0) stormSeconds = std::atol(argv[i + 1]);
+  }
 
   QTemporaryDir dir;
   const std::string work = dir.path().toStdString();
@@ -182,6 +254,8 @@ int main(int argc, char** argv) {
   std::ofstream(work + "/config/QUOR/QMIDIEXE.conf") << "[General]\nMidiId1=1\nMidiId2=257\nMidiId3=257\nMidiId4=257\n";
   const std::string shortSong = work + "/short.mid", longSong = work + "/long.mid";
   WriteSong(shortSong, 8);
+  const std::string stormSong = work + "/storm.mid";
+  WriteSong(stormSong, 4);  // 2 s
   const int longBeats = static_cast<int>(reportsWanted * 16 / 500 + 60);  // the reports, plus room
   WriteSong(longSong, longBeats);
 
@@ -303,6 +377,42 @@ int main(int argc, char** argv) {
   std::printf("engine resident memory: %ld kB before, %ld kB at report 1000, %ld kB at report %ld\n", rssStart,
               rssAt1000, rssAtEnd, reportsWanted);
   call(o, kIface, QStringLiteral("CLOSE"));
+  std::fflush(stdout);
+
+  // 4. A bystander while 20 clients start and stop songs.
+  if (stormSeconds > 0) {
+    SpinUntil([&] { return LastLine(work + "/capture/dev0.log") == "close"; }, 5000);
+    const long endsBefore = sink.ends;
+    const long opensBefore = CountLines(work + "/capture/dev0.log", "open");
+    std::atomic<bool> stop{false};
+    std::atomic<long> plays{0};
+    std::vector<std::unique_ptr<StormClient>> clients;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 20; ++i) {
+      clients.push_back(std::make_unique<StormClient>(i, QString::fromStdString(stormSong), stop, plays));
+      threads.emplace_back([c = clients.back().get()] { c->run(); });
+    }
+    std::vector<double> bystander;
+    QElapsedTimer storm;
+    storm.start();
+    while (storm.elapsed() < stormSeconds * 1000) {
+      const int64_t g0 = MonotonicMicros();
+      get("TIMERMIDI");
+      bystander.push_back((MonotonicMicros() - g0) / 1000.0);
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+      QThread::usleep(2000);
+    }
+    stop = true;
+    for (auto& t : threads) t.join();
+    // The songs still open end and report.
+    SpinUntil([&] { return LastLine(work + "/capture/dev0.log") == "close"; }, 10000);
+    Spin(3000);
+    const Stats by = Summarise(bystander);
+    std::printf("storm of 20 clients for %ld s: bystander property get median %.3f ms, p99 %.3f ms, max %.3f ms "
+                "(%zu gets); %ld PLAY calls, %ld songs started, %ld end reports\n",
+                stormSeconds, by.median, by.p99, by.max, bystander.size(), plays.load(),
+                CountLines(work + "/capture/dev0.log", "open") - opensBefore, sink.ends - endsBefore);
+  }
   call(o, kIface, QStringLiteral("Release"));
   engine.waitForFinished(10000);
   return 0;
