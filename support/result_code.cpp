@@ -1,6 +1,6 @@
 #include "support/result_code.h"
 
-std::atomic<int32_t>& QGEngineErrorCode() {
-  static std::atomic<int32_t> code{0};
+TResultCode& QGProcessResultCode() {
+  static TResultCode code;
   return code;
 }

@@ -1,18 +1,26 @@
-// The player TMIDIEXE: one process-wide state record, the routines that open
-// the output devices and prepare them for a converted song, and the stream
-// player itself: a player thread (reset sequence, then a periodic timer whose
-// callback sends every message when its time has come) and a status thread
-// (progress reports and the WRD step). The song reader hands the song's
-// division and packed stream over through these.
+// The player (TMIDIEXE): opens the output devices, takes a converted song,
+// and plays it with two threads of its own: a player thread (reset sequence,
+// then a periodic timer whose callback sends every message when its time has
+// come) and a status thread (progress reports and the WRD step). Each engine
+// has one; it is given the devices, the timer and the result code it uses,
+// and reports to its owner through one listener.
+//
+// The device settle waits (41 ms at open and close) never run on the
+// caller's thread: openAsync and closeAsync do the work on a worker thread
+// of the player's own and report when it is done.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "engine/player/stream_record.h"
+#include "engine/song/packed_song.h"
 #include "platform/midi_out.h"
 #include "platform/timer.h"
+#include "support/result_code.h"
 
 // The four outputs, in the order every device loop uses.
 constexpr int kQDOutputs = 4;
@@ -21,11 +29,16 @@ constexpr int kQDPortBFirst = 1;   // DEVICEID2A
 constexpr int kQDPortASecond = 2;  // DEVICEID1B
 constexpr int kQDPortBSecond = 3;  // DEVICEID2B
 
-// Notification codes the player sends to the window.
+// The codes of the player's reports as the engine window once received them
+// (kept for the boundaries that still name them).
 constexpr int32_t kQDNotifyOpen = 967;
 constexpr int32_t kQDNotifyClosed = 968;
 constexpr int32_t kQDNotifyDone = 969;
-constexpr int32_t kQDNotifyData = 970;  // never sent by this player; the window ignores it
+constexpr int32_t kQDNotifyData = 970;  // never sent
+
+// Result codes of the hand-over (the song reader's family).
+constexpr int32_t kQDErrHeaders = 9101;   // the long-message headers could not be prepared
+constexpr int32_t kQDErrNoOutput = 9106;  // no output device is open
 
 constexpr uint32_t kQDHeaderPrepared = 0x2;
 
@@ -33,6 +46,13 @@ constexpr uint32_t kQDHeaderPrepared = 0x2;
 constexpr int kQDLevelChannels = 32;
 // Volume 100 in bits 16-23: what every channel's last volume starts as.
 constexpr int32_t kQDDefaultVolume = 0x640000;
+
+// Pause states: kQDPauseAsked (the window asked; the timer callback
+// releases the sounding notes and holds), kQDPauseHeld (time stands still
+// since pauseStartUs).
+constexpr int32_t kQDPauseNone = 0;
+constexpr int32_t kQDPauseAsked = 1;
+constexpr int32_t kQDPauseHeld = 2;
 
 // Header of one system exclusive send buffer (one per port A device).
 struct QDLongHeader {
@@ -42,31 +62,29 @@ struct QDLongHeader {
   uint32_t flags = 0;          // kQDHeaderPrepared
 };
 
-// The converted song as the player sees it. The song reader owns the memory.
-struct QDStreamHeader {
-  uint8_t* data = nullptr;
-  uint32_t bufferLength = 0;   // bytes used + 1024
-  uint32_t bytesRecorded = 0;  // bytes used (the data length)
-  uint32_t position = 0;
-  const TimeTableEntry* timeTable = nullptr;
-  uint32_t timeTableEntries = 0;
+// What the player tells its owner. Each call comes from the thread named.
+class PlayerListener {
+ public:
+  virtual ~PlayerListener() = default;
+  // Worker thread: the configured outputs were opened; ok when the last
+  // attempt succeeded (or none was made).
+  virtual void playerOpened(bool ok) { (void)ok; }
+  // Player thread: the song's threads have finished (its end, or a stop).
+  virtual void playerDone() {}
+  // Worker thread: every output is closed; the last close's result.
+  virtual void playerClosed(MidiResult result) { (void)result; }
+  // Status thread, every status period while progress reports are wanted
+  // (a status sink is registered and TITLEVISIBLE is not 1): the
+  // milliseconds since the song's tick 0.
+  virtual void playerProgress(int32_t msSinceStart) { (void)msSinceStart; }
+  // Status thread, every status period while the WRD step is on and the WRD
+  // display is shown: the timer's millisecond clock.
+  virtual void playerWrdStep(uint32_t nowMs) { (void)nowMs; }
 };
 
-// Called with kQDNotify* codes from the window thread (967, 968) and from the
-// player thread (969); the window's procedure only posts a message.
-using QDNotifyProc = void (*)(int32_t code);
-// Called by the status thread every status period while a status sink is
-// registered (and TITLEVISIBLE is not 1), with the milliseconds since the
-// song's tick 0; the window's procedure only posts its progress message.
-using QDStatusProc = void (*)(int32_t msSinceStart);
-// The WRD step: called by the status thread every status period, with the
-// timer's millisecond clock, while it is set and the WRD display is on.
-using QDWrdHook = void (*)(uint32_t nowMs);
-
 // Everything the player keeps. Flags and counters that the player's threads
-// share are atomics, each with one writer. The device handles, headers,
-// threads and stream header change only on the window thread while no song
-// plays.
+// share are atomics, each with one writer. The device handles and headers
+// change only while no song plays.
 struct TMIDIEXEState {
   // --- Outputs. Device numbers: -1 the mapper, 256 not used.
   std::atomic<int32_t> DEVICEID1A{kMidiNoDevice};
@@ -80,7 +98,7 @@ struct TMIDIEXEState {
   // --- Settings.
   std::atomic<int32_t> RESETMODE{0};
   std::atomic<int32_t> resetKind{0};      // the mode's own reset sequence (QDResetKind)
-  std::atomic<int32_t> detectedSetup{0};  // written by the converter in mode 2
+  std::atomic<int32_t> detectedSetup{0};  // what the converter detected in mode 2
   std::atomic<int32_t> MIDIDISABLE{0};
   std::atomic<int32_t> TIMERMIDI{4};      // timer period, ms; after a start the period in force
   std::atomic<int32_t> TIMERWRD{16};      // status period, ms; 16 or less means 16
@@ -115,7 +133,6 @@ struct TMIDIEXEState {
 
   uint8_t longBuffers[2][kLongMessageBufferSize] = {};
   QDLongHeader longHeaders[2];
-  QDStreamHeader stream;
 
   // --- Playback: flags (stop flag 1 stops the timer's playing, stop flag 2
   // ends the status thread and the reset phase).
@@ -123,22 +140,19 @@ struct TMIDIEXEState {
   std::atomic<int32_t> stopFlag2{0};
   std::atomic<int32_t> endReached{0};
   std::atomic<int32_t> resetPhaseEnd{0};
-  // Pause (PAUSE, F6): kQDPauseNone, kQDPauseAsked (the window asked; the
-  // timer callback releases the sounding notes and holds), kQDPauseHeld
-  // (time stands still since pauseStartUs).
   std::atomic<int32_t> pause{0};
   std::atomic<int64_t> pauseStartUs{0};
   std::atomic<int32_t> statusEnded{0};  // the status thread's end mark
   std::atomic<int32_t> playerExitCode{0};
   std::atomic<int32_t> statusExitCode{0};
 
-  // The stream as handed over by QDStreamOut (the threads read only these).
+  // The song as the threads read it (set by start, from the song taken).
   std::atomic<const uint8_t*> playData{nullptr};
   std::atomic<uint32_t> playLength{0};
   std::atomic<const TimeTableEntry*> playTable{nullptr};
   std::atomic<uint32_t> playTableEntries{0};
 
-  // Times on the installed timer's clock, in microseconds.
+  // Times on the player's timer clock, in microseconds.
   std::atomic<int64_t> startUs{0};          // when tick 0 plays
   std::atomic<int64_t> stallUs{0};          // stalls added to the start time
   std::atomic<int64_t> lastCallbackUs{0};
@@ -166,107 +180,172 @@ struct TMIDIEXEState {
   std::atomic<int32_t> levels[kQDLevelChannels] = {};
   std::atomic<int32_t> lastVolume[kQDLevelChannels] = {};
 
-  // --- Threads (window thread only).
-  std::unique_ptr<TimedThread> playerThread;
-  std::unique_ptr<TimedThread> statusThread;
-  bool threadsResumed = false;
-
-  // --- Hooks.
-  std::atomic<QDNotifyProc> notifyProc{nullptr};
-  std::atomic<QDStatusProc> statusProc{nullptr};
-  std::atomic<int32_t> statusSink{0};  // a status sink is registered
+  // --- What the status thread does each period.
+  std::atomic<int32_t> statusSink{0};  // progress reports are wanted
   std::atomic<uint32_t> lastStatusMs{0};
-  std::atomic<QDWrdHook> wrdHook{nullptr};
+  std::atomic<int32_t> wrdStep{0};     // the WRD step is on
   std::atomic<int32_t> wrdDisplayOn{-1};
 
   int32_t deviceId(int output) const;
 };
 
-// The one player state of the process. ERRORCODE is QGEngineErrorCode().
-TMIDIEXEState& QDPlayer();
-// Puts the state back as it is at program start (ends running threads,
-// closes open devices).
-void QDResetPlayer();
+class Player {
+ public:
+  Player(MidiOutSystem& devices, TimerSystem& timer, TResultCode& result);
+  // Ends the song's threads and the worker, closes every output.
+  ~Player();
+  Player(const Player&) = delete;
+  Player& operator=(const Player&) = delete;
 
-// The current output handle: null while no device is open.
-MidiOutPort* QDCurrentHandle();
+  TMIDIEXEState& state() { return s_; }
+  const TMIDIEXEState& state() const { return s_; }
+  MidiOutSystem& devices() { return devices_; }
+  TimerSystem& timer() { return timer_; }
+  TResultCode& result() { return result_; }
+  // Null: nobody listens.
+  void setListener(PlayerListener* listener) { listener_.store(listener); }
 
-void QDSetNotifyProc(QDNotifyProc proc);
-// The progress procedure and whether a status sink is registered.
-void QDSetStatusProc(QDStatusProc proc);
-void QDSetStatusSink(bool registered);
-// The WRD step (null clears it) and the WRD display switch.
-void QDSetWrdHook(QDWrdHook hook);
-void QDSetWrdDisplay(bool on);
-// The song's normalised division and time-signature word, for the display
-// values (the window hands them over when a song starts).
-void QDSetSongInfo(int32_t tickDivision, uint32_t hyosi);
+  // --- Outputs.
+  // Opens the configured outputs (after the devices' settle time) and
+  // reports playerOpened, on the worker; false when an open or close is
+  // still under way there.
+  bool openAsync();
+  // The same on the caller's thread (the listener hears it there): true
+  // when the last attempt opened.
+  bool open();
+  // Ends the song's threads, releases the long-message headers, resets and
+  // closes every open output (after the settle time), and reports
+  // playerClosed on the worker (false while it is busy); the song is kept
+  // for the display values until the owner lets it go (forgetSong) on its
+  // own thread.
+  bool closeAsync();
+  // The same on the caller's thread (the listener hears it there), the song
+  // let go; the last close's result.
+  MidiResult close();
+  void forgetSong() { song_ = PackedSong(); }
+  // An open or close is running on the worker.
+  bool busy() const { return busy_.load(); }
+  // The current output handle: null while no device is open.
+  MidiOutPort* currentHandle() const { return s_.currentHandle.load(); }
 
-// Sleeps of the player go through one function: by default the installed
-// timer's (so that a manual timer drives them); tests may replace it.
-void QDSleep(uint32_t ms);
-void QDSetSleepFunction(void (*sleeper)(uint32_t ms));
+  // --- The song.
+  // Takes a converted song: its division, the long-message headers of the
+  // open port A devices, the starting tempo and tick length. False, with
+  // the result code 9106 when no output is open or 9101 when the headers
+  // cannot be prepared (the song is kept either way, until close).
+  bool take(PackedSong song);
+  const PackedSong& song() const { return song_; }
+  // Creates the player and status threads, suspended, over the song taken.
+  // When they exist already it stops them instead and returns false.
+  bool start();
+  // Sets the start time and lets both threads run; false without threads.
+  bool release();
+  // Forces the end of playback: both threads run to their end (the player
+  // thread then reports playerDone). Waits for nothing.
+  void stop();
+  // The window's stop request: both stop flags := -1. The timer stops
+  // playing at once, the status thread ends and the player thread winds down.
+  void requestStop();
+  // A stop was asked for and the threads have not yet come back to idle.
+  bool stopping() const { return s_.stopFlag1.load() != 0; }
+  // Threads exist for the song (started, not yet closed).
+  bool hasThreads() const { return playerThread_ != nullptr || statusThread_ != nullptr; }
+  // Pause: the timer callback, at its next deadline, sends a note-off for
+  // every note still sounding and "all sound off" (controller 120) on every
+  // channel of every open device, then plays nothing and lets no time pass;
+  // the status thread neither reports progress nor runs the WRD step.
+  // pause: true when the pause was asked for; false when no song plays or
+  // it is paused already. resume: true when the song goes on from where it
+  // stood (the time held is added to its start); false when it was not
+  // paused. A stop ends a paused song as any other.
+  bool pause();
+  bool resume();
+  bool paused() const { return s_.pause.load() != kQDPauseNone; }
+  // The position code (bar × 10000 + tick) of the current time-table entry.
+  int32_t position() const;
 
-// Device calls. With MIDIDISABLE 1 each reports success and touches nothing;
-// opening then yields a handle that does nothing.
-MidiResult QDMidiOutOpen(int32_t deviceId, std::unique_ptr<MidiOutPort>* port);
-MidiResult QDMidiOutClose(MidiOutPort* port);
-MidiResult QDmidiOutPrepareHeader(MidiOutPort* port, QDLongHeader* header);
-MidiResult QDmidiOutUnprepareHeader(MidiOutPort* port, QDLongHeader* header);
-// Sending and resetting: -1 when the device call throws (no trace entry).
-MidiResult QDmidiOutShortMsg(MidiOutPort* port, uint32_t message);
-// Sends exactly header->bytesRecorded bytes of the header's buffer.
-MidiResult QDmidiOutLongMsg(MidiOutPort* port, QDLongHeader* header);
-MidiResult QDmidiOutReset(MidiOutPort* port);
+  // --- Settings.
+  // Base division of the song; recomputes the effective division and tick length.
+  void setTimeDivision(int32_t division);
+  // SPEED: recomputes the effective division only (the tick length follows
+  // at the next tempo record).
+  void setSpeed(int32_t speed);
+  // RESETMODE, and the mode's reset sequence for the following songs.
+  void setResetMode(int32_t mode);
+  void setStatusSink(bool registered) { s_.statusSink.store(registered ? -1 : 0); }
+  void setWrdStep(bool on) { s_.wrdStep.store(on ? -1 : 0); }
+  void setWrdDisplay(bool on) { s_.wrdDisplayOn.store(on ? -1 : 0); }
+  // The song's normalised division and time-signature word, for the
+  // display values (handed over when a song starts).
+  void setSongInfo(int32_t tickDivision, uint32_t hyosi);
 
-// Opens the configured outputs; success when the last attempt succeeded or
-// none was attempted. Notifies kQDNotifyOpen.
-bool QDStreamOpen();
-// Ends the player's threads, resets and closes every open output; the last
-// close result. Notifies kQDNotifyClosed.
-MidiResult QDStreamClose();
+  // --- Output status (output_status.cpp): display values and totals by
+  // their selectors, the level meter, device volume and balance.
+  int32_t displayValue(int k);
+  void setDisplaySelector(int k, int32_t selector);
+  int32_t displaySelector(int k) const;
+  int32_t totalValue(int k);
+  int32_t levelValue();
+  int32_t deviceVolume();
+  int32_t deviceBalance();
+  void setDeviceVolume(int32_t volume);
+  void setDeviceBalance(int32_t balance);
 
-// Base division of the song; recomputes the effective division and tick length.
-void QDSetTimeDiv(int32_t division);
-// SPEED: recomputes the effective division only (the tick length follows at
-// the next tempo record).
-void QDSetSpeed(int32_t speed);
-// Prepares the long-message headers of the open port A devices (0 on
-// success, 1 when none is open) and sets the starting tempo and tick length.
-int32_t QDOutStreamHeader();
-// Releases the long-message headers; the last result.
-int32_t QDOutUnPreperHeader();
+  // --- Device calls. With MIDIDISABLE 1 each reports success and touches
+  // nothing; opening then yields a handle that does nothing.
+  MidiResult openDevice(int32_t deviceId, std::unique_ptr<MidiOutPort>* port);
+  MidiResult closeDevice(MidiOutPort* port);
+  MidiResult prepareHeader(MidiOutPort* port, QDLongHeader* header);
+  MidiResult unprepareHeader(MidiOutPort* port, QDLongHeader* header);
+  // Sending and resetting: -1 when the device call throws (no trace entry).
+  MidiResult sendShort(MidiOutPort* port, uint32_t message);
+  // Sends exactly header->bytesRecorded bytes of the header's buffer.
+  MidiResult sendLong(MidiOutPort* port, QDLongHeader* header);
+  MidiResult resetDevice(MidiOutPort* port);
 
-// Creates the player and status threads, suspended (-1). When they exist
-// already, stops them instead and returns 0.
-int32_t QDStreamOut();
-// Sets the start time and lets both threads run (0; -1 without threads).
-int32_t QDStreamReStart();
-// Forces the end of playback and lets both threads run to their end (-1).
-int32_t QDStreamStop();
-// Pause: the timer callback, at its next deadline, sends a note-off for
-// every note still sounding and "all sound off" (controller 120) on every
-// channel of every open device, then plays nothing and lets no time pass;
-// the status thread neither reports progress nor runs the WRD step.
-// QDStreamPause: 0 when the pause was asked for; -1 when no song plays or it
-// is paused already. QDStreamResume: 0 when the song goes on from where it
-// stood (the time held is added to its start); -1 when it was not paused.
-// Both on the window thread; a stop ends a paused song as any other.
-constexpr int32_t kQDPauseNone = 0;
-constexpr int32_t kQDPauseAsked = 1;
-constexpr int32_t kQDPauseHeld = 2;
-int32_t QDStreamPause();
-int32_t QDStreamResume();
-bool QDStreamPaused();
-// The window's stop request: both stop flags := -1. The timer stops playing
-// at once, the status thread ends and the player thread winds down.
-void QDRequestStop();
-// The position code (bar × 10000 + tick) of the current time-table entry;
-// returns 0.
-int32_t QDStreamPosition(int32_t* code);
+  // The timer callback and the two thread bodies (tests and the benchmark
+  // run them; the player runs them itself).
+  void timerCallback();
+  void playerThread();
+  void statusThread();
 
-// The timer callback and the two thread bodies (exposed for tests and the
-// benchmark; the player runs them itself).
-void QDTimerCallback(TMIDIEXEState& s);
-void QDPlayerThread(TMIDIEXEState& s);
-void QDStatusThread(TMIDIEXEState& s);
+ private:
+  class Outputs;
+  friend class Outputs;
+
+  bool disabled() const { return s_.MIDIDISABLE.load() == 1; }
+  PlayerListener* listener() const { return listener_.load(); }
+  bool openOutputs();
+  MidiResult closeOutputs();
+  void releaseHeaders();
+  // Ends the song's threads (stopping them first when they still play) and
+  // forgets them; threads that never ran are dropped unrun.
+  void endThreads();
+  // Runs job on a new worker thread; false while the last one is still busy.
+  bool onWorker(void (Player::*job)());
+  void openJob();
+  void closeJob();
+  void recomputeTickLength();
+  void recomputeEffectiveDivision();
+  void sendDueReset(const std::vector<uint8_t>& seq);
+  void hold();
+
+  MidiOutSystem& devices_;
+  TimerSystem& timer_;
+  TResultCode& result_;
+  std::atomic<PlayerListener*> listener_{nullptr};
+  TMIDIEXEState s_;
+  PackedSong song_;
+  bool headersPrepared_ = false;  // the song's headers wait to be released
+
+  std::unique_ptr<TimedThread> playerThread_;
+  std::unique_ptr<TimedThread> statusThread_;
+  bool threadsResumed_ = false;
+
+  std::atomic<bool> busy_{false};
+  std::unique_ptr<TimedThread> worker_;
+  std::vector<std::unique_ptr<TimedThread>> retired_;
+};
+
+// Tick length helpers shared by the player's source files.
+int32_t QDTickMicroseconds(int64_t tempo, int64_t effectiveDivision);

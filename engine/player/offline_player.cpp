@@ -33,6 +33,17 @@ class QDOfflinePlayer::Outputs final : public QDOutputTarget {
   MidiOutPort* const* ports_;
 };
 
+QDOfflineSong QDOfflineSong::Of(const PackedSong& packed) {
+  QDOfflineSong s;
+  s.data = packed.data();
+  s.length = packed.data() ? packed.length : 0;
+  s.table = packed.timeTable();
+  s.entries = packed.timeTable() ? packed.entries : 0;
+  s.division = packed.division;
+  s.detectedSetup = packed.detectedSetup;
+  return s;
+}
+
 QDOfflinePlayer::QDOfflinePlayer(const QDOfflineSong& song, MidiOutPort* const outputs[kQDOutputs])
     : song_(song) {
   for (int o = 0; o < kQDOutputs; ++o) outputs_[o] = outputs[o];

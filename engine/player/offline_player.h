@@ -17,9 +17,14 @@
 
 #include "engine/player/midi_player.h"
 #include "engine/player/stream_record.h"
+#include "engine/song/packed_song.h"
 
 // A converted song and the player settings it plays with.
 struct QDOfflineSong {
+  // The song's records, table, division and detected set-up (the song must
+  // outlive the driver); the settings stay at their defaults.
+  static QDOfflineSong Of(const PackedSong& song);
+
   const uint8_t* data = nullptr;
   uint32_t length = 0;
   const TimeTableEntry* table = nullptr;

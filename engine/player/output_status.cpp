@@ -10,20 +10,19 @@
 namespace {
 
 // The current time-table entry: the one the marker index points at.
-const TimeTableEntry* currentEntry(const TMIDIEXEState& s) {
+const TimeTableEntry* currentEntry(const TMIDIEXEState& s, const PackedSong& song) {
   int32_t index = s.markerIndex.load();
-  if (!s.stream.timeTable || index < 0 || static_cast<uint32_t>(index) >= s.stream.timeTableEntries)
-    return nullptr;
-  return &s.stream.timeTable[index];
+  if (!song.timeTable() || index < 0 || static_cast<uint32_t>(index) >= song.entries) return nullptr;
+  return &song.timeTable()[index];
 }
 
-const TimeTableEntry* lastEntry(const TMIDIEXEState& s) {
-  if (!s.stream.timeTable || s.stream.timeTableEntries == 0) return nullptr;
-  return &s.stream.timeTable[s.stream.timeTableEntries - 1];
+const TimeTableEntry* lastEntry(const PackedSong& song) {
+  if (!song.timeTable() || song.entries == 0) return nullptr;
+  return &song.timeTable()[song.entries - 1];
 }
 
-int32_t songPosition(const TimeTableEntry* e) {
-  return e ? QDPositionValue(e->position, QDPlayer().tickDivision.load()) : 0;
+int32_t songPosition(const TMIDIEXEState& s, const TimeTableEntry* e) {
+  return e ? QDPositionValue(e->position, s.tickDivision.load()) : 0;
 }
 
 }  // namespace
@@ -56,34 +55,34 @@ int32_t QDTimeSignatureValue(uint32_t hyosi) {
   return numerator * 1000 + denominator;
 }
 
-void QDSetDisplaySelector(int k, int32_t selector) {
-  if (k >= 1 && k <= 4) QDPlayer().selectors[k - 1].store(selector);
+void Player::setDisplaySelector(int k, int32_t selector) {
+  if (k >= 1 && k <= 4) s_.selectors[k - 1].store(selector);
 }
 
-int32_t QDDisplaySelector(int k) { return k >= 1 && k <= 4 ? QDPlayer().selectors[k - 1].load() : 0; }
+int32_t Player::displaySelector(int k) const { return k >= 1 && k <= 4 ? s_.selectors[k - 1].load() : 0; }
 
-int32_t QDDisplayValue(int k) {
+int32_t Player::displayValue(int k) {
   if (k < 1 || k > 4) return 0;
-  TMIDIEXEState& s = QDPlayer();
+  TMIDIEXEState& s = s_;
   switch (s.selectors[k - 1].load()) {
-    case kQDShowPosition: return songPosition(currentEntry(s));
+    case kQDShowPosition: return songPosition(s, currentEntry(s, song_));
     case kQDShowAccumulator: return static_cast<int32_t>(s.tickAccumulator.load());
     case kQDShowTempo: return QDTempoValue(s.tempo.load());
     case kQDShowTimeSignature: return QDTimeSignatureValue(s.hyosi.load());
-    case kQDShowLevel: return QDLevelValue();
+    case kQDShowLevel: return levelValue();
     default: {
-      const TimeTableEntry* e = currentEntry(s);
+      const TimeTableEntry* e = currentEntry(s, song_);
       return e ? static_cast<int32_t>(e->ms) : 0;
     }
   }
 }
 
-int32_t QDTotalValue(int k) {
+int32_t Player::totalValue(int k) {
   if (k < 1 || k > 2) return 0;
-  TMIDIEXEState& s = QDPlayer();
-  const TimeTableEntry* last = lastEntry(s);
+  TMIDIEXEState& s = s_;
+  const TimeTableEntry* last = lastEntry(song_);
   switch (s.selectors[k - 1].load()) {
-    case kQDShowPosition: return songPosition(last);
+    case kQDShowPosition: return songPosition(s, last);
     case kQDShowAccumulator: return static_cast<int32_t>(s.totalTicks.load());
     // The table keeps no tempo: its time-signature word stands in.
     case kQDShowTempo: return last ? static_cast<int32_t>(last->hyosi) : 120;
@@ -91,8 +90,8 @@ int32_t QDTotalValue(int k) {
   }
 }
 
-int32_t QDLevelValue() {
-  TMIDIEXEState& s = QDPlayer();
+int32_t Player::levelValue() {
+  TMIDIEXEState& s = s_;
   auto product = [&](int ch) {
     int32_t velocity = (s.levels[ch].load() >> 16) & 0xFF;
     int32_t volume = (s.lastVolume[ch].load() >> 16) & 0xFF;
@@ -137,13 +136,13 @@ void QDUnpackVolume(uint32_t packed, int32_t* volume, int32_t* balance) {
   }
 }
 
+// Volume and balance go to every output in use that has a volume, through
+// its open handle or opened for the call. While the worker opens or closes
+// the outputs, the stored values stand in.
 namespace {
 
-// The outputs in order with a device number in use.
 template <class F>
-void eachVolumeOutput(F&& f) {
-  TMIDIEXEState& s = QDPlayer();
-  MidiOutSystem& system = QDMidiSystem();
+void eachVolumeOutput(TMIDIEXEState& s, MidiOutSystem& system, F&& f) {
   for (int out = 0; out < kQDOutputs; ++out) {
     int32_t id = s.deviceId(out);
     if (id == kMidiNoDevice || !system.supportsVolume(id)) continue;
@@ -152,58 +151,58 @@ void eachVolumeOutput(F&& f) {
 }
 
 // Runs call on the output's open handle, or opens the device for it.
-MidiResult onDevice(int out, int32_t id, const std::function<MidiResult(MidiOutPort*)>& call) {
-  TMIDIEXEState& s = QDPlayer();
+MidiResult onDevice(TMIDIEXEState& s, MidiOutSystem& system, int out, int32_t id,
+                    const std::function<MidiResult(MidiOutPort*)>& call) {
   if (MidiOutPort* open = s.handles[out].get()) return call(open);
   std::unique_ptr<MidiOutPort> port;
-  MidiResult r = QDMidiSystem().open(id, &port);
+  MidiResult r = system.open(id, &port);
   if (r != kMidiOk || !port) return r == kMidiOk ? kMidiError : r;
   r = call(port.get());
   port->close();
   return r;
 }
 
-void readDeviceVolume() {
-  if (QDPlayer().MIDIDISABLE.load() == 1) return;  // no device is touched
-  eachVolumeOutput([](int out, int32_t id) {
+void readDeviceVolume(TMIDIEXEState& s, MidiOutSystem& system) {
+  if (s.MIDIDISABLE.load() == 1) return;  // no device is touched
+  eachVolumeOutput(s, system, [&](int out, int32_t id) {
     uint32_t packed = 0;
-    if (onDevice(out, id, [&](MidiOutPort* p) { return p->getVolume(&packed); }) != kMidiOk) return true;
+    if (onDevice(s, system, out, id, [&](MidiOutPort* p) { return p->getVolume(&packed); }) != kMidiOk)
+      return true;
     int32_t volume = 0, balance = 0;
     QDUnpackVolume(packed, &volume, &balance);
-    QDPlayer().DEVVOLUME.store(volume);
-    QDPlayer().DEVBALANCE.store(balance);
+    s.DEVVOLUME.store(volume);
+    s.DEVBALANCE.store(balance);
     return false;
   });
 }
 
-void writeDeviceVolume() {
-  TMIDIEXEState& s = QDPlayer();
+void writeDeviceVolume(TMIDIEXEState& s, MidiOutSystem& system) {
   if (s.MIDIDISABLE.load() == 1) return;
   uint32_t packed = QDPackVolume(s.DEVVOLUME.load(), s.DEVBALANCE.load());
-  eachVolumeOutput([&](int out, int32_t id) {
-    onDevice(out, id, [&](MidiOutPort* p) { return p->setVolume(packed); });
+  eachVolumeOutput(s, system, [&](int out, int32_t id) {
+    onDevice(s, system, out, id, [&](MidiOutPort* p) { return p->setVolume(packed); });
     return true;
   });
 }
 
 }  // namespace
 
-int32_t QDGetDevVolume() {
-  QGuardVoid("TMIDIEXE.getDEVVOLUME", readDeviceVolume);
-  return QDPlayer().DEVVOLUME.load();
+int32_t Player::deviceVolume() {
+  if (!busy_.load()) QGuardVoid("TMIDIEXE.getDEVVOLUME", [&] { readDeviceVolume(s_, devices_); });
+  return s_.DEVVOLUME.load();
 }
 
-int32_t QDGetDevBalance() {
-  QGuardVoid("TMIDIEXE.getDEVBALANCE", readDeviceVolume);
-  return QDPlayer().DEVBALANCE.load();
+int32_t Player::deviceBalance() {
+  if (!busy_.load()) QGuardVoid("TMIDIEXE.getDEVBALANCE", [&] { readDeviceVolume(s_, devices_); });
+  return s_.DEVBALANCE.load();
 }
 
-void QDSetDevVolume(int32_t volume) {
-  QDPlayer().DEVVOLUME.store(std::clamp(volume, 0, 100));
-  QGuardVoid("TMIDIEXE.setDEVVOLUME", writeDeviceVolume);
+void Player::setDeviceVolume(int32_t volume) {
+  s_.DEVVOLUME.store(std::clamp(volume, 0, 100));
+  if (!busy_.load()) QGuardVoid("TMIDIEXE.setDEVVOLUME", [&] { writeDeviceVolume(s_, devices_); });
 }
 
-void QDSetDevBalance(int32_t balance) {
-  QDPlayer().DEVBALANCE.store(std::clamp(balance, 0, 100));
-  QGuardVoid("TMIDIEXE.setDEVBALANCE", writeDeviceVolume);
+void Player::setDeviceBalance(int32_t balance) {
+  s_.DEVBALANCE.store(std::clamp(balance, 0, 100));
+  if (!busy_.load()) QGuardVoid("TMIDIEXE.setDEVBALANCE", [&] { writeDeviceVolume(s_, devices_); });
 }

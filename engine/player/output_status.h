@@ -2,7 +2,7 @@
 // chosen by its selector), the song's totals, the level meter, and the
 // device volume and balance. All of it runs on the window thread and reads
 // the counters the timer callback keeps without a lock (a value may be one
-// callback old).
+// callback old). Here: the selectors and the units.
 #pragma once
 
 #include <cstdint>
@@ -27,24 +27,9 @@ int32_t QDTempoValue(int32_t tempo);
 // numerator × 1000 + denominator (2, 8, 16, 32, 64 for powers 1, 3-6; else 4).
 int32_t QDTimeSignatureValue(uint32_t hyosi);
 
-// Display value k (1-4) by selector k; 0 for another k.
-int32_t QDDisplayValue(int k);
-void QDSetDisplaySelector(int k, int32_t selector);
-int32_t QDDisplaySelector(int k);
-// The song's total for display value k (1 or 2) by its selector.
-int32_t QDTotalValue(int k);
-// Velocity × volume of OUTSTATUSCH's channel (0-31), or of the loudest
-// channel for any other value; then every channel's level decays to 63/64.
-int32_t QDLevelValue();
+// The display values, totals, level meter and device volume and balance
+// are the player's (Player::displayValue and the rest, midi_player.h).
 
-// Device volume (0-100) and balance (0 left, 50 centre, 100 right).
-// Reading asks the first output that supports volume and updates the stored
-// values; a failed read leaves them. Writing scales every output that
-// supports volume.
-int32_t QDGetDevVolume();
-int32_t QDGetDevBalance();
-void QDSetDevVolume(int32_t volume);
-void QDSetDevBalance(int32_t balance);
 // The arithmetic, for tests: packed volume (left low, right high) from
 // volume and balance, and back.
 uint32_t QDPackVolume(int32_t volume, int32_t balance);

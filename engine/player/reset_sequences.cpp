@@ -3,7 +3,6 @@
 #include <array>
 #include <initializer_list>
 
-#include "engine/player/midi_player.h"
 #include "engine/player/stream_record.h"
 
 namespace {
@@ -148,7 +147,7 @@ QDResetKind QDResetKindOfSetup(int32_t detected) {
   }
 }
 
-void subResetMode(int32_t mode) {
-  QDResetSequence(kResetEmpty);  // builds the tables on the window thread, before any song
-  QDPlayer().resetKind.store(QDResetKindOfMode(mode));
+QDResetKind subResetMode(int32_t mode) {
+  QDResetSequence(kResetEmpty);  // builds the tables on the caller's thread, before any song
+  return QDResetKindOfMode(mode);
 }

@@ -28,9 +28,9 @@ const std::vector<uint8_t>& QDResetSequence(int32_t kind);
 QDResetKind QDResetKindOfMode(int32_t mode);
 // The sequence a detected set-up (1-7) selects; kResetKinds for any other value.
 QDResetKind QDResetKindOfSetup(int32_t detected);
-// Selects the mode's sequence for the following songs (called whenever
-// RESETMODE is set).
-void subResetMode(int32_t mode);
+// The mode's sequence for the following songs (the player calls it whenever
+// RESETMODE is set; the shared tables are built then, before any song).
+QDResetKind subResetMode(int32_t mode);
 
 // A roland GS data set checksum: 0x80 minus the low 7 bits of the sum of
 // the address and data bytes, modulo 0x80.

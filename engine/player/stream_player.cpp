@@ -1,4 +1,4 @@
-// The stream player: QDStreamOut creates the player thread and the status
+// The stream player: start creates the player thread and the status
 // thread; the player thread sends the reset sequence, then runs a periodic
 // timer whose callback turns elapsed time into ticks and sends every record
 // that has become due; the status thread drives the WRD step or the
@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "engine/player/midi_player.h"
-#include "engine/player/player_internal.h"
 #include "engine/player/reset_sequences.h"
 #include "engine/player/stream_dispatch.h"
 #include "support/guard.h"
@@ -22,23 +21,6 @@ constexpr uint32_t kStopCheckMs = 256;
 constexpr int kStatusWaits = 256;
 constexpr int32_t kMinStatusPeriodMs = 16;
 
-// The player's devices as the receiver of what the records send.
-class PlayerOutputs final : public QDOutputTarget {
- public:
-  explicit PlayerOutputs(TMIDIEXEState& s) : s_(s) {}
-  void shortTo(int output, uint32_t message) override {
-    if (MidiOutPort* p = s_.handles[output].get()) QDmidiOutShortMsg(p, message);
-  }
-  void longTo(int output, int buffer, const uint8_t* bytes, uint32_t count) override;
-
- private:
-  TMIDIEXEState& s_;
-};
-
-void notify(TMIDIEXEState& s, int32_t code) {
-  if (QDNotifyProc proc = s.notifyProc.load()) proc(code);
-}
-
 // Level meter: a note-on raises its channel's level to its velocity; a
 // control change that looks like a volume change is kept per channel.
 void meter(TMIDIEXEState& s, uint32_t message, int base) {
@@ -50,24 +32,6 @@ void meter(TMIDIEXEState& s, uint32_t message, int base) {
   } else if ((status & 0xB0) == 0xB0 && ((message >> 8) & 0x07) == 0x07) {
     s.lastVolume[channel].store(static_cast<int32_t>(message & 0xFFFFFFu));
   }
-}
-
-// Copies the message into the device's prepared buffer, sends exactly its
-// bytes and clears them again.
-void sendLong(TMIDIEXEState& s, int buffer, MidiOutPort* port, const uint8_t* bytes, uint32_t count) {
-  QDLongHeader& h = s.longHeaders[buffer];
-  uint8_t* to = s.longBuffers[buffer];
-  std::memcpy(to, bytes, count);
-  QDLongHeader send = h;
-  send.data = to;
-  send.bytesRecorded = count;
-  h.bytesRecorded = count;
-  QDmidiOutLongMsg(port, &send);
-  std::memset(to, 0, count);
-}
-
-void PlayerOutputs::longTo(int output, int buffer, const uint8_t* bytes, uint32_t count) {
-  if (MidiOutPort* p = s_.handles[output].get()) sendLong(s_, buffer, p, bytes, count);
 }
 
 // Elapsed time not yet turned into ticks, turned into whole ticks.
@@ -92,12 +56,42 @@ void track(TMIDIEXEState& s, uint32_t message, int port) {
   else word &= ~bit;
 }
 
+}  // namespace
+
+// The player's devices as the receiver of what the records send.
+class Player::Outputs final : public QDOutputTarget {
+ public:
+  explicit Outputs(Player& p) : p_(p) {}
+  void shortTo(int output, uint32_t message) override {
+    if (MidiOutPort* port = p_.s_.handles[output].get()) p_.sendShort(port, message);
+  }
+  // Copies the message into the device's prepared buffer, sends exactly its
+  // bytes and clears them again.
+  void longTo(int output, int buffer, const uint8_t* bytes, uint32_t count) override {
+    MidiOutPort* port = p_.s_.handles[output].get();
+    if (!port) return;
+    QDLongHeader& h = p_.s_.longHeaders[buffer];
+    uint8_t* to = p_.s_.longBuffers[buffer];
+    std::memcpy(to, bytes, count);
+    QDLongHeader send = h;
+    send.data = to;
+    send.bytesRecorded = count;
+    h.bytesRecorded = count;
+    p_.sendLong(port, &send);
+    std::memset(to, 0, count);
+  }
+
+ private:
+  Player& p_;
+};
+
 // The pause begins: every sounding note is released on its port's devices,
 // then every channel of every open device gets "all sound off"; the time
 // stands still from now on.
-void hold(TMIDIEXEState& s) {
-  s.pauseStartUs.store(QDTimerSystem().nowMicroseconds());
-  PlayerOutputs outputs(s);
+void Player::hold() {
+  TMIDIEXEState& s = s_;
+  s.pauseStartUs.store(timer_.nowMicroseconds());
+  Outputs outputs(*this);
   for (int port = 0; port < 2; ++port) {
     for (uint32_t ch = 0; ch < 16; ++ch) {
       for (uint32_t half = 0; half < 2; ++half) {
@@ -115,11 +109,10 @@ void hold(TMIDIEXEState& s) {
   s.pause.compare_exchange_strong(asked, kQDPauseHeld);  // a resume in between wins
 }
 
-}  // namespace
-
 // --- Timer callback ---------------------------------------------------------
 
-void QDTimerCallback(TMIDIEXEState& s) {
+void Player::timerCallback() {
+  TMIDIEXEState& s = s_;
   try {
     if (s.stopFlag1.load()) return;
     if (s.endReached.load()) {  // a forced end (a paused song too): nothing more is played
@@ -128,10 +121,10 @@ void QDTimerCallback(TMIDIEXEState& s) {
       return;
     }
     if (const int32_t paused = s.pause.load()) {
-      if (paused == kQDPauseAsked) hold(s);
+      if (paused == kQDPauseAsked) hold();
       return;
     }
-    const int64_t now = QDTimerSystem().nowMicroseconds();
+    const int64_t now = timer_.nowMicroseconds();
     const int64_t start = s.startUs.load();
     const int64_t stall = s.stallUs.load();
     if (now <= start + stall) return;  // nothing is due yet
@@ -152,7 +145,7 @@ void QDTimerCallback(TMIDIEXEState& s) {
       convert(s, now - start - stall, &converted, &acc);
       int64_t total = s.totalTicks.load();
       int32_t markers = s.markerIndex.load();
-      PlayerOutputs outputs(s);
+      Outputs outputs(*this);
       StreamRecordView r;
       while (offset < length && acc >= static_cast<int64_t>(pending)) {
         if (!QDReadRecord(data, length, offset, &r)) {  // a cut record ends the song
@@ -174,7 +167,7 @@ void QDTimerCallback(TMIDIEXEState& s) {
         if (r.kind() == kRecTempo) {
           const int64_t oldTick = s.tickLengthFx.load(std::memory_order_relaxed);
           s.tempo.store(static_cast<int32_t>(r.data));
-          QDRecomputeTickLength(s);
+          recomputeTickLength();
           // Ticks already counted past this record were timed at the old
           // tempo: give them back and count them again at the new one.
           if (acc > 0) {
@@ -212,13 +205,12 @@ void QDTimerCallback(TMIDIEXEState& s) {
 
 // --- Player thread ------------------------------------------------------------
 
-namespace {
-
 // Sends the reset records that have become due (deltas in milliseconds).
-void sendDueReset(TMIDIEXEState& s, const std::vector<uint8_t>& seq) {
-  TimerSystem& timer = QDTimerSystem();
+void Player::sendDueReset(const std::vector<uint8_t>& seq) {
+  TMIDIEXEState& s = s_;
+  TimerSystem& timer = timer_;
   const uint32_t length = static_cast<uint32_t>(seq.size());
-  PlayerOutputs outputs(s);
+  Outputs outputs(*this);
   uint32_t offset = s.resetReadOffset.load();
   int64_t elapsed = s.resetElapsed.load();
   StreamRecordView r;
@@ -240,10 +232,9 @@ void sendDueReset(TMIDIEXEState& s, const std::vector<uint8_t>& seq) {
   s.resetElapsed = elapsed;
 }
 
-}  // namespace
-
-void QDPlayerThread(TMIDIEXEState& s) {
-  TimerSystem& timer = QDTimerSystem();
+void Player::playerThread() {
+  TMIDIEXEState& s = s_;
+  TimerSystem& timer = timer_;
   bool ok = QGuardVoid("QDPlayerThread", [&] {
     // 1. A fresh start.
     s.resetReadOffset = 0;
@@ -270,7 +261,7 @@ void QDPlayerThread(TMIDIEXEState& s) {
       uint32_t nowMs = timer.timeGetTime();
       s.resetElapsed = s.resetElapsed.load() + static_cast<int32_t>(nowMs - lastPass);
       lastPass = nowMs;
-      if (s.resetElapsed.load() >= static_cast<int64_t>(s.resetPendingDelta.load())) sendDueReset(s, seq);
+      if (s.resetElapsed.load() >= static_cast<int64_t>(s.resetPendingDelta.load())) sendDueReset(seq);
     }
 
     // 4. (The mode's own sequence stays selected for the next song.)
@@ -293,7 +284,7 @@ void QDPlayerThread(TMIDIEXEState& s) {
       // the reset phase still ends this one.
       s.stopFlag1 = s.stopFlag2.load() || s.endReached.load() ? 1 : 0;
       id = timer.setEvent(static_cast<uint32_t>(period), static_cast<uint32_t>(period),
-                          [&s] { QDTimerCallback(s); });
+                          [this] { timerCallback(); });
       if (id == 0) timer.endPeriod(static_cast<uint32_t>(period));
     }
     s.timerId = id;
@@ -313,7 +304,7 @@ void QDPlayerThread(TMIDIEXEState& s) {
       s.timerId = 0;
       s.periodInForce = 0;
       timer.sleep(kSettleMs);
-      PlayerOutputs outputs(s);
+      Outputs outputs(*this);
       QDSendAllChannels(outputs, kQDAllSoundOff);
       timer.sleep(kSettleMs);
       QDSendAllChannels(outputs, kQDResetAllControllers);
@@ -329,14 +320,15 @@ void QDPlayerThread(TMIDIEXEState& s) {
     for (int i = 0; i < kStatusWaits && !s.statusEnded.load(); ++i) timer.sleep(kSettleMs);
   });
   if (s.playerExitCode.load() == 0) s.playerExitCode = ok ? 2 : 3;
-  // 7. The window learns that the threads are done.
-  notify(s, kQDNotifyDone);
+  // 7. The owner learns that the threads are done.
+  if (PlayerListener* l = listener()) l->playerDone();
 }
 
 // --- Status thread ------------------------------------------------------------
 
-void QDStatusThread(TMIDIEXEState& s) {
-  TimerSystem& timer = QDTimerSystem();
+void Player::statusThread() {
+  TMIDIEXEState& s = s_;
+  TimerSystem& timer = timer_;
   QGuardVoid("QDStatusThread", [&] {
     int32_t period = s.TIMERWRD.load();
     if (period <= kMinStatusPeriodMs) period = kMinStatusPeriodMs;
@@ -344,14 +336,13 @@ void QDStatusThread(TMIDIEXEState& s) {
     while (!s.stopFlag2.load() && s.readOffset.load() < s.playLength.load()) {
       uint32_t t = timer.timeGetTime();
       if (s.streamOpen.load() && s.pause.load() == kQDPauseNone) {  // a paused song holds its screen
-        QDWrdHook hook = s.wrdHook.load();
-        if (hook && s.wrdDisplayOn.load()) {
-          hook(t);
+        PlayerListener* l = listener();
+        if (s.wrdStep.load() && s.wrdDisplayOn.load()) {
+          if (l) l->playerWrdStep(t);
         } else if (s.statusSink.load() && s.TITLEVISIBLE.load() != 1) {
           s.lastStatusMs = t;
           int64_t ms = (timer.nowMicroseconds() - s.startUs.load() - s.stallUs.load()) / 1000;
-          QDStatusProc proc = s.statusProc.load();
-          if (proc && ms >= 0) proc(static_cast<int32_t>(ms));
+          if (l && ms >= 0) l->playerProgress(static_cast<int32_t>(ms));
         }
       }
       int32_t spent = static_cast<int32_t>(timer.timeGetTime() - t);
@@ -363,14 +354,14 @@ void QDStatusThread(TMIDIEXEState& s) {
   s.statusEnded = 1;
 }
 
-// --- Window-thread routines ------------------------------------------------------
+// --- The caller's routines ------------------------------------------------------
 
-int32_t QDStreamOut() {
-  return QGuard("QDStreamOut", int32_t{0}, [&]() -> int32_t {
-    TMIDIEXEState& s = QDPlayer();
-    if (s.playerThread || s.statusThread) {
-      QDStreamStop();
-      return 0;
+bool Player::start() {
+  return QGuard("QDStreamOut", false, [&]() -> bool {
+    TMIDIEXEState& s = s_;
+    if (playerThread_ || statusThread_) {
+      stop();
+      return false;
     }
     s.readOffset = 0;
     s.markerIndex = 0;
@@ -386,80 +377,68 @@ int32_t QDStreamOut() {
     s.resetPhaseEnd = 0;
     s.playerExitCode = 0;
     s.statusExitCode = 0;
-    s.playData = s.stream.data;
-    s.playLength = s.stream.data ? s.stream.bytesRecorded : 0;
-    s.playTable = s.stream.timeTable;
-    s.playTableEntries = s.stream.timeTable ? s.stream.timeTableEntries : 0;
-    s.threadsResumed = false;
-    TimerSystem& timer = QDTimerSystem();
-    s.playerThread = timer.createThread([&s] { QDPlayerThread(s); });
-    s.statusThread = timer.createThread([&s] { QDStatusThread(s); });
-    return -1;
+    s.playData = song_.data();
+    s.playLength = song_.data() ? song_.length : 0;
+    s.playTable = song_.timeTable();
+    s.playTableEntries = song_.timeTable() ? song_.entries : 0;
+    threadsResumed_ = false;
+    playerThread_ = timer_.createThread([this] { playerThread(); });
+    statusThread_ = timer_.createThread([this] { statusThread(); });
+    return true;
   });
 }
 
-int32_t QDStreamReStart() {
-  return QGuard("QDStreamReStart", int32_t{-1}, [&]() -> int32_t {
-    TMIDIEXEState& s = QDPlayer();
-    if (!s.playerThread || !s.statusThread) throw std::logic_error("no player threads");
-    s.startUs = QDTimerSystem().nowMicroseconds() - (s.convertedFx.load() >> 16);
-    s.pause = 0;
-    s.threadsResumed = true;
-    s.playerThread->resume();
-    s.statusThread->resume();
-    return 0;
+bool Player::release() {
+  return QGuard("QDStreamReStart", false, [&]() -> bool {
+    if (!playerThread_ || !statusThread_) throw std::logic_error("no player threads");
+    s_.startUs = timer_.nowMicroseconds() - (s_.convertedFx.load() >> 16);
+    s_.pause = 0;
+    threadsResumed_ = true;
+    playerThread_->resume();
+    statusThread_->resume();
+    return true;
   });
 }
 
-int32_t QDStreamStop() {
-  return QGuard("QDStreamStop", int32_t{0}, [&]() -> int32_t {
-    TMIDIEXEState& s = QDPlayer();
-    s.resetPhaseEnd = 1;
-    s.stopFlag2 = 1;
-    s.endReached = 1;
-    s.startUs = QDTimerSystem().nowMicroseconds() - (s.convertedFx.load() >> 16);
-    if (s.playerThread) s.playerThread->resume();
-    if (s.statusThread) s.statusThread->resume();
-    if (s.playerThread || s.statusThread) s.threadsResumed = true;
-    QDSleep(kSettleMs);
-    return -1;
+void Player::stop() {
+  QGuardVoid("QDStreamStop", [&] {
+    s_.resetPhaseEnd = 1;
+    s_.stopFlag2 = 1;
+    s_.endReached = 1;
+    s_.startUs = timer_.nowMicroseconds() - (s_.convertedFx.load() >> 16);
+    if (playerThread_) playerThread_->resume();
+    if (statusThread_) statusThread_->resume();
+    if (playerThread_ || statusThread_) threadsResumed_ = true;
   });
 }
 
-int32_t QDStreamPause() {
-  return QGuard("QDStreamPause", int32_t{-1}, [&]() -> int32_t {
-    TMIDIEXEState& s = QDPlayer();
-    if (!s.playerThread || !s.threadsResumed || s.endReached.load() || s.stopFlag2.load()) return -1;
+bool Player::pause() {
+  return QGuard("QDStreamPause", false, [&]() -> bool {
+    if (!playerThread_ || !threadsResumed_ || s_.endReached.load() || s_.stopFlag2.load()) return false;
     int32_t none = kQDPauseNone;
-    return s.pause.compare_exchange_strong(none, kQDPauseAsked) ? 0 : -1;
+    return s_.pause.compare_exchange_strong(none, kQDPauseAsked);
   });
 }
 
-int32_t QDStreamResume() {
-  return QGuard("QDStreamResume", int32_t{-1}, [&]() -> int32_t {
-    TMIDIEXEState& s = QDPlayer();
+bool Player::resume() {
+  return QGuard("QDStreamResume", false, [&]() -> bool {
     int32_t state = kQDPauseAsked;
-    if (s.pause.compare_exchange_strong(state, kQDPauseNone)) return 0;  // not held yet
-    if (state != kQDPauseHeld) return -1;
-    const int64_t now = QDTimerSystem().nowMicroseconds();
-    const int64_t held = now - s.pauseStartUs.load();
-    if (held > 0) s.startUs.fetch_add(held);
-    s.lastCallbackUs.store(now);
-    s.pause.store(kQDPauseNone);
-    return 0;
+    if (s_.pause.compare_exchange_strong(state, kQDPauseNone)) return true;  // not held yet
+    if (state != kQDPauseHeld) return false;
+    const int64_t now = timer_.nowMicroseconds();
+    const int64_t held = now - s_.pauseStartUs.load();
+    if (held > 0) s_.startUs.fetch_add(held);
+    s_.lastCallbackUs.store(now);
+    s_.pause.store(kQDPauseNone);
+    return true;
   });
 }
 
-bool QDStreamPaused() { return QDPlayer().pause.load() != kQDPauseNone; }
-
-void QDRequestStop() {
-  QDPlayer().stopFlag1 = -1;
-  QDPlayer().stopFlag2 = -1;
+void Player::requestStop() {
+  s_.stopFlag1 = -1;
+  s_.stopFlag2 = -1;
 }
 
-int32_t QDStreamPosition(int32_t* code) {
-  TMIDIEXEState& s = QDPlayer();
-  const int32_t position = QDTablePosition(s.playTable.load(), s.playTableEntries.load(), s.markerIndex.load());
-  if (code) *code = position;
-  return 0;
+int32_t Player::position() const {
+  return QDTablePosition(s_.playTable.load(), s_.playTableEntries.load(), s_.markerIndex.load());
 }

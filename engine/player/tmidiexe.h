@@ -1,12 +1,18 @@
-// TMIDIEXE: the access point for the player's properties. It holds nothing
-// itself; every property reads or writes the one player state (QDPlayer()).
-// TQUORONPU keeps the score display settings, which are only stored.
+// TMIDIEXE: the access point for a player's properties, as the automation
+// members name them. It holds nothing itself; every property reads or
+// writes its player's state. TQUORONPU keeps the score display settings,
+// which are only stored.
 #pragma once
 
 #include <cstdint>
 
+class Player;
+struct TMIDIEXEState;
+
 class TMIDIEXE {
  public:
+  explicit TMIDIEXE(Player& player) : player_(player) {}
+
   // Output devices: -1 the mapper, 256 none.
   int32_t getDEVICEID1A() const;
   void setDEVICEID1A(int32_t id);
@@ -81,6 +87,10 @@ class TMIDIEXE {
   void setEXTOPTION3(int32_t value);
   int32_t getEXTOPTION4() const;
   void setEXTOPTION4(int32_t value);
+
+ private:
+  TMIDIEXEState& state() const;
+  Player& player_;
 };
 
 // The score display settings: stored and returned, nothing else.
@@ -94,7 +104,3 @@ class TQUORONPU {
   int32_t SCORECH = 0;
   int32_t SCOREOPTION = 0;
 };
-
-// The one player object and score settings of the program.
-TMIDIEXE& QDMidiExe();
-TQUORONPU& QDScoreSettings();

@@ -614,8 +614,8 @@ class TrackConverter {
   uint8_t exGg_ = 0, exEe_ = 0, exSum_ = 0;
 };
 
-[[noreturn]] void Refuse(int32_t code, const char* why) {
-  QGSetErrorCode(code);
+[[noreturn]] void Refuse(TResultCode* result, int32_t code, const char* why) {
+  if (result) result->set(code);
   throw std::runtime_error(why);
 }
 
@@ -634,15 +634,16 @@ int RcpKindOfName(const std::string& name) {
   return 0;
 }
 
-bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf) {
+bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf,
+                   TResultCode* result) {
   return QGuard(kTraceName, false, [&] {
     if (smf == nullptr) throw std::invalid_argument("no image to fill");
     smf->clear();
     ByteView file(data, data ? size : 0);
     constexpr size_t kSignatureSize = sizeof kRcpSignature - 1;
     if (!file.has(0, kSignatureSize) || std::memcmp(file.data(), kRcpSignature, kSignatureSize) != 0)
-      Refuse(kRcpErrNotVersion2, "not a Recomposer v2 song");
-    if (!file.has(0, kRcpHeaderSize)) Refuse(kRcpErrHeaderNotRead, "song header cut short");
+      Refuse(result, kRcpErrNotVersion2, "not a Recomposer v2 song");
+    if (!file.has(0, kRcpHeaderSize)) Refuse(result, kRcpErrHeaderNotRead, "song header cut short");
     ByteView header = file.sub(0, kRcpHeaderSize);
 
     const uint16_t trackCount = r36 ? 36 : 18;
@@ -679,7 +680,7 @@ bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8
     // still reads as a whole file.
     (*smf)[10] = static_cast<uint8_t>(converted >> 8);
     (*smf)[11] = static_cast<uint8_t>(converted);
-    if (silentTime) QGSetErrorCode(kRcpErrNoNoteSounding);
+    if (silentTime && result) result->set(kRcpErrNoNoteSounding);
     return true;
   });
 }

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-// Result codes the conversion sets (the engine's result code, last one wins).
+#include "support/result_code.h"
+
+// Result codes the conversion sets (into the result code it is given, last one wins).
 constexpr int32_t kRcpErrNoNoteSounding = 9107;  // time passed with no note sounding; not fatal
 constexpr int32_t kRcpErrNotVersion2 = 9110;     // refused: not a Recomposer v2 song
 constexpr int32_t kRcpErrHeaderNotRead = 9117;   // the song header is not all there
@@ -28,7 +30,9 @@ int RcpKindOfName(const std::string& name);
 
 // Builds the SMF image of a Recomposer v2 song held in data[0, size): the
 // 1414-byte header, then 18 tracks, or 36 when r36. Returns false, with an
-// empty image, a result code and the trace entry "TQUORMSTR.ConverterInit",
-// when the song is refused (wrong signature, header cut short). A song that
-// breaks off later gives an image with the tracks converted up to there.
-bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf);
+// empty image, a result code (into result, when given) and the trace entry
+// "TQUORMSTR.ConverterInit", when the song is refused (wrong signature, header
+// cut short). A song that breaks off later gives an image with the tracks
+// converted up to there.
+bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf,
+                   TResultCode* result = nullptr);

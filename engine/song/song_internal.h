@@ -10,15 +10,11 @@ constexpr int32_t kTagSongFile = 201;     // the song file while converting
 constexpr int32_t kTagTrackState = 210;
 constexpr int32_t kTagTrackData = 211;
 constexpr int32_t kTagLongData = 213;
-constexpr int32_t kTagStreamBuffer = 214;
-constexpr int32_t kTagTimeTable = 215;
+// kTagStreamBuffer (214) and kTagTimeTable (215): engine/song/packed_song.h.
 
 // ".RCP" or ".R36", any letter case.
 bool SongIsRecomposer(const std::string& path);
 bool SongIsR36(const std::string& path);
-
-// Records a result code and the failing routine's trace entry; false.
-bool SongFail(const char* routine, int32_t code);
 
 inline uint32_t LoadBe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |

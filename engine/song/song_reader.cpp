@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/player/midi_player.h"
 #include "engine/song/song_internal.h"
 #include "support/dos_names.h"
 #include "support/file_record.h"
@@ -81,15 +80,13 @@ bool SongIsRecomposer(const std::string& path) { return RcpKindOfName(path) != 0
 
 bool SongIsR36(const std::string& path) { return RcpKindOfName(path) == 36; }
 
-bool SongFail(const char* routine, int32_t code) {
-  QGSetErrorCode(code);
+bool TQUORMSTR::fail(const char* routine, int32_t code) {
+  result_.set(code);
   QGTrText(routine);
   return false;
 }
 
-// The player's state outlives every song reader (it is created first), so
-// a reader destroyed at program end can still detach its buffer from it.
-TQUORMSTR::TQUORMSTR() { QDPlayer(); }
+TQUORMSTR::TQUORMSTR(TResultCode& result) : result_(result), rcpBuilder_(&RcpToSmfImage) {}
 
 // A reader may be destroyed at program end, after the thread's guard
 // bookkeeping is gone: everything is released here without guarded calls.
@@ -100,16 +97,16 @@ TQUORMSTR::~TQUORMSTR() {
     if (file_->data) QGGlobalFreePtr(kTagSongFile, file_->data);
     QGGlobalFreePtr(kTagSongFile, file_);
   }
-  if (prepared_) return;  // the player still sends from the buffer
-  QDStreamHeader& stream = QDPlayer().stream;
-  if (stream.data == buffer_) stream = QDStreamHeader();
-  if (buffer_) QGGlobalFreePtr(kTagStreamBuffer, buffer_);
-  if (table_) QGGlobalFreePtr(kTagTimeTable, table_);
+  freeOutput();
 }
 
 TQUORMSTR& QGSongReader() {
-  static TQUORMSTR reader;
+  static TQUORMSTR reader(QGProcessResultCode());
   return reader;
+}
+
+void TQUORMSTR::setRcpImageBuilder(QGmstRcpImageBuilder builder) {
+  rcpBuilder_ = builder ? builder : &RcpToSmfImage;
 }
 
 bool TQUORMSTR::isRecomposerSong() const { return SongIsRecomposer(fileName_); }
@@ -170,10 +167,6 @@ uint32_t TQUORMSTR::getdwHyosi() {
     if (!fileName_.empty()) QGmstHyosi();
     return hyosi_;
   });
-}
-
-int32_t TQUORMSTR::getdwMaxTempo() const {
-  return table_ && markers_ > 0 ? table_[markers_ - 1].position : 0;
 }
 
 std::string TQUORMSTR::getWRDFileName() {
@@ -339,84 +332,56 @@ bool TQUORMSTR::QGmstHyosi() {
   });
 }
 
-// --- Conversion and hand-over -------------------------------------------------
+// --- Conversion ---------------------------------------------------------------
 
-bool TQUORMSTR::QGmstPreHeader(int32_t mode) {
+bool TQUORMSTR::Convert(int32_t mode, int32_t playMode, PackedSong* song) {
   return QGuard("TQUORMSTR.QGmstPreHeader", false, [&]() -> bool {
     constexpr const char* kName = "TQUORMSTR.QGmstPreHeader";
-    mode_ = mode;
-    if (!QDCurrentHandle()) return SongFail(kName, 9106);
-    // The player still holds the last song's buffer: leave it alone.
-    if (prepared_) return SongFail(kName, 9102);
-    ResetConverterState(mode);
-    TMIDIEXEState& player = QDPlayer();
-    player.stream = {};
+    *song = PackedSong();
+    ResetConverterState(mode, playMode);
     auto failed = [&](int32_t code) {
-      SongFail(kName, code);
+      fail(kName, code);
       maxTimeIdx_ = static_cast<int32_t>(markers_);
+      maxTempo_ = 0;
       ConverterCleanUp();
+      freeOutput();
       return false;
     };
     if (!ConverterInit()) return failed(9105);
-    QDSetTimeDiv(static_cast<int32_t>(division_));
     started_ = true;
     if (ConvertToBuffer(1) != 0) return failed(9103);
     if (dataLength_ == 0) dataLength_ = written_;  // a song cut on a full buffer
     if (bufferLength_ == 0) bufferLength_ = bufferSize_;
     if (written_ == 0) return failed(9103);
-    player.longMessageMax = static_cast<int32_t>(longMax_);
-    player.stream.data = buffer_;
-    player.stream.bufferLength = bufferLength_;
-    player.stream.bytesRecorded = dataLength_;
-    player.stream.position = 0;
-    player.stream.timeTable = table_;
-    player.stream.timeTableEntries = markers_;
-    if (QDOutStreamHeader() != 0) return failed(9101);
-    prepared_ = true;
     maxTimeIdx_ = static_cast<int32_t>(markers_);
     ConverterCleanUp();
+    TakeConverted(song);
+    maxTempo_ = song->endPosition();
     return true;
   });
 }
 
-bool TQUORMSTR::QGmstFreeBuf() {
-  return QGuard("TQUORMSTR.QGmstFreeBuf", false, [&] {
-    bool ok = true;
-    if (prepared_) {
-      prepared_ = false;
-      if (dataLength_ > 0) {
-        ok = QDOutUnPreperHeader() == 0;
-        dataLength_ = 0;
-        QDPlayer().stream.bytesRecorded = 0;
-      }
-    }
-    maxTimeIdx_ = 0;
-    return ok;
-  });
+void TQUORMSTR::TakeConverted(PackedSong* song) {
+  song->stream.reset(buffer_);
+  song->length = dataLength_ ? dataLength_ : written_;
+  song->bufferLength = bufferLength_ ? bufferLength_ : song->length + 1024;
+  song->table.reset(table_);
+  song->entries = markers_;
+  song->division = static_cast<int32_t>(division_);
+  song->tickDivision = normDivision_;
+  song->longMessageMax = longMax_;
+  song->detectedSetup = detected_;
+  buffer_ = nullptr;
+  table_ = nullptr;
+  bufferSize_ = bufferLimit_ = written_ = dataLength_ = bufferLength_ = 0;
+  tableCapacity_ = markers_ = 0;
 }
 
-bool TQUORMSTR::QGmstFreeBuf2() {
-  return QGuard("TQUORMSTR.QGmstFreeBuf2", false, [&] {
-    QDStreamHeader& stream = QDPlayer().stream;
-    if (buffer_) {
-      if (stream.data == buffer_) {
-        stream.data = nullptr;
-        stream.bufferLength = 0;
-        stream.bytesRecorded = 0;
-      }
-      QGGlobalFreePtr(kTagStreamBuffer, buffer_);
-      buffer_ = nullptr;
-    }
-    if (table_) {
-      if (stream.timeTable == table_) {
-        stream.timeTable = nullptr;
-        stream.timeTableEntries = 0;
-      }
-      QGGlobalFreePtr(kTagTimeTable, table_);
-      table_ = nullptr;
-    }
-    bufferSize_ = bufferLimit_ = written_ = dataLength_ = bufferLength_ = 0;
-    tableCapacity_ = markers_ = 0;
-    return true;
-  });
+void TQUORMSTR::freeOutput() {
+  if (buffer_) QGGlobalFreePtr(kTagStreamBuffer, buffer_);
+  if (table_) QGGlobalFreePtr(kTagTimeTable, table_);
+  buffer_ = nullptr;
+  table_ = nullptr;
+  bufferSize_ = bufferLimit_ = written_ = dataLength_ = bufferLength_ = 0;
+  tableCapacity_ = markers_ = 0;
 }

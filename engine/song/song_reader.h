@@ -1,8 +1,8 @@
 // The song reader TQUORMSTR: the current song's name and metadata (title,
 // memo, set-up files, time signature, WRD script), and the converter that
 // turns the whole song into one packed stream buffer with its time table
-// before playback (the player walks the buffer; nothing is converted while
-// a song plays).
+// before playback. The conversion's result is a PackedSong value, which the
+// caller hands to the player (nothing is converted while a song plays).
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "engine/player/stream_record.h"
+#include "engine/song/packed_song.h"
 #include "engine/song/play_mode_edits.h"
+#include "support/result_code.h"
 
 struct QGFILE;
 
@@ -60,9 +62,15 @@ constexpr int32_t kConvError = -999;
 
 constexpr uint32_t kDefaultHyosi = 0x04020000u;  // 4/4
 
+// Turns a Recomposer song (".RCP", ".R36") into a Standard MIDI File image;
+// the reader uses the engine's converter unless a test gives it another.
+using QGmstRcpImageBuilder = bool (*)(const uint8_t* data, size_t size, bool r36,
+                                      std::vector<uint8_t>* smf, TResultCode* result);
+
 class TQUORMSTR {
  public:
-  TQUORMSTR();
+  // Failures are recorded in result (the engine's result code).
+  explicit TQUORMSTR(TResultCode& result);
   ~TQUORMSTR();
   TQUORMSTR(const TQUORMSTR&) = delete;
   TQUORMSTR& operator=(const TQUORMSTR&) = delete;
@@ -79,7 +87,9 @@ class TQUORMSTR {
   uint32_t getdwTimeDivision() const { return timeDivision_; }
   int32_t getdwTickDivision() const { return tickDivision_; }
   void setdwTickDivision(int32_t division) { tickDivision_ = division; }
-  int32_t getdwMaxTempo() const;
+  // The last conversion's end position and marker count (0 before one; the
+  // markers counted so far when it failed).
+  int32_t getdwMaxTempo() const { return maxTempo_; }
   int32_t getdwMaxTimeIdx() const { return maxTimeIdx_; }
   void setdwTitleIdx(int32_t index) { titleIdx_ = index; }
   const void* getOlePlayPointer() const { return olePlayPointer_; }
@@ -93,18 +103,24 @@ class TQUORMSTR {
   // Beats per bar from the time signature (also the WRD control object's).
   int32_t getBeatsPerBar() const { return beatsPerBar_; }
 
+  // --- Conversion: the whole current song into a packed stream and its
+  // time table, with the edits of play mode playMode; mode 0 packs no
+  // markers (the engine converts in mode 3). False, with the result code
+  // (9105 the song could not be read, 9103 the conversion failed) and the
+  // trace entry "TQUORMSTR.QGmstPreHeader", when there is nothing to play.
+  bool Convert(int32_t mode, int32_t playMode, PackedSong* song);
+  // Replaces the Recomposer image builder (null: the engine's own); for tests.
+  void setRcpImageBuilder(QGmstRcpImageBuilder builder);
+
   // --- Song header operations.
-  bool QGmstPreHeader(int32_t mode);
-  bool QGmstFreeBuf();
-  bool QGmstFreeBuf2();
   bool QGmstTitle();
   bool QGmstCm6();
   bool QGmstHyosi();
 
-  // --- The converter.
-  // Puts the conversion state back to its start (QGmstPreHeader does this
-  // before ConverterInit); mode 0 packs no markers.
-  void ResetConverterState(int32_t mode);
+  // --- The converter's steps (Convert runs them; tests call them one by one).
+  // Puts the conversion state back to its start (Convert does this before
+  // ConverterInit); mode 0 packs no markers.
+  void ResetConverterState(int32_t mode, int32_t playMode = 0);
   bool ConverterInit();
   // ConverterInit on a song image already in memory (header, tracks,
   // buffers); the tracks are copied out of it.
@@ -117,21 +133,19 @@ class TQUORMSTR {
   int32_t AddEventToStreamBuffer(TrackEvent* event);
   bool subMidiEventSet(const StreamEvent& event, const uint8_t* payload, uint32_t payloadSize);
   void ConverterCleanUp();
+  // Moves the stream and table converted so far into song.
+  void TakeConverted(PackedSong* song);
 
-  // --- The converted song (valid until QGmstFreeBuf2).
-  const uint8_t* StreamData() const { return buffer_; }
-  uint32_t StreamDataLength() const { return dataLength_; }
+  // --- The conversion in progress.
   uint32_t StreamBytesWritten() const { return written_; }
-  uint32_t StreamBufferLength() const { return bufferLength_; }
-  const TimeTableEntry* TimeTable() const { return table_; }
-  uint32_t TimeTableEntries() const { return markers_; }
-  uint32_t LongMessageMax() const { return longMax_; }
   uint32_t MillisecondsTotal() const { return static_cast<uint32_t>(elapsedUs_ / 1000); }
   int32_t PositionCode() const { return positionCode_; }
+  int32_t DetectedSetup() const { return detected_; }
   int TrackCount() const { return trackCount_; }
   const TrackState* Track(int track) const;
 
  private:
+  bool fail(const char* routine, int32_t code);
   // Reading tracks.
   bool readVlq(TrackState& t, uint32_t* value);
   bool readEvent(TrackState& t, TrackEvent* event);
@@ -161,7 +175,11 @@ class TQUORMSTR {
   void setTimeSignature(uint32_t word);
   bool setUpImage(const uint8_t* image, size_t size);
   void freeTracks();
+  void freeOutput();
   bool isRecomposerSong() const;
+
+  TResultCode& result_;
+  QGmstRcpImageBuilder rcpBuilder_;
 
   // Song and metadata.
   std::string fileName_;
@@ -171,10 +189,12 @@ class TQUORMSTR {
   uint32_t timeDivision_ = 0;
   int32_t tickDivision_ = 0;
   int32_t maxTimeIdx_ = 0;
+  int32_t maxTempo_ = 0;
   int32_t titleIdx_ = 0;
   const void* olePlayPointer_ = nullptr;
   int32_t mode_ = 3;
-  bool prepared_ = false;
+  int32_t playMode_ = 0;
+  int32_t detected_ = 0;
   bool started_ = false;
 
   // The song file's bytes and the tracks copied out of its image.
@@ -220,5 +240,5 @@ class TQUORMSTR {
   uint32_t markers_ = 0;
 };
 
-// The one song reader of the program.
+// Until the engine owns its reader, the program's one.
 TQUORMSTR& QGSongReader();

@@ -8,8 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/player/midi_player.h"
-#include "engine/song/recomposer_hook.h"
 #include "engine/song/song_internal.h"
 #include "engine/song/song_reader.h"
 #include "support/file_record.h"
@@ -111,8 +109,9 @@ void* trackedAlloc(int32_t tag, uint32_t flags, uint64_t size) {
 
 // --- Set-up -------------------------------------------------------------------
 
-void TQUORMSTR::ResetConverterState(int32_t mode) {
+void TQUORMSTR::ResetConverterState(int32_t mode, int32_t playMode) {
   mode_ = mode;
+  playMode_ = playMode;
   markersOn_ = mode != 0;
   markers_ = 0;
   positionCode_ = 0;
@@ -132,50 +131,43 @@ void TQUORMSTR::ResetConverterState(int32_t mode) {
   std::memset(port_, 0, sizeof port_);
   setTimeSignature(kDefaultHyosi);
   started_ = false;
-  edits_.start(QDPlayer().RESETMODE.load());
-  QDPlayer().detectedSetup.store(0);
+  edits_.start(playMode_);
+  detected_ = 0;
 }
 
 bool TQUORMSTR::ConverterInit() {
   bool ok = QGuard(kInit, false, [&]() -> bool {
-    // A buffer the player holds stays until QGmstFreeBuf.
-    if (prepared_) return SongFail(kInit, 9102);
     ConverterCleanUp();
-    QGmstFreeBuf2();
-    if (fileName_.empty()) return SongFail(kInit, 9112);
-    if (QGGetFileSize(fileName_) > kMaxSongBytes) return SongFail(kInit, 9111);
+    freeOutput();
+    if (fileName_.empty()) return fail(kInit, 9112);
+    if (QGGetFileSize(fileName_) > kMaxSongBytes) return fail(kInit, 9111);
     file_ = QGOpenFile(fileName_, QG_GENERIC_READ, kMaxSongBytes);
-    if (!file_) return SongFail(kInit, 9112);
+    if (!file_) return fail(kInit, 9112);
     if (isRecomposerSong()) {
       std::vector<uint8_t> image;
       // The Recomposer converter records its own result code and trace entry.
-      if (!QGmstBuildRcpImage(file_->data, file_->dataSize, SongIsR36(fileName_), &image))
-        return false;
+      if (!rcpBuilder_(file_->data, file_->dataSize, SongIsR36(fileName_), &image, &result_)) return false;
       return setUpImage(image.data(), image.size());
     }
     return setUpImage(file_->data, file_->dataSize);
   });
   if (!ok) {
     ConverterCleanUp();
-    if (!prepared_) {
-      QGmstFreeBuf();
-      QGmstFreeBuf2();
-    }
+    freeOutput();
   }
   return ok;
 }
 
 bool TQUORMSTR::ConverterInitImage(const uint8_t* image, size_t size) {
   bool ok = QGuard(kInit, false, [&]() -> bool {
-    if (prepared_) return SongFail(kInit, 9102);
     ConverterCleanUp();
-    QGmstFreeBuf2();
-    if (size > kMaxSongBytes) return SongFail(kInit, 9111);
+    freeOutput();
+    if (size > kMaxSongBytes) return fail(kInit, 9111);
     return setUpImage(image, size);
   });
   if (!ok) {
     ConverterCleanUp();
-    if (!prepared_) QGmstFreeBuf2();
+    freeOutput();
   }
   return ok;
 }
@@ -192,11 +184,11 @@ bool TQUORMSTR::setUpImage(const uint8_t* image, size_t size) {
       break;
     }
   }
-  if (header < 0) return SongFail(kInit, 9109);
-  if (!has(header + 4, 4)) return SongFail(kInit, 9117);
+  if (header < 0) return fail(kInit, 9109);
+  if (!has(header + 4, 4)) return fail(kInit, 9117);
   uint32_t headerLength = LoadBe32(image + header + 4);
-  if (headerLength < 6) return SongFail(kInit, 9108);
-  if (!has(header + 8, 6)) return SongFail(kInit, 9117);
+  if (headerLength < 6) return fail(kInit, 9108);
+  if (!has(header + 8, 6)) return fail(kInit, 9117);
   uint32_t trackCount = static_cast<uint32_t>(image[header + 10]) << 8 | image[header + 11];
   uint32_t division = static_cast<uint32_t>(image[header + 12]) << 8 | image[header + 13];
 
@@ -216,18 +208,18 @@ bool TQUORMSTR::setUpImage(const uint8_t* image, size_t size) {
   uint64_t at = static_cast<uint64_t>(header) + 8 + headerLength;
   uint64_t totalLength = 0;
   for (uint32_t i = 0; i < trackCount; ++i) {
-    if (!has(at, 8) || std::memcmp(image + at, "MTrk", 4) != 0) return SongFail(kInit, 9113);
+    if (!has(at, 8) || std::memcmp(image + at, "MTrk", 4) != 0) return fail(kInit, 9113);
     uint32_t length = LoadBe32(image + at + 4);
     uint64_t dataStart = at + 8;
     // A chunk that claims more than the file holds keeps what is there.
     if (length > size - dataStart) length = static_cast<uint32_t>(size - dataStart);
 
     void* stateMemory = trackedAlloc(kTagTrackState, GPTR, sizeof(TrackState));
-    if (!stateMemory) return SongFail(kInit, 9116);
+    if (!stateMemory) return fail(kInit, 9116);
     auto* t = new (stateMemory) TrackState();
     tracks_[trackCount_++] = t;
     t->start = static_cast<uint8_t*>(trackedAlloc(kTagTrackData, GMEM_FIXED, length));
-    if (!t->start) return SongFail(kInit, 9116);
+    if (!t->start) return fail(kInit, 9116);
     if (length > 0) std::memcpy(t->start, image + dataStart, length);
     t->length = length;
     t->leftInBuffer = length;
@@ -242,7 +234,7 @@ bool TQUORMSTR::setUpImage(const uint8_t* image, size_t size) {
       continue;
     }
     uint32_t delta = 0;
-    if (!readVlq(*t, &delta)) return SongFail(kInit, 9115);
+    if (!readVlq(*t, &delta)) return fail(kInit, 9115);
     t->nextEventTime = delta;
     // Reading the first event once shows a bad track early (codes and trace);
     // the track itself is not advanced.
@@ -251,14 +243,14 @@ bool TQUORMSTR::setUpImage(const uint8_t* image, size_t size) {
     readEvent(probe, &first);
     freeEventData(&first);
   }
-  if (trackCount_ == 0) return SongFail(kInit, 9116);
+  if (trackCount_ == 0) return fail(kInit, 9116);
 
   bufferSize_ = std::max(roundUp(totalLength * 4, kBufferStep), kBufferStep);
   bufferLimit_ = bufferSize_ + kIntervalAllowance;
   buffer_ = static_cast<uint8_t*>(trackedAlloc(kTagStreamBuffer, GPTR, bufferSize_));
   if (!buffer_) {
     bufferSize_ = bufferLimit_ = 0;
-    return SongFail(kInit, 9117);
+    return fail(kInit, 9117);
   }
   written_ = 0;
   tableCapacity_ = static_cast<uint32_t>((totalLength + 1024) / sizeof(TimeTableEntry));
@@ -266,7 +258,7 @@ bool TQUORMSTR::setUpImage(const uint8_t* image, size_t size) {
       trackedAlloc(kTagTimeTable, GPTR, static_cast<uint64_t>(tableCapacity_) * sizeof(TimeTableEntry)));
   if (!table_) {
     tableCapacity_ = 0;
-    return SongFail(kInit, 9117);
+    return fail(kInit, 9117);
   }
   markers_ = 0;
   return true;
@@ -318,13 +310,13 @@ bool TQUORMSTR::getTrackByte(int track, uint8_t* byte) {
 }
 
 bool TQUORMSTR::readVlq(TrackState& t, uint32_t* value) {
-  if (t.flags & kTrackEnded) return SongFail(kVDWord, 9120);
+  if (t.flags & kTrackEnded) return fail(kVDWord, 9120);
   uint32_t v = 0;
   uint8_t b;
   do {
     if (t.leftInBuffer == 0) {
       t.flags |= kTrackEnded;
-      return SongFail(kVDWord, 9118);
+      return fail(kVDWord, 9118);
     }
     b = *t.current++;
     --t.leftInBuffer;
@@ -356,7 +348,7 @@ bool TQUORMSTR::readEvent(TrackState& t, TrackEvent* e) {
   auto ranOut = [&](int32_t code) {
     t.flags |= kTrackEnded;
     freeEventData(e);
-    return SongFail(kEvent, code);
+    return fail(kEvent, code);
   };
   auto next = [&]() -> uint8_t {
     --t.leftInBuffer;
@@ -377,7 +369,7 @@ bool TQUORMSTR::readEvent(TrackState& t, TrackEvent* e) {
   auto copyData = [&](uint32_t length, int32_t allocCode) -> bool {
     if (length == 0) return true;
     e->longData = static_cast<uint8_t*>(QGGlobalAllocPtr(kTagLongData, GMEM_FIXED, length));
-    if (!e->longData) return SongFail(kEvent, allocCode);
+    if (!e->longData) return fail(kEvent, allocCode);
     std::memcpy(e->longData, t.current, length);
     t.current += length;
     t.leftInBuffer -= length;
@@ -387,7 +379,7 @@ bool TQUORMSTR::readEvent(TrackState& t, TrackEvent* e) {
   if ((t.flags & kTrackEnded) || t.leftInBuffer == 0) return ranOut(9124);
   uint8_t b = next();
   if (b < 0x80) {
-    if (t.runningStatus == 0) return SongFail(kEvent, 9126);
+    if (t.runningStatus == 0) return fail(kEvent, 9126);
     e->status = t.runningStatus;
     e->data1 = b;
     if (twoByteMessage(e->status)) {
@@ -437,7 +429,7 @@ bool TQUORMSTR::readEvent(TrackState& t, TrackEvent* e) {
     if (!copyData(length, 9138)) return false;
     if (e->data1 == 0x2F) t.flags |= kTrackEnded;
   } else {
-    return SongFail(kEvent, 9140);
+    return fail(kEvent, 9140);
   }
 
   e->tick = t.nextEventTime;
@@ -447,7 +439,7 @@ bool TQUORMSTR::readEvent(TrackState& t, TrackEvent* e) {
       t.nextEventTime += delta;
     } else if (!(t.flags & kTrackEnded)) {
       freeEventData(e);
-      return SongFail(kEvent, 9141);
+      return fail(kEvent, 9141);
     }
     // Data that ends right after an event ends the track; the event counts.
   }
@@ -476,7 +468,7 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
       std::memset(port_, 0, sizeof port_);
     }
     if (trackFailed_) {
-      SongFail(kConvert, 9122);
+      fail(kConvert, 9122);
       return kConvAfterFailure;
     }
     if (allEnded_) return kConvAfterEnd;
@@ -524,7 +516,7 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
       if (!read) {
         if (tracks_[pick]->flags & kTrackEnded) continue;  // its data ran out
         trackFailed_ = true;
-        SongFail(kConvert, 9123);
+        fail(kConvert, 9123);
         return kConvTrackFailed;
       }
       if (event.status == 0xFF && event.data1 == 0x2F) {
@@ -704,7 +696,7 @@ int32_t TQUORMSTR::addEvent(TrackEvent* e) {
       gapWarning_ = true;
     } else {
       gapWarning_ = false;
-      SongFail(kAdd, 9142);
+      fail(kAdd, 9142);
       return kConvBufferFull;
     }
   }
@@ -740,7 +732,7 @@ int32_t TQUORMSTR::addChannel(TrackEvent* e, uint32_t delta, uint32_t marker) {
     case QGmstEdit::Keep:
       break;
   }
-  if (edits_.mode == 2) QDPlayer().detectedSetup.store(edits_.detected);
+  if (edits_.mode == 2) detected_ = edits_.detected;
   uint32_t word = kEvShort | e->status | static_cast<uint32_t>(e->data1) << 8 |
                   static_cast<uint32_t>(e->data2) << 16 | (delta > 0 ? marker : 0);
   return packEvent(StreamEvent{delta, port_[currentTrack_], word}, nullptr, 0) ? kConvOk
@@ -749,7 +741,7 @@ int32_t TQUORMSTR::addChannel(TrackEvent* e, uint32_t delta, uint32_t marker) {
 
 int32_t TQUORMSTR::addSysEx(TrackEvent* e, uint32_t delta, uint32_t marker) {
   QGmstEdit edit = edits_.sysEx(e->longData, e->length);
-  if (edits_.mode == 2) QDPlayer().detectedSetup.store(edits_.detected);
+  if (edits_.mode == 2) detected_ = edits_.detected;
   // The player's send buffers hold 1024 bytes and it reads a message's byte
   // count from 10 bits: a longer message is left out, its time kept.
   if (edit == QGmstEdit::Keep && e->length + 1 > kLongMessageMaxBytes) edit = QGmstEdit::Replace;

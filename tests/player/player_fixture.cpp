@@ -3,13 +3,8 @@
 #include <cstdio>
 
 #include "platform/midi_bytes.h"
-#include "support/result_code.h"
 
 namespace playertest {
-
-std::atomic<int> PlayerTest::done{0};
-std::mutex PlayerTest::notifiedMutex;
-std::vector<int32_t> PlayerTest::notified;
 
 namespace {
 
@@ -67,14 +62,6 @@ class RecordingPort final : public MidiOutPort {
   MidiShortMessage decoder_;
 };
 
-void onNotify(int32_t code) {
-  {
-    std::lock_guard lock(PlayerTest::notifiedMutex);
-    PlayerTest::notified.push_back(code);
-  }
-  if (code == kQDNotifyDone) PlayerTest::done = 1;
-}
-
 }  // namespace
 
 Stream& Stream::shortMsg(uint32_t delta, uint32_t message, bool portB, bool marker) {
@@ -123,7 +110,7 @@ MidiResult RecordingSystem::open(int id, std::unique_ptr<MidiOutPort>* port) {
 }
 
 void RecordingSystem::add(int id, const std::string& what) {
-  int64_t t = QDTimerSystem().nowMicroseconds();
+  int64_t t = clock_.nowMicroseconds();
   std::lock_guard lock(mutex);
   logs_[id + 1].push_back({t, what});
 }
@@ -151,41 +138,65 @@ std::string Hex(uint32_t m) {
   return MidiHex(d.data(), static_cast<size_t>(d.size()));
 }
 
+void PlayerTest::playerOpened(bool) {
+  std::lock_guard lock(notifiedMutex);
+  notified.push_back(kQDNotifyOpen);
+}
+
+void PlayerTest::playerDone() {
+  {
+    std::lock_guard lock(notifiedMutex);
+    notified.push_back(kQDNotifyDone);
+  }
+  done = 1;
+}
+
+void PlayerTest::playerClosed(MidiResult) {
+  std::lock_guard lock(notifiedMutex);
+  notified.push_back(kQDNotifyClosed);
+}
+
+void PlayerTest::playerProgress(int32_t ms) {
+  std::lock_guard lock(notifiedMutex);
+  progress.push_back(ms);
+}
+
+void PlayerTest::playerWrdStep(uint32_t nowMs) {
+  std::lock_guard lock(notifiedMutex);
+  wrdSteps.push_back(nowMs);
+}
+
+std::vector<int32_t> PlayerTest::Progress() {
+  std::lock_guard lock(notifiedMutex);
+  return progress;
+}
+
+std::vector<uint32_t> PlayerTest::WrdSteps() {
+  std::lock_guard lock(notifiedMutex);
+  return wrdSteps;
+}
+
 void PlayerTest::SetUp() {
   qtest::StartTrace(dir);
-  QDSetTimerSystem(&timer);
-  QDResetPlayer();
-  QDSetMidiSystem(&devices);
-  QDSetSleepFunction(nullptr);
-  QDSetNotifyProc(&onNotify);
-  QGSetErrorCode(0);
-  done = 0;
-  std::lock_guard lock(notifiedMutex);
-  notified.clear();
+  player.setListener(this);
 }
 
 void PlayerTest::TearDown() {
-  QDStreamClose();
-  QDResetPlayer();
-  QDSetMidiSystem(nullptr);
-  QDSetTimerSystem(nullptr);
+  player.close();
+  player.setListener(nullptr);
 }
 
-void PlayerTest::Play(const Stream& s, int32_t division) {
+void PlayerTest::PlayOn(Player& p, const Stream& s, int32_t division) {
   played = s;
-  TMIDIEXEState& p = QDPlayer();
-  if (!QDCurrentHandle()) {
-    ASSERT_TRUE(QDStreamOpen());
+  if (!p.currentHandle()) {
+    ASSERT_TRUE(p.open());
   }
-  QDSetTimeDiv(division);
-  p.stream.data = played.bytes.data();
-  p.stream.bytesRecorded = static_cast<uint32_t>(played.bytes.size());
-  p.stream.bufferLength = p.stream.bytesRecorded + 1024;
-  p.stream.timeTable = played.table.empty() ? nullptr : played.table.data();
-  p.stream.timeTableEntries = static_cast<uint32_t>(played.table.size());
-  ASSERT_EQ(QDOutStreamHeader(), 0);
-  ASSERT_EQ(QDStreamOut(), -1);
-  ASSERT_EQ(QDStreamReStart(), 0);
+  PackedSong song = PackedSongOf(played.bytes.data(), static_cast<uint32_t>(played.bytes.size()),
+                                 played.table.empty() ? nullptr : played.table.data(),
+                                 static_cast<uint32_t>(played.table.size()), division);
+  ASSERT_TRUE(p.take(std::move(song)));
+  ASSERT_TRUE(p.start());
+  ASSERT_TRUE(p.release());
 }
 
 bool PlayerTest::RunToEnd(uint32_t limitMs) {
@@ -194,7 +205,7 @@ bool PlayerTest::RunToEnd(uint32_t limitMs) {
 }
 
 int64_t PlayerTest::PlayTime(uint32_t tick, int64_t tickLengthFx, int32_t periodMs) const {
-  int64_t start = QDPlayer().startUs.load();
+  int64_t start = player.state().startUs.load();
   int64_t p = int64_t{periodMs} * 1000;
   // The first grid point after the start whose elapsed time holds the tick.
   int64_t k = (static_cast<int64_t>(tick) * tickLengthFx + (p << 16) - 1) / (p << 16);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/player/midi_player.h"
+#include "engine/player/tmidiexe.h"
 #include "platform/manualtimer/manual_timer.h"
 #include "tests/common/test_files.h"
 
@@ -40,10 +41,10 @@ struct Received {
   std::string what;  // hex bytes, or "reset", "close", "volume xxxxxxxx"
 };
 
-// Devices -1 .. 3 that remember every call, stamped with the installed
-// timer's clock.
+// Devices -1 .. 3 that remember every call, stamped with the given timer's clock.
 class RecordingSystem final : public MidiOutSystem {
  public:
+  explicit RecordingSystem(TimerSystem& clock) : clock_(clock) {}
   int deviceCount() override { return 4; }
   std::string productName(int id) override;
   bool supportsVolume(int id) override;
@@ -61,24 +62,30 @@ class RecordingSystem final : public MidiOutSystem {
   std::mutex mutex;
 
  private:
+  TimerSystem& clock_;
   std::vector<Received> logs_[5];
 };
 
 std::string Hex(uint32_t shortMessage);
 
-// A manual timer and the recording devices installed, a player reset; the
-// threads are ended and everything put back afterwards.
-class PlayerTest : public ::testing::Test {
+// A player of its own on a manual timer and recording devices, listened to;
+// its threads are ended and its devices closed afterwards.
+class PlayerTest : public ::testing::Test, public PlayerListener {
  public:
-  static std::atomic<int> done;
-  static std::mutex notifiedMutex;
-  static std::vector<int32_t> notified;
+  // PlayerListener: each report is noted with its old notification code.
+  void playerOpened(bool) override;
+  void playerDone() override;
+  void playerClosed(MidiResult) override;
+  void playerProgress(int32_t ms) override;
+  void playerWrdStep(uint32_t nowMs) override;
 
  protected:
   void SetUp() override;
   void TearDown() override;
+  TMIDIEXEState& P() { return player.state(); }
   // Hands the stream to the player (division, headers) and starts it.
-  void Play(const Stream& s, int32_t division = 480);
+  void Play(const Stream& s, int32_t division = 480) { PlayOn(player, s, division); }
+  void PlayOn(Player& p, const Stream& s, int32_t division = 480);
   // Moves the time until the player has notified its end (at most limitMs).
   bool RunToEnd(uint32_t limitMs = 600000);
   // The timer's grid time at which a record of this tick plays (tempo
@@ -86,9 +93,20 @@ class PlayerTest : public ::testing::Test {
   int64_t PlayTime(uint32_t tick, int64_t tickLengthFx, int32_t periodMs) const;
   std::vector<int32_t> Notified();
 
+  std::vector<int32_t> Progress();
+  std::vector<uint32_t> WrdSteps();
+
+  std::atomic<int> done{0};
+  std::mutex notifiedMutex;  // guards the three lists
+  std::vector<int32_t> notified;
+  std::vector<int32_t> progress;
+  std::vector<uint32_t> wrdSteps;
   qtest::TempDir dir;
   ManualTimer timer{1000000};
-  RecordingSystem devices;
+  RecordingSystem devices{timer};
+  TResultCode result;
+  Player player{devices, timer, result};
+  TMIDIEXE props{player};
   Stream played;
 };
 

@@ -16,24 +16,26 @@ class OutputStatus : public PlayerTest {
  protected:
   void SetUp() override {
     PlayerTest::SetUp();
-    QDSetSongInfo(960, k44);
+    player.setSongInfo(960, k44);
   }
   // A song of 4/4 at a normalised division of 960: markers every beat.
   void SetTable() {
-    table = {{0, 0, k44}, {500, 960, k44}, {1000, 1920, k44}, {1500, 2880, k44}, {2000, 10000, k44},
-             {4000, 20000, k44}, {4500, 20960, 0x03020000}};
-    QDPlayer().stream.timeTable = table.data();
-    QDPlayer().stream.timeTableEntries = static_cast<uint32_t>(table.size());
+    const std::vector<TimeTableEntry> table = {{0, 0, k44},         {500, 960, k44},   {1000, 1920, k44},
+                                               {1500, 2880, k44},   {2000, 10000, k44}, {4000, 20000, k44},
+                                               {4500, 20960, 0x03020000}};
+    const uint8_t nop[4] = {0, 0, 0, kRecNop};
+    P().DEVICEID1A = 0;
+    ASSERT_TRUE(player.open());
+    ASSERT_TRUE(player.take(PackedSongOf(nop, 4, table.data(), static_cast<uint32_t>(table.size()), 960)));
   }
-  std::vector<TimeTableEntry> table;
-  TMIDIEXE& p = QDMidiExe();
+  TMIDIEXE& p = props;
 };
 
 }  // namespace
 
 TEST_F(OutputStatus, DisplayValuesFollowTheirSelectors) {
   SetTable();
-  QDPlayer().markerIndex = 6;  // bar 2, beat 1
+  P().markerIndex = 6;  // bar 2, beat 1
   p.setMIDICURRENTTIME1(kQDShowPosition);
   p.setMIDICURRENTTIME2(kQDShowMilliseconds);
   p.setMIDITIMEOPTION1(kQDShowTempo);
@@ -42,7 +44,7 @@ TEST_F(OutputStatus, DisplayValuesFollowTheirSelectors) {
   EXPECT_EQ(p.getMIDICURRENTTIME2(), 4500);
   EXPECT_EQ(p.getMIDITIMEOPTION1(), 120);
   EXPECT_EQ(p.getMIDITIMEOPTION2(), 4004);
-  QDPlayer().markerIndex = 3;
+  P().markerIndex = 3;
   EXPECT_EQ(p.getMIDICURRENTTIME1(), 3000);  // bar 0, beat 3
   // Selectors 7 and -1 read milliseconds, like 0.
   p.setMIDICURRENTTIME1(7);
@@ -50,32 +52,32 @@ TEST_F(OutputStatus, DisplayValuesFollowTheirSelectors) {
   p.setMIDICURRENTTIME1(-1);
   EXPECT_EQ(p.getMIDICURRENTTIME1(), 1500);
   // Outside the table, and without one: 0.
-  QDPlayer().markerIndex = 7;
+  P().markerIndex = 7;
   EXPECT_EQ(p.getMIDICURRENTTIME1(), 0);
   p.setMIDICURRENTTIME1(kQDShowPosition);
   EXPECT_EQ(p.getMIDICURRENTTIME1(), 0);
-  QDPlayer().stream.timeTable = nullptr;
-  QDPlayer().markerIndex = 1;
+  player.forgetSong();
+  P().markerIndex = 1;
   EXPECT_EQ(p.getMIDICURRENTTIME1(), 0);
   // The accumulator.
-  QDPlayer().tickAccumulator = 37;
+  P().tickAccumulator = 37;
   p.setMIDICURRENTTIME2(kQDShowAccumulator);
   EXPECT_EQ(p.getMIDICURRENTTIME2(), 37);
-  EXPECT_EQ(QDDisplayValue(5), 0);
+  EXPECT_EQ(player.displayValue(5), 0);
 }
 
 TEST_F(OutputStatus, TempoAndTimeSignatureValues) {
   p.setMIDITIMEOPTION1(kQDShowTempo);
   for (auto [tempo, bpm] : {std::pair{500000, 120}, {600000, 100}, {700000, 86}, {0, 120}, {1, 60000000},
                             {0xFFFFFF, 4}}) {
-    QDPlayer().tempo = tempo;
+    P().tempo = tempo;
     EXPECT_EQ(p.getMIDITIMEOPTION1(), bpm) << tempo;
   }
   p.setMIDITIMEOPTION2(kQDShowTimeSignature);
   for (auto [hyosi, value] : {std::pair{0x06030000u, 6008}, {0x03020000u, 3004}, {0x02010000u, 2002},
                               {0x07040000u, 7016}, {0x05050000u, 5032}, {0x09060000u, 9064},
                               {0x00030000u, 4008}, {0x04070000u, 4004}, {0x0C000000u, 12004}}) {
-    QDSetSongInfo(960, hyosi);
+    player.setSongInfo(960, hyosi);
     EXPECT_EQ(p.getMIDITIMEOPTION2(), value) << std::hex << hyosi;
   }
   EXPECT_EQ(QDPositionValue(20960, 0), 21000);  // no division handed over: 960
@@ -84,7 +86,7 @@ TEST_F(OutputStatus, TempoAndTimeSignatureValues) {
 
 TEST_F(OutputStatus, TotalsOfTheFirstTwoValues) {
   SetTable();
-  QDPlayer().totalTicks = 12345;
+  P().totalTicks = 12345;
   struct Case {
     int32_t selector, total;
   } cases[] = {{kQDShowPosition, 21000}, {kQDShowAccumulator, 12345}, {kQDShowTempo, 0x03020000},
@@ -95,8 +97,7 @@ TEST_F(OutputStatus, TotalsOfTheFirstTwoValues) {
     EXPECT_EQ(p.getMIDITOTALTIME1(), c.total) << c.selector;
     EXPECT_EQ(p.getMIDITOTALTIME2(), c.total) << c.selector;
   }
-  QDPlayer().stream.timeTable = nullptr;
-  QDPlayer().stream.timeTableEntries = 0;
+  player.forgetSong();
   p.setMIDICURRENTTIME1(kQDShowTempo);
   EXPECT_EQ(p.getMIDITOTALTIME1(), 120);
   p.setMIDICURRENTTIME1(kQDShowPosition);
@@ -106,7 +107,7 @@ TEST_F(OutputStatus, TotalsOfTheFirstTwoValues) {
 }
 
 TEST_F(OutputStatus, LevelOfOneChannelOrTheLoudestDecaysOnEachRead) {
-  TMIDIEXEState& s = QDPlayer();
+  TMIDIEXEState& s = P();
   for (auto& v : s.lastVolume) v = kQDDefaultVolume;
   s.levels[3] = 100 << 16;                 // port A channel 4: 100 × 100
   s.levels[16 + 5] = 120 << 16;            // port B channel 6: 120 × 64
@@ -158,14 +159,14 @@ TEST_F(OutputStatus, VolumeAndBalanceArithmetic) {
 }
 
 TEST_F(OutputStatus, DeviceVolumeReachesEveryOutputThatSupportsIt) {
-  TMIDIEXEState& s = QDPlayer();
+  TMIDIEXEState& s = P();
   s.DEVICEID1A = 0;
   s.DEVICEID2A = 1;
   s.DEVICEID1B = 2;
   s.DEVICEID2B = kMidiNoDevice;
   devices.volumeDevices = {1, 2, 3};
-  ASSERT_TRUE(QDStreamOpen());
-  QDStreamClose();  // closed again: volume calls open the devices themselves
+  ASSERT_TRUE(player.open());
+  player.close();  // closed again: volume calls open the devices themselves
   s.DEVICEID1A = 0;
   devices.clear();
   p.setDEVBALANCE(0);
@@ -194,14 +195,14 @@ TEST_F(OutputStatus, DeviceVolumeReachesEveryOutputThatSupportsIt) {
   EXPECT_EQ(p.getDEVVOLUME(), 49);
   // Open outputs are used through their handles.
   devices.unreadable.clear();
-  ASSERT_TRUE(QDStreamOpen());
+  ASSERT_TRUE(player.open());
   int opens = devices.opens;
   p.setDEVVOLUME(50);
   EXPECT_EQ(devices.opens, opens);
   EXPECT_EQ(devices.volume[2], QDPackVolume(50, 76));  // device 1
   EXPECT_EQ(devices.volume[3], QDPackVolume(50, 76));  // device 2
   // MIDIDISABLE: no device is touched.
-  QDStreamClose();
+  player.close();
   p.setMIDIDISABLE(1);
   devices.clear();
   p.setDEVVOLUME(10);
@@ -230,12 +231,12 @@ TEST_F(OutputStatus, StoredPropertiesKeepWhatIsWritten) {
   EXPECT_EQ(p.getEXTOPTION2(), -2);
   EXPECT_EQ(p.getEXTOPTION3(), 3);
   EXPECT_EQ(p.getEXTOPTION4(), 0x101);
-  TQUORONPU& score = QDScoreSettings();
+  TQUORONPU score;
   EXPECT_EQ(score.SCOREHEIGHT, 100);
   EXPECT_EQ(score.SCOREWIDTH, 400);
   p.setRESETMODE(5);
   EXPECT_EQ(p.getRESETMODE(), 5);
-  EXPECT_EQ(QDPlayer().resetKind.load(), 3);  // the SC-55 map sequence
+  EXPECT_EQ(P().resetKind.load(), 3);  // the SC-55 map sequence
   p.setERRORCODE(9406);
   EXPECT_EQ(p.getERRORCODE(), 9406);
   p.setTimeDiv(96);

@@ -10,11 +10,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/player/midi_player.h"
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
 #include "platform/capture/capture_midi.h"
 #include "platform/manualtimer/manual_timer.h"
-#include "support/result_code.h"
 #include "tests/song/song_fixture.h"
 
 namespace {
@@ -163,29 +163,19 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
 
 const std::string kGsReverb = "f041104212400130040bf7";
 
-class PlayModes : public ::testing::Test {
+class PlayModes : public ::testing::Test, public PlayerListener {
  protected:
-  void SetUp() override {
-    qtest::StartTrace(dir);
-    QDSetTimerSystem(&timer);
-    QDResetPlayer();
-    QDSetNotifyProc([](int32_t code) {
-      if (code == kQDNotifyDone) done = 1;
-    });
-  }
-  void TearDown() override {
-    QDStreamClose();
-    QDResetPlayer();
-    QDSetMidiSystem(nullptr);
-    QDSetTimerSystem(nullptr);
-  }
+  void SetUp() override { qtest::StartTrace(dir); }
+  void playerDone() override { done = 1; }
 
   // Converts and plays the song in the mode on capture devices in folder;
   // the logs of devices 0-3, split into reset phase and song.
   void PlayIn(int32_t mode, const Bytes& song, const std::string& folder) {
-    CaptureMidiSystem capture(dir.file(folder));
-    QDSetMidiSystem(&capture);
-    TMIDIEXE& p = QDMidiExe();
+    CaptureMidiSystem capture(dir.file(folder), 4, [this] { return timer.nowMicroseconds(); });
+    TResultCode result;
+    Player player(capture, timer, result);
+    player.setListener(this);
+    TMIDIEXE p(player);
     p.setDEVICEID1A(0);
     p.setDEVICEID2A(1);
     p.setDEVICEID1B(2);
@@ -193,22 +183,20 @@ class PlayModes : public ::testing::Test {
     p.setRESETMODE(mode);
     p.setTIMERMIDI(1);
     done = 0;
-    TQUORMSTR reader;
+    TQUORMSTR reader(result);
     reader.setinFileName(dir.write(folder + ".mid", song));
-    ASSERT_TRUE(QDStreamOpen());
-    ASSERT_TRUE(reader.QGmstPreHeader(3)) << QGEngineErrorCode().load();
-    QDSetTimeDiv(static_cast<int32_t>(reader.getdwTimeDivision()));
-    ASSERT_EQ(QDStreamOut(), -1);
+    ASSERT_TRUE(player.open());
+    PackedSong packed;
+    ASSERT_TRUE(reader.Convert(3, mode, &packed)) << result.get();
+    ASSERT_TRUE(player.take(std::move(packed)));
+    ASSERT_TRUE(player.start());
     resetStart = timer.nowMicroseconds();
-    ASSERT_EQ(QDStreamReStart(), 0);
+    ASSERT_TRUE(player.release());
     for (int i = 0; i < 10000 && !done.load(); ++i) timer.advance(10);
     ASSERT_TRUE(done.load());
-    songStart = QDPlayer().startUs.load();
-    detected = QDPlayer().detectedSetup.load();
-    reader.QGmstFreeBuf();
-    QDStreamClose();
-    reader.QGmstFreeBuf2();
-    QDSetMidiSystem(nullptr);
+    songStart = player.state().startUs.load();
+    detected = player.state().detectedSetup.load();
+    player.close();
     for (int id = 0; id < 4; ++id) {
       reset[id].clear();
       played[id].clear();
@@ -254,7 +242,7 @@ class PlayModes : public ::testing::Test {
     for (int id : {1, 3}) EXPECT_EQ(Hexes(played[id]), (std::vector<std::string>{"913c50", "813c00"})) << id;
   }
 
-  static inline std::atomic<int> done{0};
+  std::atomic<int> done{0};
   qtest::TempDir dir;
   ManualTimer timer{5000000};
   int64_t resetStart = 0, songStart = 0;

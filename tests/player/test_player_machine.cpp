@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/player/midi_player.h"
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
 #include "platform/realtimer/real_timer.h"
 #include "platform/softsynth/soft_synth.h"
-#include "support/result_code.h"
 #include "tests/player/player_fixture.h"
 #include "tests/song/song_fixture.h"
 
@@ -21,41 +21,30 @@ using playertest::RecordingSystem;
 
 namespace {
 
-std::atomic<int> g_done{0};
-std::atomic<int> g_reports{0};
-
-class MachinePlayer : public ::testing::Test {
+// A player on the given devices and timer, listened to.
+class MachinePlayer : public ::testing::Test, public PlayerListener {
  protected:
-  void SetUp() override {
-    qtest::StartTrace(dir);
-    QDSetTimerSystem(&timer);
-    QDResetPlayer();
-    QDSetNotifyProc([](int32_t code) {
-      if (code == kQDNotifyDone) g_done = 1;
-    });
-    g_done = 0;
-    g_reports = 0;
+  void SetUp() override { qtest::StartTrace(dir); }
+  void playerDone() override { done = 1; }
+  void playerProgress(int32_t) override { ++reports; }
+
+  std::unique_ptr<Player> Make(MidiOutSystem& devices, TimerSystem& timer) {
+    auto p = std::make_unique<Player>(devices, timer, result);
+    p->setListener(this);
+    return p;
   }
-  void TearDown() override {
-    QDStreamClose();
-    QDResetPlayer();
-    QDSetMidiSystem(nullptr);
-    QDSetTimerSystem(nullptr);
-  }
-  bool Convert(TQUORMSTR& reader, const songtest::Bytes& song) {
+  bool Start(Player& player, const songtest::Bytes& song) {
+    TQUORMSTR reader(result);
     reader.setinFileName(dir.write("song.mid", song));
-    if (!QDStreamOpen() || !reader.QGmstPreHeader(3)) return false;
-    QDSetTimeDiv(static_cast<int32_t>(reader.getdwTimeDivision()));
-    return QDStreamOut() == -1 && QDStreamReStart() == 0;
+    PackedSong packed;
+    if (!player.open() || !reader.Convert(3, player.state().RESETMODE.load(), &packed)) return false;
+    return player.take(std::move(packed)) && player.start() && player.release();
   }
-  void Finish(TQUORMSTR& reader) {
-    reader.QGmstFreeBuf();
-    EXPECT_EQ(QDStreamClose(), kMidiOk);
-    reader.QGmstFreeBuf2();
-  }
+
   qtest::TempDir dir;
-  RealTimer timer;
-  std::unique_ptr<ManualTimer> manual;  // outlives the threads TearDown ends
+  TResultCode result;
+  std::atomic<int> done{0};
+  std::atomic<int> reports{0};
 };
 
 // 1.2 s of sixteenth notes on two ports, with a tempo change.
@@ -76,29 +65,27 @@ songtest::Bytes DenseSong() {
 }  // namespace
 
 TEST_F(MachinePlayer, RealTimerPlaysEveryMessageInOrderAndEnds) {
-  RecordingSystem devices;
-  QDSetMidiSystem(&devices);
-  TMIDIEXE& p = QDMidiExe();
+  RealTimer timer;
+  RecordingSystem devices(timer);
+  auto player = Make(devices, timer);
+  TMIDIEXE p(*player);
   p.setDEVICEID1A(0);
   p.setDEVICEID2A(1);
   p.setRESETMODE(3);
   p.setTIMERMIDI(1);
-  QDSetStatusSink(true);
-  QDSetStatusProc([](int32_t) { ++g_reports; });
-  TQUORMSTR reader;
-  ASSERT_TRUE(Convert(reader, DenseSong()));
+  player->setStatusSink(true);
+  ASSERT_TRUE(Start(*player, DenseSong()));
   // Read what the window thread reads while the song plays.
   p.setMIDICURRENTTIME1(1);
   p.setOUTSTATUSCH(40);
-  for (int i = 0; i < 1000 && !g_done.load(); ++i) {
+  for (int i = 0; i < 1000 && !done.load(); ++i) {
     p.getMIDICURRENTTIME1();
     p.getOUTSTATUSLEVEL();
-    int32_t code;
-    QDStreamPosition(&code);
+    player->position();
     timer.sleep(10);
   }
-  ASSERT_TRUE(g_done.load());
-  Finish(reader);
+  ASSERT_TRUE(done.load());
+  EXPECT_EQ(player->close(), kMidiOk);
   std::vector<std::string> portA, portB;
   for (int i = 0; i < 32; ++i) {
     portA.push_back(Hex(0x600090 | (0x30 + i % 24) << 8));
@@ -113,22 +100,21 @@ TEST_F(MachinePlayer, RealTimerPlaysEveryMessageInOrderAndEnds) {
   EXPECT_EQ(std::vector<std::string>(a.begin() + 1, a.begin() + 65), portA);
   ASSERT_EQ(b.size(), 64 + 32u);
   EXPECT_EQ(std::vector<std::string>(b.begin(), b.begin() + 64), portB);
-  EXPECT_GT(g_reports.load(), 0);
-  QDSetStatusProc(nullptr);
+  EXPECT_GT(reports.load(), 0);
 }
 
 TEST_F(MachinePlayer, RealTimerStopsAtOnce) {
-  RecordingSystem devices;
-  QDSetMidiSystem(&devices);
-  QDMidiExe().setDEVICEID1A(0);
-  QDMidiExe().setTIMERMIDI(2);
-  TQUORMSTR reader;
-  ASSERT_TRUE(Convert(reader, DenseSong()));
+  RealTimer timer;
+  RecordingSystem devices(timer);
+  auto player = Make(devices, timer);
+  player->state().DEVICEID1A = 0;
+  player->state().TIMERMIDI = 2;
+  ASSERT_TRUE(Start(*player, DenseSong()));
   while (devices.messages(0).size() < 4) timer.sleep(5);
-  EXPECT_EQ(QDStreamStop(), -1);
-  for (int i = 0; i < 300 && !g_done.load(); ++i) timer.sleep(10);
-  ASSERT_TRUE(g_done.load());
-  Finish(reader);
+  player->stop();
+  for (int i = 0; i < 300 && !done.load(); ++i) timer.sleep(10);
+  ASSERT_TRUE(done.load());
+  EXPECT_EQ(player->close(), kMidiOk);
   auto a = devices.messages(0);
   ASSERT_GE(a.size(), 32u + 4);
   EXPECT_LT(a.size(), 32u + 20);
@@ -137,32 +123,31 @@ TEST_F(MachinePlayer, RealTimerStopsAtOnce) {
 
 TEST_F(MachinePlayer, SoftSynthSoundsASongAfterItsGsReset) {
   if (!std::filesystem::exists(kDefaultSoundFont)) GTEST_SKIP() << "no GM sound font installed";
-  manual = std::make_unique<ManualTimer>(1000000);
-  QDSetTimerSystem(manual.get());
+  ManualTimer manual(1000000);
   SoftSynthConfig config;
   config.offline = true;
   SoftSynthSystem synth(config);
-  QDSetMidiSystem(&synth);
-  QDMidiExe().setDEVICEID1A(kMidiMapper);
-  QDMidiExe().setRESETMODE(2);  // the tone-generator reset: GM on, then GS reset
-  QDMidiExe().setTIMERMIDI(4);
+  auto player = Make(synth, manual);
+  TMIDIEXE p(*player);
+  p.setDEVICEID1A(kMidiMapper);
+  p.setRESETMODE(2);  // the tone-generator reset: GM on, then GS reset
+  p.setTIMERMIDI(4);
   songtest::Track t;
   t.at(0, {0xB0, 0x00, 0x08}).at(0, {0xC0, 0x04}).at(0, {0x90, 0x3C, 0x70}).at(480, {0x80, 0x3C, 0x00}).end();
-  TQUORMSTR reader;
-  ASSERT_TRUE(Convert(reader, songtest::Smf(480, {t})));
+  ASSERT_TRUE(Start(*player, songtest::Smf(480, {t})));
   std::vector<float> buf(441 * 2);
   double loudest = 0;
-  for (int i = 0; i < 1000 && !g_done.load(); ++i) {
-    manual->advance(10);
+  for (int i = 0; i < 1000 && !done.load(); ++i) {
+    manual.advance(10);
     ASSERT_TRUE(synth.render(buf.data(), 441));  // 10 ms of sound for 10 ms of song
     double sum = 0;
     for (float x : buf) sum += double(x) * x;
     loudest = std::max(loudest, std::sqrt(sum / double(buf.size())));
   }
-  ASSERT_TRUE(g_done.load());
+  ASSERT_TRUE(done.load());
   EXPECT_GT(loudest, 0.01);
   // In GM mode bank select is ignored; after the GS reset MSB 8 selects the bank.
   EXPECT_EQ(synth.channelPreset(0).selectedBank, 8);
   EXPECT_EQ(synth.channelPreset(0).program, 4);
-  Finish(reader);
+  EXPECT_EQ(player->close(), kMidiOk);
 }

@@ -10,7 +10,6 @@
 
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
-#include "support/result_code.h"
 #include "tests/player/player_fixture.h"
 
 using namespace playertest;
@@ -38,23 +37,22 @@ class PlayerSongs : public PlayerTest {
   // in µs from the song's tick 0.
   std::map<int, std::vector<int64_t>> PlayedStarts(const std::string& song, int32_t period) {
     std::map<int, std::vector<int64_t>> out;
-    TMIDIEXE& p = QDMidiExe();
+    TMIDIEXE& p = props;
     p.setDEVICEID1A(0);
     p.setTIMERMIDI(period);
     p.setTIMERWRD(1000);
-    TQUORMSTR reader;
+    TQUORMSTR reader(result);
     reader.setinFileName(song);
-    EXPECT_TRUE(QDStreamOpen());
-    EXPECT_TRUE(reader.QGmstPreHeader(3)) << QGEngineErrorCode().load();
-    QDSetTimeDiv(static_cast<int32_t>(reader.getdwTimeDivision()));
-    EXPECT_EQ(QDStreamOut(), -1);
-    EXPECT_EQ(QDStreamReStart(), 0);
+    EXPECT_TRUE(player.open());
+    PackedSong packed;
+    EXPECT_TRUE(reader.Convert(3, p.getRESETMODE(), &packed)) << result.get();
+    EXPECT_TRUE(player.take(std::move(packed)));
+    EXPECT_TRUE(player.start());
+    EXPECT_TRUE(player.release());
     for (int i = 0; i < 100000 && !done.load(); ++i) timer.advance(100);
     EXPECT_TRUE(done.load());
-    int64_t start = QDPlayer().startUs.load();
-    reader.QGmstFreeBuf();
-    QDStreamClose();
-    reader.QGmstFreeBuf2();
+    int64_t start = P().startUs.load();
+    player.close();
     for (const Received& r : devices.log(0)) {
       if (r.what.size() != 6 || r.what[0] != '9') continue;
       int key = std::stoi(r.what.substr(2, 2), nullptr, 16);

@@ -38,12 +38,12 @@ class StreamPlayer : public PlayerTest {
  protected:
   void SetUp() override {
     PlayerTest::SetUp();
-    QDPlayer().DEVICEID1A = 0;
+    P().DEVICEID1A = 0;
   }
 };
 
 TEST_F(StreamPlayer, RecordsPlayInOrderAtTheirTicks) {
-  QDPlayer().TIMERMIDI = 1;
+  P().TIMERMIDI = 1;
   Stream s;
   s.tempo(0, 500000)
       .shortMsg(0, 0x643C90)    // tick 0
@@ -64,15 +64,15 @@ TEST_F(StreamPlayer, RecordsPlayInOrderAtTheirTicks) {
     EXPECT_EQ(got[i].second, want[i].second) << i;
     EXPECT_EQ(got[i].first, PlayTime(want[i].first, kTick480, 1)) << "tick " << want[i].first;
   }
-  EXPECT_EQ(QDPlayer().totalTicks.load(), 5580);
-  EXPECT_EQ(QDPlayer().readOffset.load(), s.bytes.size());
+  EXPECT_EQ(P().totalTicks.load(), 5580);
+  EXPECT_EQ(P().readOffset.load(), s.bytes.size());
   // Timing comes from elapsed time: the 5480th tick is 5708.33 ms in, not
   // 5480 × 1041 µs (whole microseconds would make it 3.65 ms early).
-  EXPECT_EQ(got[5].first - QDPlayer().startUs.load(), 5709000);
+  EXPECT_EQ(got[5].first - P().startUs.load(), 5709000);
 }
 
 TEST_F(StreamPlayer, TempoRecordsChangeTheTickLength) {
-  QDPlayer().TIMERMIDI = 1;
+  P().TIMERMIDI = 1;
   Stream s;
   s.tempo(0, 500000)
       .shortMsg(0, 0x643C90)
@@ -84,12 +84,12 @@ TEST_F(StreamPlayer, TempoRecordsChangeTheTickLength) {
       .nop(1);
   Play(s);
   timer.advance(2000);
-  EXPECT_EQ(QDPlayer().tempo.load(), 1000000);
-  EXPECT_EQ(QDPlayer().usPerTick.load(), 1000000 / 480);
+  EXPECT_EQ(P().tempo.load(), 1000000);
+  EXPECT_EQ(P().usPerTick.load(), 1000000 / 480);
   ASSERT_TRUE(RunToEnd());
   auto got = Timed(devices, 0);
   ASSERT_GE(got.size(), 4u);
-  int64_t start = QDPlayer().startUs.load();
+  int64_t start = P().startUs.load();
   EXPECT_EQ(got[1].first - start, 500000);
   EXPECT_EQ(got[2].first - start, 750000);
   EXPECT_EQ(got[3].first - start, 850000);
@@ -103,27 +103,27 @@ TEST_F(StreamPlayer, SpeedSlowsTheSongFromItsNextTempoRecord) {
   } cases[] = {{512, 500 + 1000}, {256, 500 + 500}, {0, 500 + 500}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.speed);
-    QDStreamClose();
+    player.close();
     devices.clear();
     done = 0;
-    QDPlayer().TIMERMIDI = 1;
+    P().TIMERMIDI = 1;
     Stream s;
     s.tempo(0, 500000).shortMsg(0, 0x643C90).shortMsg(480, 0x643E90).tempo(0, 500000).shortMsg(480, 0x644090).nop(1);
-    QDMidiExe().setSPEED(0);
+    props.setSPEED(0);
     Play(s);
     while (devices.messages(0).empty()) timer.advance(1);
-    QDMidiExe().setSPEED(c.speed);  // during the song: the first beat keeps its length
+    props.setSPEED(c.speed);  // during the song: the first beat keeps its length
     ASSERT_TRUE(RunToEnd());
     auto got = Timed(devices, 0);
     ASSERT_GE(got.size(), 3u);
-    int64_t start = QDPlayer().startUs.load();
+    int64_t start = P().startUs.load();
     EXPECT_EQ(got[1].first - start, 500000);  // before the tempo record: as written
     EXPECT_EQ(got[2].first - start, c.secondBeatEndsMs * 1000);
   }
 }
 
 TEST_F(StreamPlayer, MarkersAdvanceTheTimeTableIndex) {
-  QDPlayer().TIMERMIDI = 8;
+  P().TIMERMIDI = 8;
   Stream s;
   s.tempo(0, 500000).shortMsg(0, 0x643C90);
   for (int i = 0; i < 8; ++i) s.nop(120, true);
@@ -131,17 +131,14 @@ TEST_F(StreamPlayer, MarkersAdvanceTheTimeTableIndex) {
              {312, 600, 0x04020000}, {375, 720, 0x04020000}, {437, 840, 0x04020000}, {500, 960, 0x04020000}};
   Play(s);
   // Half-way through the marker records.
-  while (QDPlayer().startUs.load() == 0 || timer.nowMicroseconds() < QDPlayer().startUs.load() + 510000)
+  while (P().startUs.load() == 0 || timer.nowMicroseconds() < P().startUs.load() + 510000)
     timer.advance(1);
-  int32_t index = QDPlayer().markerIndex.load();
+  int32_t index = P().markerIndex.load();
   EXPECT_EQ(index, 4);  // ticks 120..480 played by 510 ms (tick 489)
-  int32_t code = -1;
-  EXPECT_EQ(QDStreamPosition(&code), 0);
-  EXPECT_EQ(code, 600);  // the entry the index points at
+  EXPECT_EQ(player.position(), 600);  // the entry the index points at
   ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(QDPlayer().markerIndex.load(), 8);
-  QDStreamPosition(&code);
-  EXPECT_EQ(code, 960);  // past the table: its last entry
+  EXPECT_EQ(P().markerIndex.load(), 8);
+  EXPECT_EQ(player.position(), 960);  // past the table: its last entry
 }
 
 TEST_F(StreamPlayer, TimerPeriodFollowsTheSystemRange) {
@@ -153,39 +150,43 @@ TEST_F(StreamPlayer, TimerPeriodFollowsTheSystemRange) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.asked);
     ManualTimer t(1000000, c.caps);
-    QDSetTimerSystem(&t);
+    RecordingSystem d(t);
+    TResultCode r;
+    Player local(d, t, r);
+    TMIDIEXE localProps(local);
+    local.setListener(this);
     done = 0;
-    QDPlayer().TIMERMIDI = c.asked;
+    local.state().DEVICEID1A = 0;
+    local.state().TIMERMIDI = c.asked;
     Stream s;
     s.tempo(0, 500000).shortMsg(0, 0x643C90).nop(960);
-    Play(s);
+    PlayOn(local, s);
     t.advance(400);  // past the reset phase: the timer runs
     auto events = t.events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].periodMs, static_cast<uint32_t>(c.used));
     EXPECT_EQ(t.periodsInForce(), std::vector<uint32_t>{static_cast<uint32_t>(c.used)});
-    EXPECT_EQ(QDMidiExe().getTIMERMIDI(), c.used);  // reads the period in force
+    EXPECT_EQ(localProps.getTIMERMIDI(), c.used);  // reads the period in force
     for (int i = 0; i < 400 && !done.load(); ++i) t.advance(10);
     EXPECT_TRUE(done.load());
     EXPECT_TRUE(t.events().empty());
     EXPECT_TRUE(t.periodsInForce().empty());
-    QDStreamClose();
-    QDSetTimerSystem(&timer);
+    local.close();
   }
 }
 
 TEST_F(StreamPlayer, AStallOfHalfASecondShiftsTheSong) {
-  QDPlayer().TIMERMIDI = 1;
+  P().TIMERMIDI = 1;
   Stream s;
   s.tempo(0, 500000).shortMsg(0, 0x643C90).shortMsg(960, 0x643E90).shortMsg(960, 0x644090).nop(1);
   Play(s);
   while (Timed(devices, 0).empty()) timer.advance(1);
-  int64_t start = QDPlayer().startUs.load();
+  int64_t start = P().startUs.load();
   timer.advance(200);
   timer.stall(600);  // 800 ms in: the note due at 1000 ms is missed
   auto got = Timed(devices, 0);
   EXPECT_EQ(got.size(), 1u) << "nothing is played in the callback that ends a stall";
-  EXPECT_EQ(QDPlayer().stallUs.load(), 600000);
+  EXPECT_EQ(P().stallUs.load(), 600000);
   ASSERT_TRUE(RunToEnd());
   got = Timed(devices, 0);
   ASSERT_GE(got.size(), 3u);
@@ -193,22 +194,22 @@ TEST_F(StreamPlayer, AStallOfHalfASecondShiftsTheSong) {
   EXPECT_EQ(got[2].first - start, 2000000 + 600000);
 
   // A shorter stall is caught up at once.
-  QDStreamClose();
+  player.close();
   devices.clear();
   done = 0;
   Play(s);
   while (Timed(devices, 0).empty()) timer.advance(1);
-  start = QDPlayer().startUs.load();
+  start = P().startUs.load();
   timer.advance(600);
   timer.stall(499);
   got = Timed(devices, 0);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[1].first - start, 1100000);  // late, not shifted
-  EXPECT_EQ(QDPlayer().stallUs.load(), 0);
+  EXPECT_EQ(P().stallUs.load(), 0);
 }
 
 TEST_F(StreamPlayer, TheFifteenMinuteLimitEndsTheSongOnEveryDevice) {
-  TMIDIEXEState& p = QDPlayer();
+  TMIDIEXEState& p = P();
   p.DEVICEID2A = 1;
   p.DEVICEID1B = 2;
   p.DEVICEID2B = 3;
@@ -242,7 +243,7 @@ TEST_F(StreamPlayer, TheFifteenMinuteLimitEndsTheSongOnEveryDevice) {
 }
 
 TEST_F(StreamPlayer, LongMessagesGoToPortADevicesOnlyAndSomeNever) {
-  TMIDIEXEState& p = QDPlayer();
+  TMIDIEXEState& p = P();
   p.DEVICEID2A = 1;
   p.DEVICEID1B = 2;
   p.DEVICEID2B = 3;
@@ -289,7 +290,7 @@ TEST_F(StreamPlayer, LongMessagesGoToPortADevicesOnlyAndSomeNever) {
 }
 
 TEST_F(StreamPlayer, PortsAndTheLevelMeter) {
-  TMIDIEXEState& p = QDPlayer();
+  TMIDIEXEState& p = P();
   p.DEVICEID2A = 1;
   p.DEVICEID1B = 2;
   p.TIMERMIDI = 1;
@@ -315,21 +316,21 @@ TEST_F(StreamPlayer, PortsAndTheLevelMeter) {
 }
 
 TEST_F(StreamPlayer, StopEndsPlaybackAndSilencesTheDevices) {
-  TMIDIEXEState& p = QDPlayer();
+  TMIDIEXEState& p = P();
   p.TIMERMIDI = 4;
   Stream s;
   s.tempo(0, 500000).shortMsg(0, 0x643C90);
   for (int i = 0; i < 100; ++i) s.shortMsg(480, 0x643C90);
   Play(s);
   while (devices.messages(0).size() < 3) timer.advance(4);
-  EXPECT_EQ(QDStreamStop(), -1);
+  player.stop();
   ASSERT_TRUE(RunToEnd(2000));
   auto m = devices.messages(0);
   ASSERT_EQ(m.size(), 3u + 32);
   EXPECT_EQ(std::vector<std::string>(m.begin() + 3, m.begin() + 19), Controllers(120));
   EXPECT_EQ(p.playerExitCode.load(), 2);
   EXPECT_EQ(p.statusEnded.load(), 1);
-  EXPECT_EQ(QDStreamClose(), kMidiOk);
+  EXPECT_EQ(player.close(), kMidiOk);
   EXPECT_EQ(Notified(), (std::vector<int32_t>{kQDNotifyOpen, kQDNotifyDone, kQDNotifyClosed}));
   EXPECT_EQ(devices.log(0).back().what, "close");
   EXPECT_EQ(devices.log(0)[devices.log(0).size() - 2].what, "reset");
@@ -338,110 +339,104 @@ TEST_F(StreamPlayer, StopEndsPlaybackAndSilencesTheDevices) {
   // the next song still gets its reset sequence.
   devices.clear();
   done = 0;
-  QDMidiExe().setRESETMODE(3);
+  props.setRESETMODE(3);
   Play(s);
   timer.advance(50);
-  QDRequestStop();  // the window's stop request
+  player.requestStop();  // the window's stop request
   ASSERT_TRUE(RunToEnd(3000));
   m = devices.messages(0);
   EXPECT_EQ(std::count(m.begin(), m.end(), "903c64"), 0);
-  QDStreamClose();
+  player.close();
   devices.clear();
   done = 0;
   Play(s);
   timer.advance(300);
   EXPECT_EQ(devices.messages(0), std::vector<std::string>{"f07e7f0901f7"});
-  QDStreamStop();
+  player.stop();
   ASSERT_TRUE(RunToEnd(3000));
 }
 
 TEST_F(StreamPlayer, ClosingAPlayingStreamStopsItFirst) {
-  QDPlayer().TIMERMIDI = 4;
+  P().TIMERMIDI = 4;
   Stream s;
   s.tempo(0, 500000).shortMsg(0, 0x643C90).shortMsg(48000, 0x003C80);
   Play(s);
   while (devices.messages(0).empty()) timer.advance(4);
-  EXPECT_EQ(QDStreamClose(), kMidiOk);  // joins the threads before closing the devices
+  EXPECT_EQ(player.close(), kMidiOk);  // joins the threads before closing the devices
   EXPECT_TRUE(done.load());
   auto log = devices.log(0);
   EXPECT_EQ(log.back().what, "close");
-  EXPECT_EQ(QDPlayer().playerThread, nullptr);
+  EXPECT_FALSE(player.hasThreads());
 
   // Threads that never ran are dropped: no wind-down is sent.
   devices.clear();
   done = 0;
-  ASSERT_TRUE(QDStreamOpen());
-  QDSetTimeDiv(480);
-  QDPlayer().stream.data = played.bytes.data();
-  QDPlayer().stream.bytesRecorded = static_cast<uint32_t>(played.bytes.size());
-  ASSERT_EQ(QDStreamOut(), -1);
-  EXPECT_EQ(QDStreamOut(), 0) << "threads exist: stopped instead";
-  EXPECT_EQ(QDStreamClose(), kMidiOk);
+  ASSERT_TRUE(player.open());
+  ASSERT_TRUE(player.take(PackedSongOf(played.bytes.data(), static_cast<uint32_t>(played.bytes.size()),
+                                       nullptr, 0, 480)));
+  ASSERT_TRUE(player.start());
+  EXPECT_FALSE(player.start()) << "threads exist: stopped instead";
+  EXPECT_EQ(player.close(), kMidiOk);
   EXPECT_TRUE(devices.messages(0).size() == 32u || devices.messages(0).empty());
 }
 
 TEST_F(StreamPlayer, StatusThreadReportsProgressOrRunsTheWrdStep) {
-  static std::vector<int32_t> reports;
-  static std::vector<uint32_t> wrdCalls;
-  reports.clear();
-  wrdCalls.clear();
-  TMIDIEXEState& p = QDPlayer();
+  TMIDIEXEState& p = P();
   p.TIMERMIDI = 8;
   p.TIMERWRD = 5;  // below 17: 16
-  QDSetStatusProc([](int32_t ms) { reports.push_back(ms); });
   Stream s;
   s.tempo(0, 500000).shortMsg(0, 0x643C90).nop(960);
   Play(s);
   timer.advance(1500);
-  EXPECT_TRUE(reports.empty()) << "no status sink registered";
-  QDSetStatusSink(true);
+  EXPECT_TRUE(Progress().empty()) << "no status sink registered";
+  player.setStatusSink(true);
   while (p.startUs.load() == 0 || timer.nowMicroseconds() < p.startUs.load() + 100000) timer.advance(1);
-  reports.clear();
+  const size_t before = Progress().size();
   timer.advance(160);
+  const std::vector<int32_t> all = Progress();
+  const std::vector<int32_t> reports(all.begin() + static_cast<long>(before), all.end());
   ASSERT_EQ(reports.size(), 10u);  // every 16 ms
   for (size_t i = 1; i < reports.size(); ++i) EXPECT_EQ(reports[i] - reports[i - 1], 16);
   EXPECT_GE(reports[0], 100);
 
-  QDSetWrdHook([](uint32_t now) { wrdCalls.push_back(now); });
-  reports.clear();
+  player.setWrdStep(true);
+  const size_t atWrd = Progress().size();
   timer.advance(160);
-  EXPECT_TRUE(reports.empty());
-  EXPECT_EQ(wrdCalls.size(), 10u);
-  QDSetWrdDisplay(false);  // the WRD display off: progress again
+  EXPECT_EQ(Progress().size(), atWrd);
+  EXPECT_EQ(WrdSteps().size(), 10u);
+  player.setWrdDisplay(false);  // the WRD display off: progress again
   timer.advance(160);
-  EXPECT_EQ(reports.size(), 10u);
-  EXPECT_EQ(wrdCalls.size(), 10u);
-  QDMidiExe().setTITLEVISIBLE(1);
-  reports.clear();
+  EXPECT_EQ(Progress().size(), atWrd + 10);
+  EXPECT_EQ(WrdSteps().size(), 10u);
+  props.setTITLEVISIBLE(1);
+  const size_t hidden = Progress().size();
   timer.advance(160);
-  EXPECT_TRUE(reports.empty());
+  EXPECT_EQ(Progress().size(), hidden);
   ASSERT_TRUE(RunToEnd());
   EXPECT_EQ(p.statusExitCode.load(), 1);
-  QDSetWrdHook(nullptr);
-  QDSetStatusProc(nullptr);
 }
 
 TEST_F(StreamPlayer, MidiDisableRunsSilentlyWithTheSameTimingAndNotifications) {
-  QDMidiExe().setMIDIDISABLE(1);
-  QDMidiExe().setRESETMODE(2);
-  QDPlayer().TIMERMIDI = 2;
+  props.setMIDIDISABLE(1);
+  props.setRESETMODE(2);
+  P().TIMERMIDI = 2;
   Stream s;
   s.tempo(0, 500000).shortMsg(0, 0x643C90).longMsg(480, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).nop(480);
   Play(s);
-  EXPECT_EQ(QDMidiExe().getMIDIDISABLE(), 1);
-  QDMidiExe().setMIDIDISABLE(0);  // the stream is open: ignored
-  EXPECT_EQ(QDMidiExe().getMIDIDISABLE(), 1);
+  EXPECT_EQ(props.getMIDIDISABLE(), 1);
+  props.setMIDIDISABLE(0);  // the stream is open: ignored
+  EXPECT_EQ(props.getMIDIDISABLE(), 1);
   ASSERT_TRUE(RunToEnd());
-  EXPECT_EQ(QDPlayer().totalTicks.load(), 960);
+  EXPECT_EQ(P().totalTicks.load(), 960);
   // The song ended at its last tick, as it would on devices.
-  EXPECT_EQ(QDStreamClose(), kMidiOk);
+  EXPECT_EQ(player.close(), kMidiOk);
   EXPECT_EQ(devices.opens, 0);
   for (int id = -1; id < 4; ++id) EXPECT_TRUE(devices.log(id).empty());
   EXPECT_EQ(Notified(), (std::vector<int32_t>{kQDNotifyOpen, kQDNotifyDone, kQDNotifyClosed}));
 }
 
 TEST_F(StreamPlayer, AnEmptyOrCutStreamEndsCleanly) {
-  QDPlayer().TIMERMIDI = 4;
+  P().TIMERMIDI = 4;
   Stream empty;
   Play(empty);
   ASSERT_TRUE(RunToEnd(5000));
@@ -449,7 +444,7 @@ TEST_F(StreamPlayer, AnEmptyOrCutStreamEndsCleanly) {
   windDown.insert(windDown.end(), resetAll.begin(), resetAll.end());
   EXPECT_EQ(devices.messages(0), windDown);
 
-  QDStreamClose();
+  player.close();
   devices.clear();
   done = 0;
   Stream cut;
@@ -458,18 +453,15 @@ TEST_F(StreamPlayer, AnEmptyOrCutStreamEndsCleanly) {
   Play(cut);
   ASSERT_TRUE(RunToEnd(5000));
   EXPECT_EQ(devices.messages(0).front(), "903c64");
-  EXPECT_EQ(QDPlayer().readOffset.load(), cut.bytes.size());
+  EXPECT_EQ(P().readOffset.load(), cut.bytes.size());
 }
 
 TEST_F(StreamPlayer, PauseReleasesTheSoundingNotesHoldsTheTimeAndResumesWhereTheSongStood) {
-  static std::atomic<int> reports{0};
-  reports = 0;
-  TMIDIEXEState& p = QDPlayer();
+  TMIDIEXEState& p = P();
   p.DEVICEID2A = 1;  // port B's first device
   p.TIMERMIDI = 1;
   p.TIMERWRD = 16;
-  QDSetStatusProc([](int32_t) { ++reports; });
-  QDSetStatusSink(true);
+  player.setStatusSink(true);
   Stream s;
   s.tempo(0, 500000)
       .shortMsg(0, 0x643C90)         // tick 0: C4 on
@@ -481,7 +473,7 @@ TEST_F(StreamPlayer, PauseReleasesTheSoundingNotesHoldsTheTimeAndResumesWhereThe
       .shortMsg(480, 0x004580)       // 1250 ms: A4 off
       .shortMsg(0, 0x004085, true)   // E4 off
       .nop(10);
-  EXPECT_EQ(QDStreamPause(), -1) << "nothing plays yet";
+  EXPECT_FALSE(player.pause()) << "nothing plays yet";
   Play(s);
   while (p.startUs.load() == 0 || timer.nowMicroseconds() < p.startUs.load() + 500000) timer.advance(1);
   const int64_t start = p.startUs.load();
@@ -490,9 +482,9 @@ TEST_F(StreamPlayer, PauseReleasesTheSoundingNotesHoldsTheTimeAndResumesWhereThe
   const int32_t markers = p.markerIndex.load();
   const int64_t ticks = p.totalTicks.load();
 
-  ASSERT_EQ(QDStreamPause(), 0);
-  EXPECT_TRUE(QDStreamPaused());
-  EXPECT_EQ(QDStreamPause(), -1) << "a second pause does nothing";
+  ASSERT_TRUE(player.pause());
+  EXPECT_TRUE(player.paused());
+  EXPECT_FALSE(player.pause()) << "a second pause does nothing";
   timer.advance(1);  // the next deadline holds the song
   ASSERT_EQ(p.pause.load(), kQDPauseHeld);
   const int64_t heldAt = p.pauseStartUs.load();
@@ -507,21 +499,21 @@ TEST_F(StreamPlayer, PauseReleasesTheSoundingNotesHoldsTheTimeAndResumesWhereThe
   EXPECT_EQ(std::vector<std::string>(m1.begin() + static_cast<long>(before1), m1.end()), want1);
 
   // Held for three seconds: nothing is sent, the time stands, no progress.
-  reports = 0;
+  const size_t reports = Progress().size();
   timer.advance(3000);
   EXPECT_EQ(devices.messages(0).size(), m0.size());
   EXPECT_EQ(devices.messages(1).size(), m1.size());
   EXPECT_EQ(p.totalTicks.load(), ticks);
   EXPECT_EQ(p.markerIndex.load(), markers);
-  EXPECT_EQ(reports.load(), 0);
+  EXPECT_EQ(Progress().size(), reports);
   EXPECT_FALSE(done.load()) << "a pause longer than the song does not end it";
 
-  ASSERT_EQ(QDStreamResume(), 0);
+  ASSERT_TRUE(player.resume());
   const int64_t held = timer.nowMicroseconds() - heldAt;
-  EXPECT_EQ(QDStreamResume(), -1) << "not paused any more";
-  EXPECT_FALSE(QDStreamPaused());
+  EXPECT_FALSE(player.resume()) << "not paused any more";
+  EXPECT_FALSE(player.paused());
   ASSERT_TRUE(RunToEnd());
-  EXPECT_GT(reports.load(), 0);
+  EXPECT_GT(Progress().size(), reports);
   // The song goes on where it stood: the rest of it, each note once, later by the time held.
   auto t0 = Timed(devices, 0);
   std::vector<std::string> rest;
@@ -533,19 +525,17 @@ TEST_F(StreamPlayer, PauseReleasesTheSoundingNotesHoldsTheTimeAndResumesWhereThe
   EXPECT_EQ(std::count_if(t0.begin(), t0.end(), [](auto& x) { return x.second == "904564"; }), 1);
   EXPECT_EQ(std::count_if(t0.begin(), t0.end(), [](auto& x) { return x.second == "903c64"; }), 1);
   EXPECT_EQ(p.totalTicks.load(), 1210);
-  QDSetStatusProc(nullptr);
-  QDSetStatusSink(false);
 }
 
 TEST_F(StreamPlayer, AStopEndsAPausedSong) {
-  QDPlayer().TIMERMIDI = 4;
+  P().TIMERMIDI = 4;
   Stream s;
   s.tempo(0, 500000).shortMsg(0, 0x643C90).shortMsg(4800, 0x003C80).nop(1);
   Play(s);
   while (devices.messages(0).empty()) timer.advance(4);
-  ASSERT_EQ(QDStreamPause(), 0);
+  ASSERT_TRUE(player.pause());
   timer.advance(8);
-  EXPECT_EQ(QDStreamStop(), -1);
+  player.stop();
   ASSERT_TRUE(RunToEnd(2000));
-  EXPECT_EQ(QDStreamPause(), -1) << "nothing plays";
+  EXPECT_FALSE(player.pause()) << "nothing plays";
 }

@@ -14,6 +14,7 @@
 #include "engine/player/offline_player.h"
 #include "engine/player/reset_sequences.h"
 #include "engine/player/stream_dispatch.h"
+#include "engine/player/midi_player.h"
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
 #include "platform/capture/capture_midi.h"
@@ -94,25 +95,13 @@ Bytes EditedSong() {
   return Smf(480, {a, b});
 }
 
-class OfflinePlayer : public ::testing::Test {
+class OfflinePlayer : public ::testing::Test, public PlayerListener {
  protected:
-  void SetUp() override {
-    qtest::StartTrace(dir);
-    QDSetTimerSystem(&timer);
-    QDResetPlayer();
-    QDSetNotifyProc([](int32_t code) {
-      if (code == kQDNotifyDone) done = 1;
-    });
-  }
-  void TearDown() override {
-    QDStreamClose();
-    QDResetPlayer();
-    QDSetMidiSystem(nullptr);
-    QDSetTimerSystem(nullptr);
-  }
+  void SetUp() override { qtest::StartTrace(dir); }
+  void playerDone() override { done = 1; }
 
-  void SetOutputs(int32_t mode) {
-    TMIDIEXE& p = QDMidiExe();
+  void SetOutputs(Player& player, int32_t mode) {
+    TMIDIEXE p(player);
     p.setDEVICEID1A(0);
     p.setDEVICEID2A(1);
     p.setDEVICEID1B(2);
@@ -125,25 +114,26 @@ class OfflinePlayer : public ::testing::Test {
   // The player's threads on the manual clock, as the engine plays a song.
   Capture RealTime(const std::string& song, int32_t mode, const std::string& folder) {
     Capture run;
-    CaptureMidiSystem capture(dir.file(folder));
-    QDSetMidiSystem(&capture);
-    SetOutputs(mode);
+    CaptureMidiSystem capture(dir.file(folder), 4, [this] { return timer.nowMicroseconds(); });
+    TResultCode result;
+    Player player(capture, timer, result);
+    player.setListener(this);
+    SetOutputs(player, mode);
     done = 0;
-    TQUORMSTR reader;
+    TQUORMSTR reader(result);
     reader.setinFileName(song);
-    EXPECT_TRUE(QDStreamOpen());
-    EXPECT_TRUE(reader.QGmstPreHeader(3)) << QGEngineErrorCode().load();
-    EXPECT_EQ(QDStreamOut(), -1);
+    EXPECT_TRUE(player.open());
+    PackedSong packed;
+    EXPECT_TRUE(reader.Convert(3, mode, &packed)) << result.get();
+    EXPECT_TRUE(player.take(std::move(packed)));
+    EXPECT_TRUE(player.start());
     const int64_t resetStart = timer.nowMicroseconds();
-    EXPECT_EQ(QDStreamReStart(), 0);
+    EXPECT_TRUE(player.release());
     for (int i = 0; i < 100000 && !done.load(); ++i) timer.advance(100);
     EXPECT_TRUE(done.load());
-    run.detected = QDPlayer().detectedSetup.load();
-    const int64_t songStart = QDPlayer().startUs.load();
-    reader.QGmstFreeBuf();
-    QDStreamClose();
-    reader.QGmstFreeBuf2();
-    QDSetMidiSystem(nullptr);
+    run.detected = player.state().detectedSetup.load();
+    const int64_t songStart = player.state().startUs.load();
+    player.close();
     Split(capture, resetStart, songStart, &run);
     return run;
   }
@@ -156,21 +146,14 @@ class OfflinePlayer : public ::testing::Test {
     CaptureMidiSystem capture(dir.file(folder), 4, [&driver] {
       return driver ? (driver->nowFx() + kQDFxPerUs - 1) / kQDFxPerUs : 0;
     });
-    QDSetMidiSystem(&capture);
-    SetOutputs(mode);
-    QDPlayer().MIDIDISABLE = 1;  // the conversion needs an open output, nothing more
-    TQUORMSTR reader;
+    TResultCode result;
+    TQUORMSTR reader(result);
     reader.setinFileName(song);
-    EXPECT_TRUE(QDStreamOpen());
-    EXPECT_TRUE(reader.QGmstPreHeader(3)) << QGEngineErrorCode().load();
-    QDOfflineSong s;
-    s.data = reader.StreamData();
-    s.length = reader.StreamDataLength();
-    s.table = reader.TimeTable();
-    s.entries = reader.TimeTableEntries();
-    s.division = static_cast<int32_t>(reader.getdwTimeDivision());
-    s.resetKind = QDPlayer().resetKind.load();
-    s.detectedSetup = run.detected = QDPlayer().detectedSetup.load();
+    PackedSong packed;
+    EXPECT_TRUE(reader.Convert(3, mode, &packed)) << result.get();
+    QDOfflineSong s = QDOfflineSong::Of(packed);
+    s.resetKind = QDResetKindOfMode(mode);
+    run.detected = s.detectedSetup;
     std::unique_ptr<MidiOutPort> ports[4];
     MidiOutPort* outputs[4];
     for (int id = 0; id < 4; ++id) {
@@ -190,11 +173,6 @@ class OfflinePlayer : public ::testing::Test {
     EXPECT_EQ(player.songStartFx() % kQDFxPerUs, 0);
     Split(capture, 0, player.songStartFx() / kQDFxPerUs, &run);
     for (auto& p : ports) p->close();
-    reader.QGmstFreeBuf();
-    QDStreamClose();
-    reader.QGmstFreeBuf2();
-    QDSetMidiSystem(nullptr);
-    QDPlayer().MIDIDISABLE = 0;
     return run;
   }
 
@@ -226,7 +204,7 @@ class OfflinePlayer : public ::testing::Test {
     EXPECT_GT(rt.song[0].size(), 32u);
   }
 
-  static inline std::atomic<int> done{0};
+  std::atomic<int> done{0};
   qtest::TempDir dir;
   ManualTimer timer{5000000};
   int runs = 0;

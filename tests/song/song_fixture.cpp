@@ -2,23 +2,9 @@
 
 #include <algorithm>
 
-#include "support/result_code.h"
-
 namespace songtest {
 
 namespace {
-
-class CountingPort final : public MidiOutPort {
- public:
-  MidiResult shortMessage(uint32_t) override { return kMidiOk; }
-  MidiResult longMessage(const uint8_t*, uint32_t) override { return kMidiOk; }
-  MidiResult reset() override { return kMidiOk; }
-  MidiResult getVolume(uint32_t*) override { return kMidiNotSupported; }
-  MidiResult setVolume(uint32_t) override { return kMidiNotSupported; }
-  MidiResult close() override { return kMidiOk; }
-};
-
-void noSleep(uint32_t) {}
 
 void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
 
@@ -101,17 +87,10 @@ Bytes RiffWrapped(const Bytes& smf) {
   return out;
 }
 
-MidiResult CountingSystem::open(int id, std::unique_ptr<MidiOutPort>* port) {
-  if (id < 0 || id >= deviceCount()) return kMidiBadDevice;
-  *port = std::make_unique<CountingPort>();
-  ++opened;
-  return kMidiOk;
-}
-
-std::vector<Record> Records(const TQUORMSTR& song) {
+std::vector<Record> Records(const PackedSong& song) {
   std::vector<Record> out;
-  const uint8_t* data = song.StreamData();
-  uint32_t length = song.StreamDataLength();
+  const uint8_t* data = song.data();
+  uint32_t length = song.length;
   uint32_t tick = 0;
   int markers = 0;
   StreamRecordView v;
@@ -134,42 +113,21 @@ std::vector<Record> Records(const TQUORMSTR& song) {
   return out;
 }
 
-std::vector<Record> ShortMessages(const TQUORMSTR& song) {
+std::vector<Record> ShortMessages(const PackedSong& song) {
   std::vector<Record> all = Records(song), out;
   std::copy_if(all.begin(), all.end(), std::back_inserter(out),
                [](const Record& r) { return r.kind() == kRecShort; });
   return out;
 }
 
-void SongTest::SetUp() {
-  qtest::StartTrace(dir);
-  QDResetPlayer();
-  QDSetSleepFunction(&noSleep);
-  QDSetMidiSystem(&devices);
-  QDPlayer().DEVICEID1A = 0;
-  ASSERT_TRUE(QDStreamOpen());
-  QGSetErrorCode(0);
-}
-
-void SongTest::TearDown() {
-  song.QGmstFreeBuf();
-  song.QGmstFreeBuf2();
-  QDStreamClose();
-  QDResetPlayer();
-  QDSetMidiSystem(nullptr);
-  QDSetSleepFunction(nullptr);
-}
+void SongTest::SetUp() { qtest::StartTrace(dir); }
 
 bool SongTest::Convert(const Bytes& file, int32_t playMode, const std::string& name) {
-  song.QGmstFreeBuf();
-  song.QGmstFreeBuf2();
+  packed = PackedSong();
   song.setinFileName(dir.write(name, file));
-  QDPlayer().RESETMODE = playMode;
-  QGSetErrorCode(0);
-  return song.QGmstPreHeader(3);
+  result.clear();
+  return song.Convert(3, playMode, &packed);
 }
-
-int32_t SongTest::ErrorCode() const { return QGEngineErrorCode().load(); }
 
 bool SongTest::TraceHas(const std::string& entry) const {
   auto lines = qtest::TraceLines();

@@ -1,5 +1,4 @@
-// Test songs built byte by byte, a player with test output devices, and a
-// decoded view of the converted stream.
+// Test songs built byte by byte and a decoded view of the converted stream.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/player/midi_player.h"
+#include "engine/song/packed_song.h"
 #include "engine/song/song_reader.h"
 #include "tests/common/test_files.h"
 
@@ -37,16 +36,6 @@ Bytes Smf(uint16_t division, const std::vector<Track>& tracks, uint16_t format =
 // "RIFF" size "RMID" "data" size, then the file: the header lands at offset 20.
 Bytes RiffWrapped(const Bytes& smf);
 
-// A test output system: every device opens and counts what it receives.
-class CountingSystem : public MidiOutSystem {
- public:
-  int deviceCount() override { return 4; }
-  std::string productName(int id) override { return "test device " + std::to_string(id); }
-  bool supportsVolume(int) override { return false; }
-  MidiResult open(int id, std::unique_ptr<MidiOutPort>* port) override;
-  int opened = 0;
-};
-
 // A decoded record with the song position it plays at.
 struct Record {
   uint32_t offset = 0;
@@ -60,25 +49,25 @@ struct Record {
   bool isShort(uint8_t status) const { return kind() == kRecShort && (data & 0xFF) == status; }
 };
 
-std::vector<Record> Records(const TQUORMSTR& song);
+std::vector<Record> Records(const PackedSong& song);
 // Short-message records only.
-std::vector<Record> ShortMessages(const TQUORMSTR& song);
+std::vector<Record> ShortMessages(const PackedSong& song);
 
-// Fixture: a fresh trace in a temporary folder, a player with device 0 open
-// on port A, sleeps that return at once; everything put back afterwards.
+// Fixture: a fresh trace in a temporary folder and a song reader with a
+// result code of its own.
 class SongTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
   // Writes the song, names it and converts it like the engine (mode 3) in
-  // the given play mode.
+  // the given play mode, into `packed`.
   bool Convert(const Bytes& file, int32_t playMode = 0, const std::string& name = "song.mid");
-  int32_t ErrorCode() const;
+  int32_t ErrorCode() const { return result.get(); }
   bool TraceHas(const std::string& entry) const;
 
   qtest::TempDir dir;
-  CountingSystem devices;
-  TQUORMSTR song;
+  TResultCode result;
+  TQUORMSTR song{result};
+  PackedSong packed;
 };
 
 }  // namespace songtest

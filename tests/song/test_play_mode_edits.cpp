@@ -56,7 +56,7 @@ TEST_F(PlayModes, ModeOneLetsAtMostSixteenNotesStartTogether) {
   for (uint32_t tick : {0u, 960u}) {
     for (bool programFirst : {true, false}) {
       ASSERT_TRUE(Convert(Chord(tick, false, programFirst), 1));
-      auto rs = Records(song);
+      auto rs = Records(packed);
       int atTick = 0, replaced = 0;
       for (const Record& r : rs) {
         atTick += r.kind() == kRecShort && (r.data & 0xF0) == 0x90 && r.tick == tick;
@@ -68,11 +68,11 @@ TEST_F(PlayModes, ModeOneLetsAtMostSixteenNotesStartTogether) {
     }
 
     ASSERT_TRUE(Convert(Chord(tick, true), 1));
-    EXPECT_EQ(CountNoteOns(Records(song)), 20 + 1) << tick;
+    EXPECT_EQ(CountNoteOns(Records(packed)), 20 + 1) << tick;
   }
   // Other modes leave the chord alone.
   ASSERT_TRUE(Convert(Chord(0, false), 3));
-  EXPECT_EQ(CountNoteOns(Records(song)), 21);
+  EXPECT_EQ(CountNoteOns(Records(packed)), 21);
 }
 
 TEST_F(PlayModes, SystemExclusiveFilters) {
@@ -82,16 +82,16 @@ TEST_F(PlayModes, SystemExclusiveFilters) {
   Bytes file = Smf(480, {t});
 
   ASSERT_TRUE(Convert(file, 0));  // mode 0: all kept
-  EXPECT_EQ(LongPayloads(Records(song)).size(), 5u);
+  EXPECT_EQ(LongPayloads(Records(packed)).size(), 5u);
 
   ASSERT_TRUE(Convert(file, 1));  // mode 1: all replaced, the time kept
-  auto rs = Records(song);
+  auto rs = Records(packed);
   EXPECT_TRUE(LongPayloads(rs).empty());
-  EXPECT_EQ(ShortMessages(song).front().tick, 25u);
+  EXPECT_EQ(ShortMessages(packed).front().tick, 25u);
 
   for (int mode : {2, 3, 4, 5, 8, 9}) {  // only the resets go
     ASSERT_TRUE(Convert(file, mode)) << mode;
-    auto payloads = LongPayloads(Records(song));
+    auto payloads = LongPayloads(Records(packed));
     ASSERT_EQ(payloads.size(), 1u) << mode;
     EXPECT_EQ(payloads[0], kReverb) << mode;
   }
@@ -125,21 +125,21 @@ TEST_F(PlayModes, ModeTwoDetectsTheSetUpFromTheSong) {
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(Convert(c.file, 2)) << c.what;
-    EXPECT_EQ(QDPlayer().detectedSetup.load(), c.detected) << c.what;
+    EXPECT_EQ(packed.detectedSetup, c.detected) << c.what;
   }
   // Only mode 2 analyses; each conversion starts from nothing.
   ASSERT_TRUE(Convert(Smf(480, {yamaha}), 3));
-  EXPECT_EQ(QDPlayer().detectedSetup.load(), 0);
+  EXPECT_EQ(packed.detectedSetup, 0);
 }
 
 TEST_F(PlayModes, ModeTwoDropsZeroBankLsbForGeneratorBanks) {
   Track t;
   t.at(0, {0xB0, 0x00, 127}).at(5, {0xB0, 0x20, 0}).at(5, {0xB1, 0x20, 0}).at(5, {0xC0, 0}).end();
   ASSERT_TRUE(Convert(Smf(480, {t}), 2));
-  auto rs = Records(song);
+  auto rs = Records(packed);
   // The LSB 0 after MSB 127 became a no-operation without a marker; the
   // track's MSB is tracked per track, not per channel.
-  ASSERT_EQ(ShortMessages(song).size(), 2u);
+  ASSERT_EQ(ShortMessages(packed).size(), 2u);
   const Record* nop = nullptr;
   for (const Record& r : rs)
     if (r.kind() == kRecNop && r.tick == 5) nop = &r;
@@ -152,14 +152,14 @@ TEST_F(PlayModes, ModeFiveDropsEveryBankLsb) {
   t.at(0, {0xB0, 0x00, 1}).at(5, {0xB0, 0x20, 3}).at(5, {0xC0, 0}).at(5, {0xB9, 0x20, 0}).end();
   Bytes file = Smf(480, {t});
   ASSERT_TRUE(Convert(file, 5));
-  for (const Record& r : ShortMessages(song))
+  for (const Record& r : ShortMessages(packed))
     EXPECT_FALSE((r.data & 0xF0) == 0xB0 && ((r.data >> 8) & 0xFF) == 0x20) << std::hex << r.data;
-  EXPECT_EQ(ShortMessages(song).size(), 2u);
-  for (const Record& r : Records(song)) {
+  EXPECT_EQ(ShortMessages(packed).size(), 2u);
+  for (const Record& r : Records(packed)) {
     if (r.kind() == kRecNop && (r.tick == 5 || r.tick == 15)) {
       EXPECT_EQ(r.flags & kRecMarker, 0);
     }
   }
   ASSERT_TRUE(Convert(file, 8));
-  EXPECT_EQ(ShortMessages(song).size(), 4u);
+  EXPECT_EQ(ShortMessages(packed).size(), 4u);
 }

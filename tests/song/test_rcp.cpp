@@ -28,14 +28,14 @@ RcpTrack Track(uint8_t channel = 0) {
   return t;
 }
 
-std::vector<uint8_t> Image(const std::vector<uint8_t>& rcp, bool r36 = false) {
+std::vector<uint8_t> Image(const std::vector<uint8_t>& rcp, bool r36 = false, TResultCode* result = nullptr) {
   std::vector<uint8_t> image;
-  EXPECT_TRUE(RcpToSmfImage(rcp.data(), rcp.size(), r36, &image));
+  EXPECT_TRUE(RcpToSmfImage(rcp.data(), rcp.size(), r36, &image, result));
   return image;
 }
 
-Smf Convert(const RcpSong& song, int tracks = 18) {
-  return qtest::ReadSmf(Image(song.Build(tracks), tracks == 36));
+Smf Convert(const RcpSong& song, int tracks = 18, TResultCode* result = nullptr) {
+  return qtest::ReadSmf(Image(song.Build(tracks), tracks == 36, result));
 }
 
 struct Note {
@@ -386,12 +386,12 @@ TEST(RcpConverter, RepeatedMeasuresAndChains) {
 TEST(RcpConverter, ResultCodes) {
   RcpSong song;
   song.tracks = {Track(0).Ev(60, 10, 10, 100).Ev(62, 10, 20, 100).End()};  // always a note sounding
-  QGSetErrorCode(0);
-  Convert(song);
-  EXPECT_EQ(QGEngineErrorCode().load(), 0);
+  TResultCode result;
+  Convert(song, 18, &result);
+  EXPECT_EQ(result.get(), 0);
   song.tracks = {Track(0).Ev(60, 10, 5, 100).Ev(62, 10, 20, 100).End()};  // a rest of 5 ticks
-  Convert(song);
-  EXPECT_EQ(QGEngineErrorCode().load(), kRcpErrNoNoteSounding);
+  Convert(song, 18, &result);
+  EXPECT_EQ(result.get(), kRcpErrNoNoteSounding);
 }
 
 TEST(RcpConverter, RefusedSongsLeaveACodeAndATraceEntry) {
@@ -401,14 +401,14 @@ TEST(RcpConverter, RefusedSongsLeaveACodeAndATraceEntry) {
   song.signature = "COME ON MUSIC RECOMPOSER RCP3.0";
   Bytes rcp = song.Build();
   std::vector<uint8_t> image = {1, 2, 3};
-  QGSetErrorCode(0);
-  EXPECT_FALSE(RcpToSmfImage(rcp.data(), rcp.size(), false, &image));
+  TResultCode result;
+  EXPECT_FALSE(RcpToSmfImage(rcp.data(), rcp.size(), false, &image, &result));
   EXPECT_TRUE(image.empty());
-  EXPECT_EQ(QGEngineErrorCode().load(), kRcpErrNotVersion2);
+  EXPECT_EQ(result.get(), kRcpErrNotVersion2);
 
   rcp = RcpSong().Build();
-  EXPECT_FALSE(RcpToSmfImage(rcp.data(), 1000, false, &image));
-  EXPECT_EQ(QGEngineErrorCode().load(), kRcpErrHeaderNotRead);
+  EXPECT_FALSE(RcpToSmfImage(rcp.data(), 1000, false, &image, &result));
+  EXPECT_EQ(result.get(), kRcpErrHeaderNotRead);
   EXPECT_FALSE(RcpToSmfImage(nullptr, 0, false, &image));
   EXPECT_EQ(qtest::TraceLines(), (std::vector<std::string>{"TRACE ON", "TQUORMSTR.ConverterInit",
                                                            "TQUORMSTR.ConverterInit", "TQUORMSTR.ConverterInit"}));
@@ -416,8 +416,8 @@ TEST(RcpConverter, RefusedSongsLeaveACodeAndATraceEntry) {
   // The real song in the newer layout is refused the same way.
   Bytes g36 = qtest::ReadBytes(qtest::TestData("recomposer/recomposer-file_test.rcp"));
   ASSERT_FALSE(g36.empty());
-  EXPECT_FALSE(RcpToSmfImage(g36.data(), g36.size(), false, &image));
-  EXPECT_EQ(QGEngineErrorCode().load(), kRcpErrNotVersion2);
+  EXPECT_FALSE(RcpToSmfImage(g36.data(), g36.size(), false, &image, &result));
+  EXPECT_EQ(result.get(), kRcpErrNotVersion2);
 }
 
 TEST(RcpConverter, BrokenSongsGiveWellFormedImages) {

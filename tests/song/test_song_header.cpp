@@ -38,7 +38,8 @@ class SongHeader : public ::testing::Test {
     return path;
   }
   qtest::TempDir dir;
-  TQUORMSTR song;
+  TResultCode result;
+  TQUORMSTR song{result};
 };
 
 TEST_F(SongHeader, TitleAndMemoOfAMidiFile) {

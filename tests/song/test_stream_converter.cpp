@@ -2,7 +2,6 @@
 // layout, markers and the time table, and how bad songs are refused.
 #include <gtest/gtest.h>
 
-#include "engine/song/recomposer_hook.h"
 #include "support/result_code.h"
 #include "support/tracked_memory.h"
 #include "tests/song/song_fixture.h"
@@ -31,10 +30,9 @@ TEST_F(Converter, FindsTheHeaderBehindARiffWrapperOnlyOnAFourByteBoundary) {
   Bytes riff = RiffWrapped(Smf(480, {OneNote()}));
   ASSERT_EQ(std::string(riff.begin() + 20, riff.begin() + 24), "MThd");
   ASSERT_TRUE(Convert(riff));
-  auto notes = ShortMessages(song);
+  auto notes = ShortMessages(packed);
   EXPECT_NE(FindShort(notes, 0x90, 60), nullptr);
 
-  EXPECT_TRUE(song.QGmstFreeBuf());
   // Two bytes more in front: the header starts at 22 and is not found.
   Bytes shifted = riff;
   shifted.insert(shifted.begin(), 2, uint8_t{0});
@@ -59,7 +57,8 @@ TEST_F(Converter, NormalisesTheDivision) {
     ASSERT_TRUE(Convert(Smf(c.division, {OneNote()}))) << c.division;
     EXPECT_EQ(song.getdwTimeDivision(), c.file) << c.division;
     EXPECT_EQ(song.getdwTickDivision(), c.normalised) << c.division;
-    EXPECT_EQ(QDPlayer().baseDivision.load(), static_cast<int32_t>(c.file));
+    EXPECT_EQ(packed.division, static_cast<int32_t>(c.file));
+    EXPECT_EQ(packed.tickDivision, c.normalised);
   }
 }
 
@@ -68,13 +67,13 @@ TEST_F(Converter, PositionCodesFollowTheBarLengthOfTheTimeSignature) {
     Track t;
     t.timeSignature(0, static_cast<uint8_t>(numerator), 2).at(2880, {0x90, 60, 100}).end(10);
     ASSERT_TRUE(Convert(Smf(960, {t})));
-    auto notes = ShortMessages(song);
+    auto notes = ShortMessages(packed);
     const Record* note = FindShort(notes, 0x90, 60);
     ASSERT_NE(note, nullptr);
     ASSERT_GE(note->marker, 0);
-    EXPECT_EQ(song.TimeTable()[note->marker].position, expected) << numerator << "/4";
-    EXPECT_EQ(song.TimeTable()[note->marker].hyosi >> 24, static_cast<uint32_t>(numerator));
-    EXPECT_EQ(song.TimeTable()[note->marker].ms, 1500u);
+    EXPECT_EQ(packed.timeTable()[note->marker].position, expected) << numerator << "/4";
+    EXPECT_EQ(packed.timeTable()[note->marker].hyosi >> 24, static_cast<uint32_t>(numerator));
+    EXPECT_EQ(packed.timeTable()[note->marker].ms, 1500u);
   }
 }
 
@@ -84,7 +83,7 @@ TEST_F(Converter, OnATieTheHigherTrackComesFirst) {
   b.at(10, {0x91, 2, 1}).end();
   c.at(5, {0x92, 3, 1}).at(5, {0x92, 4, 1}).end();
   ASSERT_TRUE(Convert(Smf(480, {a, b, c})));
-  auto notes = ShortMessages(song);
+  auto notes = ShortMessages(packed);
   ASSERT_EQ(notes.size(), 4u);
   EXPECT_EQ(notes[0].data, 0x010392u);
   EXPECT_EQ(notes[1].data, 0x010492u);
@@ -97,7 +96,7 @@ TEST_F(Converter, LongDeltasAreCutIntoMarkerIntervals) {
   Track t;
   t.at(0, {0x90, 60, 100}).at(1000, {0x80, 60, 0}).end();
   ASSERT_TRUE(Convert(Smf(480, {t})));
-  auto rs = Records(song);
+  auto rs = Records(packed);
   // tempo, note-on, 8 interval markers, the note-off with delta 40
   ASSERT_GE(rs.size(), 11u);
   EXPECT_EQ(rs[0].flags, kRecTempo);
@@ -111,7 +110,7 @@ TEST_F(Converter, LongDeltasAreCutIntoMarkerIntervals) {
   EXPECT_EQ(rs[10].delta, 40u);
   EXPECT_EQ(rs[10].data, 0x003C80u);
   EXPECT_EQ(rs[10].marker, 8);
-  EXPECT_EQ(song.TimeTable()[8].ms, 1041u);  // 1000 ticks at 480/quarter, 120 bpm: 1041.67 ms
+  EXPECT_EQ(packed.timeTable()[8].ms, 1041u);  // 1000 ticks at 480/quarter, 120 bpm: 1041.67 ms
 }
 
 TEST_F(Converter, DeltaCodesAndThePortMetaEvent) {
@@ -120,7 +119,7 @@ TEST_F(Converter, DeltaCodesAndThePortMetaEvent) {
       .at(0, {0x90, 63, 1}).meta(0, 0x21, {0}).at(0, {0x90, 64, 1}).end();
   b.at(10, {0x91, 70, 1}).end();
   ASSERT_TRUE(Convert(Smf(480, {a, b})));
-  auto notes = ShortMessages(song);
+  auto notes = ShortMessages(packed);
   ASSERT_EQ(notes.size(), 6u);
   EXPECT_EQ(notes[0].flags, 0x00);
   EXPECT_EQ(notes[1].flags, kRecDelta1 | kRecMarker);
@@ -135,7 +134,7 @@ TEST_F(Converter, SystemExclusiveRecordLayout) {
   Track t;
   t.at(0, {0x90, 60, 1}).sysex(1, {0x41, 0x10, 0x42, 0x12, 0x40, 0x01, 0x30, 0x00, 0xF7}).end();
   ASSERT_TRUE(Convert(Smf(480, {t})));
-  auto rs = Records(song);
+  auto rs = Records(packed);
   ASSERT_GE(rs.size(), 3u);
   const Record& sx = rs[2];
   EXPECT_EQ(sx.kind(), kRecLong);
@@ -144,8 +143,7 @@ TEST_F(Converter, SystemExclusiveRecordLayout) {
   Bytes expected{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x01, 0x30, 0x00, 0xF7, 0, 0};
   EXPECT_EQ(sx.payload, expected);
   EXPECT_EQ(rs[3].offset - sx.offset, 16u);  // one word, no delta word, 12 payload bytes
-  EXPECT_EQ(song.LongMessageMax(), 32u);
-  EXPECT_EQ(QDPlayer().longMessageMax.load(), 32);
+  EXPECT_EQ(packed.longMessageMax, 32u);
 }
 
 TEST_F(Converter, LongMessagesRaiseTheMaximumAndTooLongOnesAreLeftOut) {
@@ -155,7 +153,7 @@ TEST_F(Converter, LongMessagesRaiseTheMaximumAndTooLongOnesAreLeftOut) {
   Track t;
   t.sysex(0, fits).sysex(5, tooLong).at(5, {0x90, 60, 1}).end();
   ASSERT_TRUE(Convert(Smf(480, {t})));
-  auto rs = Records(song);
+  auto rs = Records(packed);
   ASSERT_GE(rs.size(), 4u);
   EXPECT_EQ(rs[1].kind(), kRecLong);
   EXPECT_EQ(rs[1].data, 1023u);
@@ -164,8 +162,7 @@ TEST_F(Converter, LongMessagesRaiseTheMaximumAndTooLongOnesAreLeftOut) {
   EXPECT_EQ(rs[2].delta, 5u);
   EXPECT_TRUE(rs[3].isShort(0x90));
   EXPECT_EQ(rs[3].tick, 10u);
-  EXPECT_EQ(song.LongMessageMax(), 1024u);
-  EXPECT_EQ(QDPlayer().longHeaders[0].bufferLength, 1024u);
+  EXPECT_EQ(packed.longMessageMax, 1024u);
 }
 
 TEST_F(Converter, TimeAndPositionAccumulateExactly) {
@@ -176,7 +173,7 @@ TEST_F(Converter, TimeAndPositionAccumulateExactly) {
   for (int i = 0; i < 96; ++i) t.at(1, {0xB0, 1, static_cast<uint8_t>(i)});
   t.tempo(0, 1000000).at(48, {0x80, 60, 0}).end();
   ASSERT_TRUE(Convert(Smf(96, {t})));
-  auto rs = Records(song);
+  auto rs = Records(packed);
   const Record* tempo = nullptr;
   for (const Record& r : rs)
     if (r.kind() == kRecTempo && r.data == 1000000) tempo = &r;
@@ -184,12 +181,12 @@ TEST_F(Converter, TimeAndPositionAccumulateExactly) {
   const Record* off = FindShort(rs, 0x80, 60);
   ASSERT_NE(off, nullptr);
   // The last control change (tick 96) carries the entry at 500 ms, quarter 1.
-  const TimeTableEntry& quarter = song.TimeTable()[off->marker - 2];
+  const TimeTableEntry& quarter = packed.timeTable()[off->marker - 2];
   EXPECT_EQ(quarter.ms, 500u);
   EXPECT_EQ(quarter.position, 768);
   // Half a quarter at 60 bpm later: 1000 ms.
-  EXPECT_EQ(song.TimeTable()[off->marker].ms, 1000u);
-  EXPECT_EQ(song.TimeTable()[off->marker].position, 768 + 384);
+  EXPECT_EQ(packed.timeTable()[off->marker].ms, 1000u);
+  EXPECT_EQ(packed.timeTable()[off->marker].position, 768 + 384);
 
   // Division 1000 normalises to 500: 3 ticks are 1.5 normalised ticks; the
   // half carries over instead of being lost each time.
@@ -197,16 +194,16 @@ TEST_F(Converter, TimeAndPositionAccumulateExactly) {
   for (int i = 0; i < 1000; ++i) u.at(3, {0xB0, 1, 0});
   u.end();
   ASSERT_TRUE(Convert(Smf(1000, {u})));
-  auto last = ShortMessages(song).back();
-  EXPECT_EQ(song.TimeTable()[last.marker].position, 1500);  // 3000 ticks = 1500 normalised
-  EXPECT_EQ(song.TimeTable()[last.marker].ms, 1500u);
+  auto last = ShortMessages(packed).back();
+  EXPECT_EQ(packed.timeTable()[last.marker].position, 1500);  // 3000 ticks = 1500 normalised
+  EXPECT_EQ(packed.timeTable()[last.marker].ms, 1500u);
 }
 
 TEST_F(Converter, TheStreamStartsWithTheTempoAndEndsWithTwoClosingRecords) {
   Track t;
   t.tempo(0, 400000).at(0, {0x90, 60, 1}).end(480);
   ASSERT_TRUE(Convert(Smf(480, {t})));
-  auto rs = Records(song);
+  auto rs = Records(packed);
   ASSERT_GE(rs.size(), 4u);
   EXPECT_EQ(rs[0].flags, kRecTempo);
   EXPECT_EQ(rs[0].data, 500000u);
@@ -216,21 +213,17 @@ TEST_F(Converter, TheStreamStartsWithTheTempoAndEndsWithTwoClosingRecords) {
   const Record& end = rs.back();
   EXPECT_EQ(end.kind(), kRecNop);
   EXPECT_EQ(end.tick, 288u);
-  EXPECT_EQ(song.StreamDataLength(), end.offset + 8);
-  EXPECT_EQ(song.StreamBufferLength(), song.StreamDataLength() + 1024);
-  EXPECT_EQ(QDPlayer().stream.bytesRecorded, song.StreamDataLength());
-  EXPECT_EQ(QDPlayer().stream.data, song.StreamData());
-  EXPECT_EQ(song.getdwMaxTimeIdx(), static_cast<int32_t>(song.TimeTableEntries()));
-  EXPECT_EQ(song.getdwMaxTempo(), song.TimeTable()[song.TimeTableEntries() - 1].position);
-  EXPECT_EQ(song.getdwMaxTempo(), 576);  // 288 ticks × 960/480
-  EXPECT_EQ(song.TimeTable()[song.TimeTableEntries() - 1].ms, 240u);
+  EXPECT_EQ(packed.length, end.offset + 8);
+  EXPECT_EQ(packed.bufferLength, packed.length + 1024);
+  EXPECT_EQ(song.getdwMaxTimeIdx(), static_cast<int32_t>(packed.entries));
+  EXPECT_EQ(song.getdwMaxTempo(), packed.endPosition());
+  EXPECT_EQ(packed.endPosition(), 576);  // 288 ticks × 960/480
+  EXPECT_EQ(packed.lengthMs(), 240u);
 
-  EXPECT_TRUE(song.QGmstFreeBuf());
-  EXPECT_EQ(song.getdwMaxTimeIdx(), 0);
-  EXPECT_TRUE(song.QGmstFreeBuf2());
-  EXPECT_EQ(song.StreamData(), nullptr);
-  EXPECT_EQ(song.getdwMaxTempo(), 0);
-  EXPECT_EQ(QDPlayer().stream.data, nullptr);
+  // The song owns its memory: letting it go frees the stream and the table.
+  const int live = QGTrLiveBlocks();
+  packed = PackedSong();
+  EXPECT_EQ(QGTrLiveBlocks(), live - 2);
 }
 
 TEST_F(Converter, EveryMarkerHasATimeTableEntry) {
@@ -241,9 +234,9 @@ TEST_F(Converter, EveryMarkerHasATimeTableEntry) {
   for (int i = 0; i < 3000; ++i) t.at(1, {61, 1});
   t.end();
   ASSERT_TRUE(Convert(Smf(480, {t})));
-  EXPECT_EQ(song.TimeTableEntries(), 3000u + 4);
-  EXPECT_EQ(song.TimeTable()[99].position, 200);  // tick 100
-  EXPECT_EQ(song.TimeTable()[2999].position, 12160);  // tick 3000: bar 1, tick 2160
+  EXPECT_EQ(packed.entries, 3000u + 4);
+  EXPECT_EQ(packed.timeTable()[99].position, 200);  // tick 100
+  EXPECT_EQ(packed.timeTable()[2999].position, 12160);  // tick 3000: bar 1, tick 2160
 }
 
 TEST_F(Converter, ASecondSilenceBeyondTheGapLimitCutsTheSong) {
@@ -255,7 +248,7 @@ TEST_F(Converter, ASecondSilenceBeyondTheGapLimitCutsTheSong) {
   ASSERT_TRUE(Convert(Smf(480, {t})));
   EXPECT_EQ(ErrorCode(), 9142);
   EXPECT_TRUE(TraceHas("TQUORMSTR.AddEventToStreamBuffer"));
-  auto notes = ShortMessages(song);
+  auto notes = ShortMessages(packed);
   ASSERT_EQ(notes.size(), 4u);  // warned after the first gap, cut after the second
   EXPECT_EQ(notes.back().tick, 200001u);
 
@@ -266,7 +259,7 @@ TEST_F(Converter, ASecondSilenceBeyondTheGapLimitCutsTheSong) {
   slow.end();
   ASSERT_TRUE(Convert(Smf(480, {slow})));
   EXPECT_EQ(ErrorCode(), 0);
-  EXPECT_EQ(ShortMessages(song).size(), 300u);
+  EXPECT_EQ(ShortMessages(packed).size(), 300u);
 }
 
 TEST_F(Converter, AnAbsurdDeltaCutsTheSongInsteadOfFillingMemory) {
@@ -275,9 +268,9 @@ TEST_F(Converter, AnAbsurdDeltaCutsTheSongInsteadOfFillingMemory) {
   Track t;
   t.at(0, {0x90, 60, 1}).at(0x0FFFFFFF, {0x90, 61, 1}).end();
   ASSERT_TRUE(Convert(Smf(1, {t})));
-  auto notes = ShortMessages(song);
+  auto notes = ShortMessages(packed);
   ASSERT_EQ(notes.size(), 1u);
-  EXPECT_LT(song.StreamBufferLength(), 8u << 20);
+  EXPECT_LT(packed.bufferLength, 8u << 20);
 }
 
 TEST_F(Converter, ATrackWhoseDataRunsOutEndsAndTheOthersGoOn) {
@@ -285,14 +278,14 @@ TEST_F(Converter, ATrackWhoseDataRunsOutEndsAndTheOthersGoOn) {
   a.at(0, {0x90, 60, 1}).at(10, {0x90, 61, 1});  // no end of track
   b.at(5, {0x91, 70, 1}).at(20, {0x91, 71, 1}).end();
   ASSERT_TRUE(Convert(Smf(480, {a, b})));
-  EXPECT_EQ(ShortMessages(song).size(), 4u);
+  EXPECT_EQ(ShortMessages(packed).size(), 4u);
   EXPECT_EQ(ErrorCode(), 9118);
   EXPECT_TRUE(TraceHas("TQUORMSTR.GetTrackVDWord"));
 
   Track cut;  // the last message is missing its second data byte
   cut.at(0, {0x90, 60, 1}).at(10, {0x90, 61});
   ASSERT_TRUE(Convert(Smf(480, {cut, b})));
-  EXPECT_EQ(ShortMessages(song).size(), 3u);
+  EXPECT_EQ(ShortMessages(packed).size(), 3u);
   EXPECT_EQ(ErrorCode(), 9129);
 }
 
@@ -304,7 +297,7 @@ TEST_F(Converter, CorruptTracksFailTheSongWithCodesAndTraceEntries) {
   EXPECT_TRUE(TraceHas("TQUORMSTR.GetTrackEvent"));
   EXPECT_TRUE(TraceHas("TQUORMSTR.ConvertToBuffer"));
   EXPECT_TRUE(TraceHas("TQUORMSTR.QGmstPreHeader"));
-  EXPECT_EQ(QDPlayer().stream.data, nullptr);  // nothing handed to the player
+  EXPECT_TRUE(packed.empty());  // nothing to hand to the player
   EXPECT_EQ(song.getdwMaxTimeIdx(), 1);  // the first note's marker was counted
 
   // Called again after the failure.
@@ -321,7 +314,7 @@ TEST_F(Converter, RefusesBadHeadersAndTracks) {
   auto initCode = [&](const Bytes& file) {
     song.setinFileName(dir.write("bad.mid", file));
     song.ResetConverterState(3);
-    QGSetErrorCode(0);
+    result.clear();
     EXPECT_FALSE(song.ConverterInit());
     return ErrorCode();
   };
@@ -346,51 +339,22 @@ TEST_F(Converter, ReadsAtMost36Tracks) {
   std::vector<Track> tracks(37);
   for (int i = 0; i < 37; ++i) tracks[i].at(static_cast<uint32_t>(i), {0x90, static_cast<uint8_t>(i), 1}).end();
   ASSERT_TRUE(Convert(Smf(480, tracks)));
-  auto notes = ShortMessages(song);
+  auto notes = ShortMessages(packed);
   ASSERT_EQ(notes.size(), 36u);
   EXPECT_EQ((notes.back().data >> 8) & 0xFF, 35u);
-}
-
-TEST_F(Converter, PreparesThePlayerOnlyWithAPortADeviceAndOnlyOnce) {
-  Bytes file = Smf(480, {OneNote()});
-  ASSERT_TRUE(Convert(file));
-  EXPECT_EQ(QDPlayer().longHeaders[0].flags & kQDHeaderPrepared, kQDHeaderPrepared);
-  EXPECT_EQ(QDPlayer().usPerTick.load(), 500000 / 480);
-  // Still prepared: a second conversion leaves the player's buffer alone.
-  const uint8_t* playing = song.StreamData();
-  EXPECT_FALSE(song.QGmstPreHeader(3));
-  EXPECT_EQ(ErrorCode(), 9102);
-  EXPECT_EQ(song.StreamData(), playing);
-  EXPECT_EQ(QDPlayer().stream.data, playing);
-  EXPECT_TRUE(song.QGmstFreeBuf());
-  EXPECT_EQ(QDPlayer().longHeaders[0].flags & kQDHeaderPrepared, 0u);
-
-  // Only a port B device open.
-  QDStreamClose();
-  QDPlayer().DEVICEID1A = kMidiNoDevice;
-  QDPlayer().DEVICEID2A = 1;
-  ASSERT_TRUE(QDStreamOpen());
-  EXPECT_FALSE(Convert(file));
-  EXPECT_EQ(ErrorCode(), 9101);
-
-  // No device at all.
-  QDStreamClose();
-  EXPECT_EQ(QDCurrentHandle(), nullptr);
-  EXPECT_FALSE(Convert(file));
-  EXPECT_EQ(ErrorCode(), 9106);
 }
 
 TEST_F(Converter, ModeZeroPacksNoMarkers) {
   Track t;
   t.at(0, {0x90, 60, 1}).at(1000, {0x80, 60, 0}).end();
   song.setinFileName(dir.write("song.mid", Smf(480, {t})));
-  ASSERT_TRUE(song.QGmstPreHeader(0));
+  ASSERT_TRUE(song.Convert(0, 0, &packed));
   EXPECT_EQ(song.getdwMaxTimeIdx(), 0);
-  for (const Record& r : Records(song)) EXPECT_EQ(r.flags & kRecMarker, 0) << r.offset;
+  for (const Record& r : Records(packed)) EXPECT_EQ(r.flags & kRecMarker, 0) << r.offset;
 }
 
 namespace {
-bool FakeRecomposer(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf) {
+bool FakeRecomposer(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf, TResultCode*) {
   if (size < 4 || r36) return false;
   Track t;
   t.at(0, {0x90, data[0], 1}).end();
@@ -402,16 +366,10 @@ bool FakeRecomposer(const uint8_t* data, size_t size, bool r36, std::vector<uint
 TEST_F(Converter, RecomposerSongsGoThroughTheImageBuilder) {
   Bytes rcp(2000, 0);
   rcp[0] = 64;
-  if (!QGmstRcpConverterLinked()) {
-    EXPECT_FALSE(Convert(rcp, 0, "SONG.RCP"));
-    EXPECT_EQ(ErrorCode(), 9105);
-    EXPECT_TRUE(TraceHas("TQUORMSTR.ConverterInit"));
-  }
-  QGmstSetRcpImageBuilder(&FakeRecomposer);
+  song.setRcpImageBuilder(&FakeRecomposer);
   ASSERT_TRUE(Convert(rcp, 0, "SONG.RCP"));
   EXPECT_EQ(song.getdwTickDivision(), 960);
-  ASSERT_EQ(ShortMessages(song).size(), 1u);
-  EXPECT_EQ(ShortMessages(song)[0].data, 0x014090u);
+  ASSERT_EQ(ShortMessages(packed).size(), 1u);
+  EXPECT_EQ(ShortMessages(packed)[0].data, 0x014090u);
   EXPECT_FALSE(Convert(rcp, 0, "SONG.R36"));
-  QGmstSetRcpImageBuilder(nullptr);
 }
