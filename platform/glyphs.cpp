@@ -1,6 +1,5 @@
 #include "platform/glyphs.h"
 
-#include <atomic>
 
 namespace {
 
@@ -9,14 +8,10 @@ class NoFonts final : public GlyphSystem {
   std::unique_ptr<GlyphFace> open(const GlyphFontRequest&) override { return nullptr; }
 };
 
-NoFonts g_none;
-std::atomic<GlyphSystem*> g_system{nullptr};
 
 }  // namespace
 
-GlyphSystem& QRGlyphSystem() {
-  GlyphSystem* s = g_system.load();
-  return s ? *s : g_none;
+GlyphSystem& QRNoGlyphs() {
+  static NoFonts none;
+  return none;
 }
-
-void QRSetGlyphSystem(GlyphSystem* system) { g_system.store(system); }

@@ -3,8 +3,8 @@
 // Every row of text is kGlyphRows pixels high; every byte of the string takes
 // one column of 8 pixels, so a one-byte (half-width) character is 8 pixels
 // wide and a two-byte (full-width) character 16. Ink never leaves its
-// character's cell. Backends live in platform/<name>/; a program installs
-// the one it wants with QRSetGlyphSystem. Std-only so that the core may use it.
+// character's cell. Backends live in platform/<name>/; a program hands the
+// one it wants to its engine. Std-only so that the core may use it.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +59,6 @@ class GlyphSystem {
   virtual std::unique_ptr<GlyphFace> open(const GlyphFontRequest& request) = 0;
 };
 
-// The installed rasteriser; with none installed, one that has no fonts
-// (every open gives null). The system must outlive its use.
-GlyphSystem& QRGlyphSystem();
-void QRSetGlyphSystem(GlyphSystem* system);
+// A rasteriser without fonts (every open gives null): what an engine given
+// no glyphs uses. It keeps no state.
+GlyphSystem& QRNoGlyphs();

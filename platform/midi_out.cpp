@@ -1,6 +1,5 @@
 #include "platform/midi_out.h"
 
-#include <atomic>
 
 namespace {
 
@@ -12,17 +11,12 @@ class NoDevices final : public MidiOutSystem {
   MidiResult open(int, std::unique_ptr<MidiOutPort>*) override { return kMidiBadDevice; }
 };
 
-NoDevices g_none;
-std::atomic<MidiOutSystem*> g_system{nullptr};
-
 }  // namespace
 
-MidiOutSystem& QDMidiSystem() {
-  MidiOutSystem* s = g_system.load();
-  return s ? *s : g_none;
+MidiOutSystem& QDNoMidiDevices() {
+  static NoDevices none;
+  return none;
 }
-
-void QDSetMidiSystem(MidiOutSystem* system) { g_system.store(system); }
 
 int QDFindMidiDevice(MidiOutSystem& system, const std::string& name) {
   if (name.empty()) return kMidiNotFound;

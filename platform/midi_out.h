@@ -1,8 +1,8 @@
 // MIDI output devices as the player sees them: a numbered list of outputs
 // (device -1 is the "system MIDI mapper"), each opened as a port that takes
 // short messages, whole system exclusive messages, resets and volume.
-// Backends live in platform/<name>/; a program installs the device set it
-// wants with QDSetMidiSystem. Std-only so that the core may use it.
+// Backends live in platform/<name>/; a program hands the device set it wants
+// to each engine it makes. Std-only so that the core may use it.
 #pragma once
 
 #include <cstdint>
@@ -80,7 +80,6 @@ class MidiOutSystem {
 constexpr int kMidiNotFound = -2;
 int QDFindMidiDevice(MidiOutSystem& system, const std::string& name);
 
-// The installed device set; with none installed, a set without devices
-// (every open fails with kMidiBadDevice). The set must outlive its use.
-MidiOutSystem& QDMidiSystem();
-void QDSetMidiSystem(MidiOutSystem* system);
+// A set without devices (every open fails with kMidiBadDevice): what an
+// engine given no devices uses. It keeps no state.
+MidiOutSystem& QDNoMidiDevices();

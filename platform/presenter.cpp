@@ -2,7 +2,6 @@
 
 #include <time.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
@@ -24,8 +23,6 @@ class NoOutput final : public Presenter {
   void setSongPosition(int32_t) override {}
 };
 
-NoOutput g_none;
-std::atomic<Presenter*> g_presenter{nullptr};
 
 bool isSet(const char* s) { return s != nullptr && *s != '\0'; }
 
@@ -40,12 +37,10 @@ bool entryGivesWindow(std::string_view entry, bool haveX11, bool haveWayland) {
 
 }  // namespace
 
-Presenter& QDPresenter() {
-  Presenter* p = g_presenter.load();
-  return p ? *p : g_none;
+Presenter& QDNoPresenter() {
+  static NoOutput none;
+  return none;
 }
-
-void QDSetPresenter(Presenter* presenter) { g_presenter.store(presenter); }
 
 PresenterKind QDChoosePresenterKind(const char* qpaPlatform, const char* display,
                                     const char* waylandDisplay) {

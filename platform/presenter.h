@@ -5,7 +5,7 @@
 // palette entries that take effect at once, a vertical-blank wait.
 //
 // Backends live in platform/<name>/ (a Qt window, a headless one that can
-// write PNG frames); a program installs the one it chose with QDSetPresenter.
+// write PNG frames); a program hands the one it chose to its engine.
 // Std-only so that the core may use it.
 //
 // Threads: open, setMode, close, setVisible and setPlacement come from the
@@ -74,10 +74,9 @@ class Presenter {
   virtual void setSongPosition(int32_t position) = 0;
 };
 
-// The installed presenter; with none installed, one without any output (open
-// fails). The presenter must outlive its use.
-Presenter& QDPresenter();
-void QDSetPresenter(Presenter* presenter);
+// A presenter without any output (open fails): what an engine given no
+// presenter uses. It keeps no state.
+Presenter& QDNoPresenter();
 
 // Which presenter suits this session: a window when a window system can be
 // reached, headless when there is none or when Qt is told to draw offscreen.

@@ -65,8 +65,8 @@ int64_t steadyMicros() {
       .count();
 }
 
-// The timer in force before a program installs one: clock and sleeps work,
-// periodic events do not.
+// The clock of an engine given no timer: clock and sleeps work, periodic
+// events do not.
 class NoPeriodicTimer final : public TimerSystem {
  public:
   TimerResult getDevCaps(TimerCaps*) override { return kTimerNoCanDo; }
@@ -82,21 +82,16 @@ class NoPeriodicTimer final : public TimerSystem {
   }
 };
 
-NoPeriodicTimer g_fallback;
-std::atomic<TimerSystem*> g_timer{nullptr};
-
 }  // namespace
 
 std::unique_ptr<TimedThread> QDMakePlainThread(std::function<void()> body) {
   return std::make_unique<PlainThread>(std::move(body));
 }
 
-TimerSystem& QDTimerSystem() {
-  TimerSystem* t = g_timer.load();
-  return t ? *t : g_fallback;
+TimerSystem& QDSystemClock() {
+  static NoPeriodicTimer clock;
+  return clock;
 }
-
-void QDSetTimerSystem(TimerSystem* timer) { g_timer.store(timer); }
 
 TimerResult TimerPeriods::begin(uint32_t periodMs, const TimerCaps& caps) {
   if (periodMs < caps.periodMin || periodMs > caps.periodMax) return kTimerNoCanDo;

@@ -1,11 +1,12 @@
 // The player's time services: the timer's period range, timer resolutions,
 // a periodic callback at absolute deadlines, a millisecond clock, sleeping,
-// and threads whose timing follows the installed timer.
+// and threads whose timing follows the timer.
 //
-// A program installs the real timer (platform/realtimer); tests install a
-// ManualTimer (platform/manualtimer/manual_timer.h), under which every sleep, callback
-// and clock reading follows time that the test advances, so that timing
-// rules run in tests without sleeping. Std-only so that the core may use it.
+// A program gives its engines the real timer (platform/realtimer); tests
+// give a ManualTimer (platform/manualtimer/manual_timer.h), under which every
+// sleep, callback and clock reading follows time that the test advances, so
+// that timing rules run in tests without sleeping. Std-only so that the core
+// may use it.
 #pragma once
 
 #include <cstdint>
@@ -88,13 +89,11 @@ class TimerSystem {
   virtual std::unique_ptr<TimedThread> createThread(std::function<void()> body) = 0;
 };
 
-// The installed timer. With none installed: a clock and sleeps on the
-// system's monotonic clock, plain threads, and no periodic events
-// (setEvent returns 0, getDevCaps and beginPeriod fail), so that a program
-// that forgot to install the real timer fails visibly instead of quietly.
-// The timer must outlive its use.
-TimerSystem& QDTimerSystem();
-void QDSetTimerSystem(TimerSystem* timer);
+// What an engine given no timer uses: a clock and sleeps on the system's
+// monotonic clock, plain threads, and no periodic events (setEvent returns
+// 0, getDevCaps and beginPeriod fail), so that a program that forgot the
+// real timer fails visibly instead of quietly. It keeps no state.
+TimerSystem& QDSystemClock();
 
 // A thread on the system's own scheduling, created suspended (the helper
 // behind the real timer's createThread).

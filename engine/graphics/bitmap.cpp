@@ -1,6 +1,5 @@
 #include "engine/graphics/bitmap.h"
 
-#include <atomic>
 #include <cstring>
 #include <stdexcept>
 
@@ -12,8 +11,6 @@ namespace {
 
 constexpr int32_t kTagBitmapPixels = 302;
 constexpr int32_t kTagBitmapFree = 303;
-
-std::atomic<QGSurfaceOps*> g_surfaceOps{nullptr};
 
 }  // namespace
 
@@ -72,7 +69,7 @@ void QGFreeBitmap(TQGBitmap& b) {
 uint8_t* QDLock(TQGBitmap& b) {
   return QGuard("QDLock", static_cast<uint8_t*>(nullptr), [&]() -> uint8_t* {
     if (b.storage.isDisplay()) {
-      QGSurfaceOps* ops = g_surfaceOps.load();
+      QGSurfaceOps* ops = b.storage.ops;
       b.lock = ops ? ops->lock(b) : nullptr;
       return b.lock;
     }
@@ -84,7 +81,7 @@ uint8_t* QDLock(TQGBitmap& b) {
 bool QDUnLock(TQGBitmap& b) {
   return QGuard("QDUnLock", false, [&] {
     if (b.storage.isDisplay()) {
-      QGSurfaceOps* ops = g_surfaceOps.load();
+      QGSurfaceOps* ops = b.storage.ops;
       bool ok = ops && ops->unlock(b);
       b.lock = nullptr;
       return ok;
@@ -93,10 +90,19 @@ bool QDUnLock(TQGBitmap& b) {
   });
 }
 
-void QGSetSurfaceOps(QGSurfaceOps* ops) { g_surfaceOps.store(ops); }
+void QGPresent(const TQGBitmap& screen, const QGRect& rect) {
+  if (QGSurfaceOps* ops = screen.storage.ops) ops->present(rect);
+}
 
-void QGPresent(const QGRect& rect) {
-  if (QGSurfaceOps* ops = g_surfaceOps.load()) ops->present(rect);
+void QGReportFailure(const TQGBitmap& raster, int32_t resultCode) {
+  if (QGSurfaceOps* ops = raster.storage.ops) ops->failed(resultCode);
+}
+
+bool QGSameStorage(const TQGBitmap& a, const TQGBitmap& b) {
+  if (&a == &b) return true;
+  if (a.storage.isDisplay() || b.storage.isDisplay())
+    return a.storage.surface == b.storage.surface && a.storage.ops == b.storage.ops;
+  return a.storage.block != nullptr && a.storage.block == b.storage.block;
 }
 
 namespace qg {

@@ -57,8 +57,10 @@ static_assert(sizeof(QGBmpInfoHeader) == 40);
 
 constexpr uint32_t kQGBmpPixelOffset = 14 + 40 + 256 * 4;  // 1078
 
+class QGSurfaceOps;
+
 // What a raster's storage is. Memory blocks are locked and unlocked here; the
-// display surfaces are served by the display code through QGSurfaceOps.
+// display surfaces are served by their display through its QGSurfaceOps.
 enum class QGSurface : int32_t {
   kMemory = 0,
   kScreenBuffer = 1,  // the presentation back buffer
@@ -74,6 +76,7 @@ struct QGStorage {
   void* block = nullptr;
   uint32_t size = 0;
   QGSurface surface = QGSurface::kMemory;
+  QGSurfaceOps* ops = nullptr;  // the display a surface belongs to
 
   bool isDisplay() const { return surface != QGSurface::kMemory; }
   bool empty() const { return block == nullptr && surface == QGSurface::kMemory; }
@@ -100,31 +103,30 @@ struct TQGBitmap {
 
 using QGPalette = std::array<QGPaletteEntry, 256>;
 
+// The graphics engine's palette: the built-in table, which a display starts
+// from and which pictures are placed against unless a caller gives another.
 const QGPalette& QGDefaultPalette();
-// The process-wide current palette (starts as the default table).
-QGPalette& QGCurrentPalette();
-// Resets the current palette to the default table (display set-up).
-void QGResetPalette();
 
-// Replaces the current palette with a 1024-byte table (red, green, blue, flags).
-void QGLoadPal(const uint8_t* table);
-// Copies the current palette into the bitmap's colour table.
-void QGSetPal(TQGBitmap& bitmap);
-// Nearest current entry to colour (blue, green, red): an exact match at once,
-// else the smallest |dr|+|dg|+|db|, the lowest index on ties. colour becomes
-// the chosen entry (blue, green, red, 0).
-int QGNearColor(QGRgbQuad& colour);
-// Maps the picture's colours to the nearest current ones: the colour table
-// becomes the current palette and every pixel is translated.
-void QGCvtPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap);
-// The current entry as a colour value: red in the low byte, then green, blue, flags.
-uint32_t QGNoToColor(int index);
-uint32_t QGClearColor();
+// Fills palette from a 1024-byte table (red, green, blue, flags).
+void QGLoadPal(const uint8_t* table, QGPalette& palette);
+// Copies the palette into the bitmap's colour table.
+void QGSetPal(TQGBitmap& bitmap, const QGPalette& palette = QGDefaultPalette());
+// Nearest entry of the palette to colour (blue, green, red): an exact match
+// at once, else the smallest |dr|+|dg|+|db|, the lowest index on ties.
+// colour becomes the chosen entry (blue, green, red, 0).
+int QGNearColor(QGRgbQuad& colour, const QGPalette& palette = QGDefaultPalette());
+// Maps the picture's colours to the nearest ones of the palette: the colour
+// table becomes the palette and every pixel is translated.
+void QGCvtPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap,
+              const QGPalette& palette = QGDefaultPalette());
+// The entry as a colour value: red in the low byte, then green, blue, flags.
+uint32_t QGNoToColor(int index, const QGPalette& palette = QGDefaultPalette());
+uint32_t QGClearColor(const QGPalette& palette = QGDefaultPalette());
 
 // ---- Bitmap life -----------------------------------------------------------
 
 // Frees the bitmap and gives it width x height zero pixels, the BMP headers
-// and the current palette. False (bitmap absent) on failure.
+// and the default palette. False (bitmap absent) on failure.
 bool QGClearBitmap(int32_t width, int32_t height, TQGBitmap& bitmap);
 // Releases the pixel storage (memory blocks only; display surfaces belong to
 // the display code).
@@ -144,17 +146,22 @@ struct QGRect {
   int32_t left, top, right, bottom;
 };
 
-// The display code serves its surfaces through this interface: QDLock and
-// QDUnLock of a display-surface raster go to lock/unlock, and every transfer
-// onto the screen buffer ends with present. With none installed, a display
-// surface cannot be locked and presenting does nothing.
+// A display serves its surfaces through this interface (each surface record
+// names its display's): QDLock and QDUnLock of a display-surface raster go
+// to lock/unlock, every transfer onto the screen buffer ends with present,
+// and a failure the transfers report is recorded by failed. A surface
+// without one cannot be locked, and presenting it does nothing.
 class QGSurfaceOps {
  public:
   virtual ~QGSurfaceOps() = default;
   virtual uint8_t* lock(TQGBitmap& raster) = 0;
   virtual bool unlock(TQGBitmap& raster) = 0;
   virtual void present(const QGRect& rect) = 0;
+  virtual void failed(int32_t resultCode) = 0;
 };
-void QGSetSurfaceOps(QGSurfaceOps* ops);
-// Presents a rectangle of the screen buffer (clipped by the display code).
-void QGPresent(const QGRect& rect);
+// Presents a rectangle of the screen buffer (clipped by its display).
+void QGPresent(const TQGBitmap& screen, const QGRect& rect);
+// Records a failure code with the display of a surface raster (nothing for memory).
+void QGReportFailure(const TQGBitmap& raster, int32_t resultCode);
+// The same storage: one memory block, or one surface of one display.
+bool QGSameStorage(const TQGBitmap& a, const TQGBitmap& b);

@@ -6,12 +6,8 @@
 #include <new>
 
 #include "engine/graphics/draw.h"
-#include "engine/graphics/picture_slots.h"
 #include "engine/graphics/raster.h"
-#include "platform/glyphs.h"
-#include "platform/presenter.h"
 #include "support/guard.h"
-#include "support/result_code.h"
 
 namespace {
 
@@ -39,76 +35,57 @@ constexpr int32_t kRenderHeight = 48;
 constexpr int32_t kCanvasStride = kRenderWidth / 8;
 constexpr uint8_t kRenderInk = 255;        // white in the rendering bitmap
 
-struct Surface {
-  std::unique_ptr<uint8_t[]> pixels;
-  uint32_t size = 0;
-};
-
-struct TextObjects {
-  bool created = false;
-  QDFont font;
-  std::unique_ptr<GlyphFace> face;
-  std::vector<uint8_t> canvas;  // 1-bit rows the face draws into
-  TQGBitmap render;             // the rendered line as indices 0 / 255
-};
-
-struct DisplayState {
-  bool exists = false;
-  bool exclusive = false;
-  int32_t width = 640;
-  int32_t height = 480;
-  Surface surfaces[4];
-  TQGBitmap rasters[4];
-  bool screenLocked = false;
-  QGPalette palette{};
-  TextObjects text;
-};
-
-DisplayState g;
-
 int surfaceIndex(QGSurface s) { return static_cast<int>(s) - 1; }
+
+}  // namespace
 
 // Lock, unlock and present for the four rasters. The surfaces are plain
 // memory, so a lock fails only when the record does not belong to the
 // display in force (freed, or of another size).
-class DisplaySurfaces final : public QGSurfaceOps {
+class Display::Surfaces final : public QGSurfaceOps {
  public:
+  explicit Surfaces(Display& d) : d_(d) {}
+
   uint8_t* lock(TQGBitmap& raster) override {
     int i = surfaceIndex(raster.storage.surface);
     if (i < 0 || i > 3) return nullptr;
-    Surface& s = g.surfaces[i];
+    Surface& s = d_.surfaces_[i];
     int64_t need = int64_t{raster.width()} * raster.height();
-    if (!g.exists || !s.pixels || raster.width() <= 0 || raster.height() <= 0 ||
-        need > int64_t{s.size}) {
-      QGSetErrorCode(kLockFailed[i]);
+    if (!d_.exists_ || !s.pixels || raster.width() <= 0 || raster.height() <= 0 || need > int64_t{s.size}) {
+      d_.result_.set(kLockFailed[i]);
       return nullptr;
     }
-    if (i == 0) g.screenLocked = true;
+    if (i == 0) d_.screenLocked_ = true;
     return s.pixels.get();
   }
 
   bool unlock(TQGBitmap& raster) override {
     int i = surfaceIndex(raster.storage.surface);
     if (i < 0 || i > 3) return false;
-    if (!g.exists || !g.surfaces[i].pixels) {
-      QGSetErrorCode(kUnlockFailed[i]);
+    if (!d_.exists_ || !d_.surfaces_[i].pixels) {
+      d_.result_.set(kUnlockFailed[i]);
       return false;
     }
-    if (i == 0) g.screenLocked = false;
+    if (i == 0) d_.screenLocked_ = false;
     return true;
   }
 
   void present(const QGRect& r) override {
-    if (!g.exists || !g.surfaces[0].pixels) return;
+    if (!d_.exists_ || !d_.surfaces_[0].pixels) return;
     int32_t left = std::max(r.left, 0), top = std::max(r.top, 0);
-    int32_t right = std::min(r.right, g.width - 1), bottom = std::min(r.bottom, g.height - 1);
+    int32_t right = std::min(r.right, d_.width_ - 1), bottom = std::min(r.bottom, d_.height_ - 1);
     if (right < left || bottom < top) return;
-    QDPresenter().present(g.surfaces[0].pixels.get(),
+    d_.presenter_.present(d_.surfaces_[0].pixels.get(),
                           DisplayRect{left, top, right - left + 1, bottom - top + 1});
   }
+
+  void failed(int32_t code) override { d_.result_.set(code); }
+
+ private:
+  Display& d_;
 };
 
-DisplaySurfaces g_ops;
+namespace {
 
 GlyphFontRequest fontRequest(const QDFont& font) {
   GlyphFontRequest r;
@@ -125,52 +102,52 @@ GlyphFontRequest fontRequest(const QDFont& font) {
   return r;
 }
 
-void releaseSurfaces() {
+}  // namespace
+
+void Display::releaseSurfaces() {
   for (int i = 0; i < 4; ++i) {
-    TQGBitmap& b = g.rasters[i];
+    TQGBitmap& b = rasters_[i];
     b.base = nullptr;
     b.lock = nullptr;
     b.storage = {};
-    g.surfaces[i] = {};
+    surfaces_[i] = {};
   }
-  g.screenLocked = false;
+  screenLocked_ = false;
 }
 
 // The raster record for surface i over its storage.
-bool makeSurface(int i, int32_t width, int32_t height) {
+bool Display::makeSurface(int i, int32_t width, int32_t height) {
   uint32_t bytes = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
-  Surface& s = g.surfaces[i];
+  Surface& s = surfaces_[i];
   s.pixels.reset(new (std::nothrow) uint8_t[bytes]());
   if (!s.pixels) return false;
   s.size = bytes;
-  TQGBitmap& b = g.rasters[i];
+  TQGBitmap& b = rasters_[i];
   b = TQGBitmap{};
   QGFillBmpHeaders(b, width, height);
   b.pixelBytes = bytes;
-  b.storage = {s.pixels.get(), bytes, static_cast<QGSurface>(i + 1)};
+  b.storage = {s.pixels.get(), bytes, static_cast<QGSurface>(i + 1), ops_.get()};
   b.base = s.pixels.get();
   QGSetPal(b);
   return true;
 }
 
-void sendPalette(int first, int count) {
-  QDPresenter().setPaletteEntries(first, count,
-                                  reinterpret_cast<const uint8_t*>(&g.palette[first]));
+void Display::sendPalette(int first, int count) {
+  presenter_.setPaletteEntries(first, count, reinterpret_cast<const uint8_t*>(&palette_[first]));
 }
 
 // Tears down what set-up made; true when a display existed.
-bool tearDown() {
-  bool existed = g.exists;
-  if (existed) QDMagFreeAll();
-  if (existed || g.surfaces[0].pixels) QDPresenter().close();
+bool Display::tearDown() {
+  bool existed = exists_;
+  if (existed || surfaces_[0].pixels) presenter_.close();
   releaseSurfaces();
-  g.exists = false;
+  exists_ = false;
   return existed;
 }
 
-bool createTextObjects(const QDFont& font) {
-  TextObjects& t = g.text;
-  t.face = QRGlyphSystem().open(fontRequest(font));
+bool Display::createTextObjects(const QDFont& font) {
+  Text& t = text_;
+  t.face = glyphs_.open(fontRequest(font));
   if (!t.face) return false;
   t.font = font;
   t.canvas.assign(static_cast<size_t>(kCanvasStride) * kGlyphRows, 0);
@@ -182,8 +159,8 @@ bool createTextObjects(const QDFont& font) {
   return true;
 }
 
-void freeTextObjects() {
-  TextObjects& t = g.text;
+void Display::freeTextObjects() {
+  Text& t = text_;
   t.face.reset();
   t.canvas.clear();
   QGFreeBitmap(t.render);
@@ -191,9 +168,9 @@ void freeTextObjects() {
 }
 
 // Draws the laid-out strings white on black into the rendering bitmap.
-void renderLine(const std::vector<std::string>& strings, const std::vector<std::pair<int, int32_t>>& laid,
-                int32_t lineWidth) {
-  TextObjects& t = g.text;
+void Display::renderLine(const std::vector<std::string>& strings,
+                         const std::vector<std::pair<int, int32_t>>& laid, int32_t lineWidth) {
+  Text& t = text_;
   std::fill(t.canvas.begin(), t.canvas.end(), 0);
   GlyphCanvas canvas{t.canvas.data(), kCanvasStride};
   for (const auto& [index, x] : laid) t.face->draw(strings[index], canvas, x / 8);
@@ -209,39 +186,34 @@ void renderLine(const std::vector<std::string>& strings, const std::vector<std::
   }
 }
 
-}  // namespace
+Display::Display(Presenter& presenter, GlyphSystem& glyphs, TResultCode& result)
+    : presenter_(presenter), glyphs_(glyphs), result_(result), ops_(std::make_unique<Surfaces>(*this)) {}
 
-TQGBitmap& QDScreenBuffer() { return g.rasters[0]; }
-TQGBitmap& QDPage0() { return g.rasters[1]; }
-TQGBitmap& QDTextLayer() { return g.rasters[2]; }
-TQGBitmap& QDPage1() { return g.rasters[3]; }
+Display::~Display() {
+  freeTextObjects();
+  tearDown();
+}
 
-bool QDDisplayExists() { return g.exists; }
-int32_t QDDisplayWidth() { return g.width; }
-int32_t QDDisplayHeight() { return g.height; }
-
-bool QDCreate(int32_t width, int32_t height, const QDFont& font, const QGPaletteEntry* palette256,
-              bool exclusive) {
+bool Display::create(int32_t width, int32_t height, const QDFont& font, const QGPaletteEntry* palette256,
+                     bool exclusive) {
   return QGuard("QDCreate", false, [&] {
     // A display left standing would keep the presenter and its rasters.
-    if (g.exists) QDFree();
-    g.width = 640;
-    g.height = 480;
-    g.exclusive = exclusive;
-    QGResetPalette();
+    if (exists_) free();
+    width_ = 640;
+    height_ = 480;
+    exclusive_ = exclusive;
     releaseSurfaces();
-    for (TQGBitmap& b : g.rasters) b = TQGBitmap{};
-    QGSetSurfaceOps(&g_ops);
+    for (TQGBitmap& b : rasters_) b = TQGBitmap{};
 
-    Presenter& presenter = QDPresenter();
+    Presenter& presenter = presenter_;
     if (!presenter.open()) {
-      QGSetErrorCode(kNoDisplayObject);
+      result_.set(kNoDisplayObject);
       return false;
     }
     // A failed step closes the presenter again: nobody frees a display
     // whose creation failed.
     auto fail = [&](int32_t code) {
-      QGSetErrorCode(code);
+      result_.set(code);
       freeTextObjects();
       releaseSurfaces();
       presenter.close();
@@ -253,83 +225,78 @@ bool QDCreate(int32_t width, int32_t height, const QDFont& font, const QGPalette
     for (auto [w, h] : modes) {
       if (w <= 0 || h <= 0 || uint64_t(w) * uint64_t(h) > kQGMaxPixels) continue;
       if (presenter.setMode(w, h)) {
-        g.width = w;
-        g.height = h;
+        width_ = w;
+        height_ = h;
         haveMode = true;
         break;
       }
     }
     if (!haveMode) return fail(exclusive ? kNoModeExclusive : kNoModeWindowed);
 
-    if (!makeSurface(0, g.width, g.height)) return fail(kNoBackBuffer);
+    if (!makeSurface(0, width_, height_)) return fail(kNoBackBuffer);
     for (int i = 1; i <= 3; ++i)
-      if (!makeSurface(i, g.width, g.height))
+      if (!makeSurface(i, width_, height_))
         return fail((exclusive ? kNoSurfaceExclusive : kNoSurfaceWindowed)[i - 1]);
     // The surfaces answer locks from here on (the text layer fill needs one).
-    g.exists = true;
-    QGFillRect(QDTextLayer(), 0, 0, g.width, g.height, kQGClearIndex);
+    exists_ = true;
+    QGFillRect(textLayer(), 0, 0, width_, height_, kQGClearIndex);
 
-    if (!QRSetMojiCreate(font)) {
-      g.exists = false;
+    if (!createText(font)) {
+      exists_ = false;
       return fail(exclusive ? kNoFontExclusive : kNoFontWindowed);
     }
 
     if (palette256)
-      std::copy(palette256, palette256 + 256, g.palette.begin());
+      std::copy(palette256, palette256 + 256, palette_.begin());
     else
-      g.palette = QGCurrentPalette();
+      palette_ = QGDefaultPalette();
     sendPalette(0, 256);
-
-    // Slots of an earlier script refer to pictures of that display.
-    QDMagFreeAll();
     return true;
   });
 }
 
-bool QDFree() {
+bool Display::free() {
   return QGuard("QDFree", false, [&] {
-    QRSetMojiFree();
+    freeText();
     return tearDown();
   });
 }
 
-void QDSetPaletteEntries(int first, int count, const QGPaletteEntry* entries) {
+void Display::setPaletteEntries(int first, int count, const QGPaletteEntry* entries) {
   QGuardVoid("QDSetPaletteEntries", [&] {
     if (!entries || count <= 0) return;
     // Entries outside 0..255 are left out.
     int64_t from = std::max<int64_t>(first, 0);
     int64_t to = std::min<int64_t>(int64_t{first} + count, 256);
     if (from >= to) return;
-    for (int64_t i = from; i < to; ++i) g.palette[i] = entries[i - first];
-    if (g.exists) sendPalette(static_cast<int>(from), static_cast<int>(to - from));
+    for (int64_t i = from; i < to; ++i) palette_[i] = entries[i - first];
+    if (exists_) sendPalette(static_cast<int>(from), static_cast<int>(to - from));
   });
 }
 
-const QGPalette& QDDisplayPalette() { return g.palette; }
-
-void QDWaitForVerticalBlank() {
-  QGuardVoid("QDWaitForVerticalBlank", [] { QDPresenter().waitForVerticalBlank(); });
+void Display::waitForVerticalBlank() {
+  QGuardVoid("QDWaitForVerticalBlank", [&] { presenter_.waitForVerticalBlank(); });
 }
 
-bool QRSetMojiCreate(const QDFont& font) {
+bool Display::createText(const QDFont& font) {
   return QGuard("QRSetMojiCreate", false, [&] {
     freeTextObjects();
     if (createTextObjects(font)) return true;
-    QGSetErrorCode(g.exclusive ? kNoFontExclusive : kNoFontWindowed);
+    result_.set(exclusive_ ? kNoFontExclusive : kNoFontWindowed);
     return false;
   });
 }
 
-void QRSetMojiFree() {
-  QGuardVoid("QRSetMojiFree", [] { freeTextObjects(); });
+void Display::freeText() {
+  QGuardVoid("QRSetMojiFree", [&] { freeTextObjects(); });
 }
 
-bool QRSetMoji(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
-               const std::vector<std::string>& strings, int first, int end, int32_t colour) {
+bool Display::drawText(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
+                       const std::vector<std::string>& strings, int first, int end, int32_t colour) {
   if (widthOut) *widthOut = 0;
   return QGuard("QRSetMoji", false, [&] {
-    if (!g.text.created || !g.text.face) {
-      QGSetErrorCode(kNoTextObjects);
+    if (!text_.created || !text_.face) {
+      result_.set(kNoTextObjects);
       return false;
     }
     const bool inverse = colour >= 256;
@@ -353,14 +320,14 @@ bool QRSetMoji(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
       laid.emplace_back(i, lineWidth);
       lineWidth += static_cast<int32_t>(w);
     }
-    if (tooWide) QGSetErrorCode(kLineTooWide);
+    if (tooWide) result_.set(kLineTooWide);
     if (lineWidth == 0) return !tooWide;
 
-    if (!g.text.render.exists()) {
-      QDFont font = g.text.font;
+    if (!text_.render.exists()) {
+      QDFont font = text_.font;
       freeTextObjects();
       if (!createTextObjects(font)) {
-        QGSetErrorCode(kNoTextObjects);
+        result_.set(kNoTextObjects);
         return false;
       }
     }
@@ -368,17 +335,17 @@ bool QRSetMoji(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
 
     int32_t width = std::max<int64_t>(0, std::min<int64_t>(lineWidth, int64_t{dest.width()} - x));
     if (width == 0) {
-      QGSetErrorCode(kLineTooWide);
+      result_.set(kLineTooWide);
       return false;
     }
     qg::RasterLock d(dest);
     if (!d.ok()) {
-      QGSetErrorCode(kTextLockFailed);
+      result_.set(kTextLockFailed);
       return false;
     }
     // Cut to the raster: a cell partly outside it keeps its inside part.
     int32_t c0 = std::max(0, -x);
-    const uint8_t* render = g.text.render.base;
+    const uint8_t* render = text_.render.base;
     for (int r = 0; r < kGlyphRows; ++r) {
       int64_t row = int64_t{y} + r;
       if (row < 0 || row >= d.height) continue;

@@ -2,19 +2,24 @@
 // buffer shown through the presenter, graphic pages 0 and 1, and the text
 // layer), the 256-entry display palette, and text drawing into a raster.
 // The rasters are plain memory served through the surface identities of
-// bitmap.h; the installed presenter (platform/presenter.h) shows the screen
-// buffer and the glyph system (platform/glyphs.h) draws the text.
+// bitmap.h; the presenter it is given (platform/presenter.h) shows the
+// screen buffer and the glyph system (platform/glyphs.h) draws the text.
+// Each engine has one.
 //
-// Threads: QDCreate, QDFree, QRSetMojiCreate and QRSetMojiFree run on the
-// engine's window thread; drawing, presenting and palette changes on the
-// thread that runs the script (never at the same time as create/free).
+// Threads: create, free, createText and freeText run on the engine's window
+// thread; drawing, presenting and palette changes on the thread that runs
+// the script (never at the same time as create/free).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/graphics/bitmap.h"
+#include "platform/glyphs.h"
+#include "platform/presenter.h"
+#include "support/result_code.h"
 
 // The WRD text font as the settings and the option dialog hold it.
 struct QDFont {
@@ -24,45 +29,93 @@ struct QDFont {
   bool bold = false;
 };
 
-// The four rasters (their records are valid while a display exists).
-TQGBitmap& QDScreenBuffer();
-TQGBitmap& QDPage0();
-TQGBitmap& QDTextLayer();
-TQGBitmap& QDPage1();
+class Display {
+ public:
+  Display(Presenter& presenter, GlyphSystem& glyphs, TResultCode& result);
+  ~Display();
+  Display(const Display&) = delete;
+  Display& operator=(const Display&) = delete;
 
-// True between a successful QDCreate and QDFree (the "display exists" test).
-// A QDCreate that fails closes what it opened again.
-bool QDDisplayExists();
-// Display size in force (640 x 400 normally; 640 x 480 when the presenter
-// only offers that).
-int32_t QDDisplayWidth();
-int32_t QDDisplayHeight();
+  Presenter& presenter() { return presenter_; }
+  GlyphSystem& glyphs() { return glyphs_; }
 
-// Creates the display: presenter mode (width x height, then 640x480,
-// 640x400, 512x384), the four rasters, the text objects with font and the
-// display palette from 256 entries. exclusive asks for full screen. False,
-// with the result code set, when a step fails.
-bool QDCreate(int32_t width, int32_t height, const QDFont& font,
-              const QGPaletteEntry* palette256, bool exclusive);
-// Tears the display down; true when one existed (the text objects are
-// released either way). The picture slots are freed with the display.
-bool QDFree();
+  // The four rasters (their records are valid while the display exists).
+  TQGBitmap& screen() { return rasters_[0]; }  // QDScreenBuffer
+  TQGBitmap& page0() { return rasters_[1]; }   // QDPage0
+  TQGBitmap& textLayer() { return rasters_[2]; }
+  TQGBitmap& page1() { return rasters_[3]; }
 
-// Display palette: count entries from first; then shown at once.
-void QDSetPaletteEntries(int first, int count, const QGPaletteEntry* entries);
-// The display palette as it stands (for tests and the tools).
-const QGPalette& QDDisplayPalette();
-void QDWaitForVerticalBlank();
+  // True between a successful create and free (QDDisplayExists). A create
+  // that fails closes what it opened again.
+  bool exists() const { return exists_; }
+  // Display size in force (640 x 400 normally; 640 x 480 when the presenter
+  // only offers that).
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
 
-// Text objects for QRSetMoji; false (result code 9047/9048) without a font.
-bool QRSetMojiCreate(const QDFont& font);
-void QRSetMojiFree();
-// Draws strings[first .. end-1] side by side as one 16-row line at (x, y)
-// of dest: glyph pixels colour and the rest of each cell 242, or for colour
-// 256 and above the inverse (background 256 - colour % 256, glyphs 242).
-// widthOut receives the width drawn. False with a result code on failure:
-// 9052 without text objects, 9053 when a string would pass 640 pixels (the
-// strings before it are still drawn) or nothing fits into dest, 9051 when
-// dest cannot be locked. Cells partly outside dest keep their inside part.
-bool QRSetMoji(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
-               const std::vector<std::string>& strings, int first, int end, int32_t colour);
+  // QDCreate: presenter mode (width x height, then 640x480, 640x400,
+  // 512x384), the four rasters, the text objects with font and the display
+  // palette from 256 entries (the default table when null). exclusive asks
+  // for full screen. False, with the result code set, when a step fails.
+  bool create(int32_t width, int32_t height, const QDFont& font, const QGPaletteEntry* palette256,
+              bool exclusive);
+  // QDFree: tears the display down; true when one existed (the text objects
+  // are released either way).
+  bool free();
+
+  // Display palette: count entries from first; then shown at once.
+  void setPaletteEntries(int first, int count, const QGPaletteEntry* entries);
+  const QGPalette& palette() const { return palette_; }
+  void waitForVerticalBlank();
+
+  // Text objects (QRSetMojiCreate); false (result code 9047/9048) without a font.
+  bool createText(const QDFont& font);
+  void freeText();
+  // QRSetMoji: draws strings[first .. end-1] side by side as one 16-row line
+  // at (x, y) of dest: glyph pixels colour and the rest of each cell 242, or
+  // for colour 256 and above the inverse (background 256 - colour % 256,
+  // glyphs 242). widthOut receives the width drawn. False with a result
+  // code on failure: 9052 without text objects, 9053 when a string would
+  // pass 640 pixels (the strings before it are still drawn) or nothing fits
+  // into dest, 9051 when dest cannot be locked. Cells partly outside dest
+  // keep their inside part.
+  bool drawText(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
+                const std::vector<std::string>& strings, int first, int end, int32_t colour);
+
+ private:
+  class Surfaces;
+  struct Surface {
+    std::unique_ptr<uint8_t[]> pixels;
+    uint32_t size = 0;
+  };
+  struct Text {
+    bool created = false;
+    QDFont font;
+    std::unique_ptr<GlyphFace> face;
+    std::vector<uint8_t> canvas;  // 1-bit rows the face draws into
+    TQGBitmap render;             // the rendered line as indices 0 / 255
+  };
+
+  void releaseSurfaces();
+  bool makeSurface(int i, int32_t width, int32_t height);
+  void sendPalette(int first, int count);
+  bool tearDown();
+  bool createTextObjects(const QDFont& font);
+  void freeTextObjects();
+  void renderLine(const std::vector<std::string>& strings,
+                  const std::vector<std::pair<int, int32_t>>& laid, int32_t lineWidth);
+
+  Presenter& presenter_;
+  GlyphSystem& glyphs_;
+  TResultCode& result_;
+  std::unique_ptr<Surfaces> ops_;
+  bool exists_ = false;
+  bool exclusive_ = false;
+  int32_t width_ = 640;
+  int32_t height_ = 480;
+  Surface surfaces_[4];
+  TQGBitmap rasters_[4];
+  bool screenLocked_ = false;
+  QGPalette palette_{};
+  Text text_;
+};

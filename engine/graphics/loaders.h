@@ -20,7 +20,8 @@ inline constexpr const char* kQGPhoSizeText = "PHOﾌｧｲﾙのｻｲｽﾞが
 // ---- MAG ---------------------------------------------------------------------
 
 // paletteMode 1 places the picture's colours into the engine's layout
-// (MagCVTPal); any other value maps them to the nearest current colours.
+// (MagCVTPal); any other value maps them to the nearest colours of the
+// graphics engine's palette.
 bool MagLoad(const std::string& fileName, TQGBitmap& bitmap, int32_t paletteMode);
 bool MagLoadBytes(ByteView file, TQGBitmap& bitmap, int32_t paletteMode);
 // The decoder alone: pixels are the picture's own colour numbers and the
@@ -28,8 +29,9 @@ bool MagLoadBytes(ByteView file, TQGBitmap& bitmap, int32_t paletteMode);
 bool MagDecode(ByteView file, TQGBitmap& bitmap);
 // Moves a MAG palette into the engine's layout and remaps the pixels:
 // colour i goes to index M[i] (241 - i for 0..214, 243 for 215..239,
-// 266 - i for 240..255); the static colours come from the current palette.
-void MagCVTPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap);
+// 266 - i for 240..255); the static colours come from the palette given.
+void MagCVTPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap,
+               const QGPalette& palette = QGDefaultPalette());
 // The placement table M.
 int QGMagPlace(int colour);
 
@@ -74,7 +76,8 @@ int sub01B2(ByteView data, uint64_t& bitPosition, const QGComCodeTree& tree);
 
 // An 8-bit BMP (Windows 40/52/56/108/124-byte and OS/2 12/16..64-byte headers,
 // uncompressed or RLE8, any palette length) as a bottom-up DIB: raster row 0
-// is the picture's bottom row. Then the colours go to the nearest current ones.
+// is the picture's bottom row. Then the colours go to the nearest ones of the
+// graphics engine's palette.
 bool QGameDIBLoad(const std::string& fileName, TQGBitmap& bitmap);
 bool QGameDIBLoadBytes(ByteView file, TQGBitmap& bitmap);
 // QGameDIBLoad with the rows turned top-down.

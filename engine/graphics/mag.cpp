@@ -172,13 +172,12 @@ int QGMagPlace(int colour) {
   return 266 - colour;
 }
 
-void MagCVTPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap) {
+void MagCVTPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap, const QGPalette& current) {
   QGuardVoid("MagCVTPal", [&] {
     uint8_t place[256];
     for (int i = 0; i < 256; ++i) place[i] = static_cast<uint8_t>(QGMagPlace(i));
     std::array<QGRgbQuad, 256> picture = colourTable;
     for (int i = 0; i < 256; ++i) colourTable[place[i]] = picture[i];
-    const QGPalette& current = QGCurrentPalette();
     auto fromCurrent = [&](int i) {
       colourTable[i] = {current[i].blue, current[i].green, current[i].red, 0};
     };

@@ -65,30 +65,21 @@ const QGPalette& QGDefaultPalette() {
   return table;
 }
 
-QGPalette& QGCurrentPalette() {
-  static QGPalette current = QGDefaultPalette();
-  return current;
-}
-
-void QGResetPalette() { QGCurrentPalette() = QGDefaultPalette(); }
-
-void QGLoadPal(const uint8_t* table) {
+void QGLoadPal(const uint8_t* table, QGPalette& palette) {
   QGuardVoid("QGLoadPal", [&] {
     if (!table) throw std::invalid_argument("no table");
-    std::memcpy(QGCurrentPalette().data(), table, sizeof(QGPalette));
+    std::memcpy(palette.data(), table, sizeof(QGPalette));
   });
 }
 
-void QGSetPal(TQGBitmap& bitmap) {
+void QGSetPal(TQGBitmap& bitmap, const QGPalette& p) {
   QGuardVoid("QGSetPal", [&] {
-    const QGPalette& p = QGCurrentPalette();
     for (int i = 0; i < 256; ++i) bitmap.colours[i] = toQuad(p[i]);
   });
 }
 
-int QGNearColor(QGRgbQuad& colour) {
+int QGNearColor(QGRgbQuad& colour, const QGPalette& p) {
   return QGuard("QGNearColor", 0, [&] {
-    const QGPalette& p = QGCurrentPalette();
     int best = 0;
     int bestDistance = 768;
     for (int i = 0; i < 256; ++i) {
@@ -108,12 +99,11 @@ int QGNearColor(QGRgbQuad& colour) {
   });
 }
 
-void QGCvtPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap) {
+void QGCvtPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap, const QGPalette& p) {
   QGuardVoid("QGCvtPal", [&] {
     uint8_t translation[256];
-    const QGPalette& p = QGCurrentPalette();
     for (int i = 0; i < 256; ++i) {
-      translation[i] = static_cast<uint8_t>(QGNearColor(colourTable[i]));
+      translation[i] = static_cast<uint8_t>(QGNearColor(colourTable[i], p));
       colourTable[i] = toQuad(p[i]);
     }
     qg::RasterLock r(bitmap);
@@ -124,13 +114,13 @@ void QGCvtPal(std::array<QGRgbQuad, 256>& colourTable, TQGBitmap& bitmap) {
   });
 }
 
-uint32_t QGNoToColor(int index) {
+uint32_t QGNoToColor(int index, const QGPalette& p) {
   return QGuard("QGNoToColor", 0u, [&] {
     if (index < 0 || index > 255) throw std::out_of_range("palette index");
-    const QGPaletteEntry& e = QGCurrentPalette()[index];
+    const QGPaletteEntry& e = p[index];
     return static_cast<uint32_t>(e.red) | static_cast<uint32_t>(e.green) << 8 |
            static_cast<uint32_t>(e.blue) << 16 | static_cast<uint32_t>(e.flags) << 24;
   });
 }
 
-uint32_t QGClearColor() { return QGNoToColor(kQGClearIndex); }
+uint32_t QGClearColor(const QGPalette& p) { return QGNoToColor(kQGClearIndex, p); }

@@ -19,8 +19,6 @@ constexpr int32_t kTagSlotPixels = 602;
 constexpr int32_t kTagSlotFree = 603;
 constexpr int kMaxCount = 225;
 
-std::array<TQGBitmap*, kQGSlotCount> g_slots{};
-
 bool validSlot(int32_t slot) { return slot >= 0 && slot < kQGSlotCount; }
 
 bool isLiteral(uint8_t b) { return b == 0 || b >= 226; }
@@ -63,12 +61,9 @@ std::string upperExtension(const std::string& name) {
 
 }  // namespace
 
-QGSlotNameTable& QGSlotNames() {
-  static QGSlotNameTable table;
-  return table;
-}
+PictureSlots::~PictureSlots() { freeAll(); }
 
-TQGBitmap* QGSlotPicture(int32_t slot) { return validSlot(slot) ? g_slots[slot] : nullptr; }
+TQGBitmap* PictureSlots::picture(int32_t slot) const { return validSlot(slot) ? slots_[slot] : nullptr; }
 
 bool QGPackable(const uint8_t* pixels, size_t count) {
   return std::all_of(pixels, pixels + count, isLiteral);
@@ -100,25 +95,25 @@ std::vector<uint8_t> QGPackPixels(const uint8_t* pixels, size_t count) {
   return out;
 }
 
-void QDMagFree(int32_t slot) {
+void PictureSlots::free(int32_t slot) {
   QGuardVoid("QDMagFree", [&] {
-    if (!validSlot(slot) || !g_slots[slot]) return;
-    TQGBitmap* rec = g_slots[slot];
-    g_slots[slot] = nullptr;
+    if (!validSlot(slot) || !slots_[slot]) return;
+    TQGBitmap* rec = slots_[slot];
+    slots_[slot] = nullptr;
     if (rec->storage.block) QGGlobalFree(kTagSlotFree, rec->storage.block);
     rec->~TQGBitmap();
     QGGlobalFreePtr(kTagSlotFree, rec);
   });
 }
 
-void QDMagFreeAll() {
-  for (int i = 0; i < kQGSlotCount; ++i) QDMagFree(i);
+void PictureSlots::freeAll() {
+  for (int i = 0; i < kQGSlotCount; ++i) free(i);
 }
 
-bool QDMagCreate(int32_t slot, TQGBitmap& picture) {
+bool PictureSlots::create(int32_t slot, TQGBitmap& picture) {
   return QGuard("QDMagCreate", false, [&] {
     if (!validSlot(slot)) return false;
-    QDMagFree(slot);
+    free(slot);
     qg::RasterLock r(picture);
     if (!r.ok()) return false;
     size_t count = static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
@@ -142,7 +137,7 @@ bool QDMagCreate(int32_t slot, TQGBitmap& picture) {
     std::memcpy(block, packed.data(), packed.size());
     rec->storage.block = block;
     rec->storage.size = static_cast<uint32_t>(packed.size());
-    g_slots[slot] = rec;
+    slots_[slot] = rec;
     return true;
   });
 }
@@ -198,10 +193,10 @@ bool QDMagBlt(TQGBitmap& dest, int32_t x, int32_t y, int32_t t, const TQGBitmap*
   });
 }
 
-bool QGMagBMPLoad(int32_t slot) {
+bool PictureSlots::load(int32_t slot) {
   return QGuard("QGMagBMPLoad", false, [&] {
     if (!validSlot(slot)) return false;
-    const QGSlotNameTable& table = QGSlotNames();
+    const QGSlotNameTable& table = names_;
     const std::string& name = table.names[slot];
     if (name.empty()) return true;
     std::string path = QGResolveDosName(table.folder, name);
@@ -212,13 +207,13 @@ bool QGMagBMPLoad(int32_t slot) {
       TQGBitmap& b;
       ~Freer() { QGFreeBitmap(b); }
     } freer{picture};
-    if (ext == ".MAG") return MagLoad(path, picture, 1) && QDMagCreate(slot, picture);
+    if (ext == ".MAG") return MagLoad(path, picture, 1) && create(slot, picture);
     bool loaded = ext == ".PHO"   ? QGamePHOLoad(path, picture)
                   : ext == ".COM" ? QGameComLoad(path, picture)
                                   : QGameBMPLoad(path, picture);
-    if (!loaded || !QDMagCreate(slot, picture)) return false;
-    g_slots[slot]->originX = 0;
-    g_slots[slot]->originY = 0;
+    if (!loaded || !create(slot, picture)) return false;
+    slots_[slot]->originX = 0;
+    slots_[slot]->originY = 0;
     return true;
   });
 }

@@ -20,31 +20,43 @@ constexpr int kQGSlotCount = 64;
 // stream; 0 means plain rows (width x height bytes).
 constexpr uint32_t kQGSlotPacked = 0x4B434150;  // "PACK"
 
-
 // The names each slot is to hold: DOS names as written in the script,
 // resolved inside folder (any case, '\' separators).
 struct QGSlotNameTable {
   std::string folder;
   std::array<std::string, kQGSlotCount> names;
 };
-QGSlotNameTable& QGSlotNames();
 
-// Loads the file named for the slot by its extension (".MAG", ".PHO",
-// ".COM", anything else BMP; case ignored) and packs it into the slot.
-// True without doing anything when the slot has no name.
-bool QGMagBMPLoad(int32_t slot);
-// Packs a loaded picture into a slot, replacing what it held.
-bool QDMagCreate(int32_t slot, TQGBitmap& picture);
+// The 64 slots of one WRD runtime; the pictures go with it.
+class PictureSlots {
+ public:
+  PictureSlots() = default;
+  ~PictureSlots();
+  PictureSlots(const PictureSlots&) = delete;
+  PictureSlots& operator=(const PictureSlots&) = delete;
+
+  QGSlotNameTable& names() { return names_; }
+  // Loads the file named for the slot by its extension (".MAG", ".PHO",
+  // ".COM", anything else BMP; case ignored) and packs it into the slot
+  // (QGMagBMPLoad). True without doing anything when the slot has no name.
+  bool load(int32_t slot);
+  // Packs a loaded picture into a slot, replacing what it held (QDMagCreate).
+  bool create(int32_t slot, TQGBitmap& picture);
+  void free(int32_t slot);  // QDMagFree
+  void freeAll();           // display torn down, new script
+  // The slot's record (width, height, origin, colour table; its storage
+  // holds the packed stream), or null when the slot is empty (QGSlotPicture).
+  TQGBitmap* picture(int32_t slot) const;
+
+ private:
+  QGSlotNameTable names_;
+  std::array<TQGBitmap*, kQGSlotCount> slots_{};
+};
+
 // Draws a slot picture with its top-left corner at (x, y): at most maxRows
 // rows and maxCols columns, pixels equal to t (0..255) left out.
 bool QDMagBlt(TQGBitmap& dest, int32_t x, int32_t y, int32_t t, const TQGBitmap* slotPicture,
               int32_t maxRows, int32_t maxCols);
-void QDMagFree(int32_t slot);
-// Frees every slot (display torn down, new script).
-void QDMagFreeAll();
-// The slot's record (width, height, origin, colour table; its storage holds
-// the packed stream), or null when the slot is empty.
-TQGBitmap* QGSlotPicture(int32_t slot);
 
 // The packed stream of count pixels.
 std::vector<uint8_t> QGPackPixels(const uint8_t* pixels, size_t count);

@@ -8,7 +8,6 @@
 #include "engine/graphics/clip.h"
 #include "engine/graphics/raster.h"
 #include "support/guard.h"
-#include "support/result_code.h"
 
 namespace {
 
@@ -18,11 +17,7 @@ constexpr int32_t kLockFailedCode = 9050;
 
 bool isScreen(const TQGBitmap& b) { return b.storage.surface == QGSurface::kScreenBuffer; }
 bool isKeyed(int32_t t) { return t >= 0 && t <= 255; }
-bool sameStorage(const TQGBitmap& a, const TQGBitmap& b) {
-  if (&a == &b) return true;
-  if (a.storage.isDisplay() || b.storage.isDisplay()) return a.storage.surface == b.storage.surface;
-  return a.storage.block != nullptr && a.storage.block == b.storage.block;
-}
+bool sameStorage(const TQGBitmap& a, const TQGBitmap& b) { return QGSameStorage(a, b); }
 
 // Presents the rectangle widened to 4-pixel columns and limited to the raster.
 void presentWidened(const TQGBitmap& dest, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
@@ -30,8 +25,8 @@ void presentWidened(const TQGBitmap& dest, int64_t x1, int64_t y1, int64_t x2, i
   int64_t left = x1 & ~int64_t{3};
   int64_t right = std::min<int64_t>(((x2 + 4) & ~int64_t{3}) - 1, dest.width() - 1);
   int64_t bottom = std::min<int64_t>(y2, dest.height() - 1);
-  QGPresent({static_cast<int32_t>(std::max<int64_t>(left, 0)), static_cast<int32_t>(y1),
-             static_cast<int32_t>(right), static_cast<int32_t>(bottom)});
+  QGPresent(dest, {static_cast<int32_t>(std::max<int64_t>(left, 0)), static_cast<int32_t>(y1),
+                   static_cast<int32_t>(right), static_cast<int32_t>(bottom)});
 }
 
 // Rows top to bottom; each row copied as a whole (memmove keeps a row that
@@ -72,7 +67,7 @@ bool QGmemCopy(TQGBitmap& dest, TQGBitmap& src, int32_t t) {
       RasterLock d(dest);
       RasterLock s(src, &d);
       if (!d.ok() || !s.ok()) {
-        QGSetErrorCode(kLockFailedCode);
+        QGReportFailure(dest.storage.ops ? dest : src, kLockFailedCode);
         return false;
       }
       if (sameSize && d.pixels != s.pixels) {

@@ -48,6 +48,7 @@ struct PackedSong {
   int32_t tickDivision = 0;      // the normalised division WRD times use
   uint32_t longMessageMax = 32;  // the long-message buffers' length
   int32_t detectedSetup = 0;     // the set-up the converter detected (play mode 2)
+  int32_t beatsPerBar = 0;       // of the time signature in force at the song's end (0: none known)
 
   const uint8_t* data() const { return stream.get(); }
   const TimeTableEntry* timeTable() const { return table.get(); }

@@ -371,6 +371,7 @@ void TQUORMSTR::TakeConverted(PackedSong* song) {
   song->tickDivision = normDivision_;
   song->longMessageMax = longMax_;
   song->detectedSetup = detected_;
+  song->beatsPerBar = beatsPerBar_;
   buffer_ = nullptr;
   table_ = nullptr;
   bufferSize_ = bufferLimit_ = written_ = dataLength_ = bufferLength_ = 0;

@@ -166,12 +166,12 @@ void ScriptCompiler::start(bool keepTables, const std::string& scriptName) {
   s.lineWait = s.pendingWait = s.barLength;
   s.perToken = false;
   s.startupMode = 0;
-  WRDTextReset();
+  WRDTextReset(s);
   cancelPending();
   for (auto& n : s.slotNames) n.clear();
   s.slotFree.fill(-1);
   s.resolvedNames.clear();
-  WRDDefaultPalettes();
+  WRDDefaultPalettes(s);
   s.drawingPage = 0;
   s.currentPalRecord = -1;
 
@@ -205,7 +205,7 @@ bool ScriptCompiler::run() {
   TWRDState& s = s_;
   TWRDToken tok;
   for (;;) {
-    uint8_t kind = subWRDGet(tok);
+    uint8_t kind = subWRDGet(s, tok);
     if (kind == 0) break;
     if (s.tokenCount > kWRDTokenLimit) {
       s.errorCode = kWRDErrTokens;
@@ -232,7 +232,7 @@ bool ScriptCompiler::run() {
         lineStart_ = false;
         if (!s.inCommandLine) {
           placeLine();
-          WRDEscapeText();
+          WRDEscapeText(s);
         }
         continue;
       }
@@ -260,18 +260,18 @@ void ScriptCompiler::placeLine() {
   if (s_.perToken || s_.lineText.empty()) return;
   std::string line;
   line.swap(s_.lineText);
-  WRDPlaceText(line);
+  WRDPlaceText(s_, line);
 }
 
 void ScriptCompiler::advance() {
-  s_.clock = WRDAddTicks(s_.clock, s_.pendingWait);
-  subWRDStack(s_.pendingRead);
+  s_.clock = WRDAddTicks(s_, s_.clock, s_.pendingWait);
+  subWRDStack(s_, s_.pendingRead);
   s_.pendingWait = s_.lineWait;
 }
 
 void ScriptCompiler::endLine(bool continuation) {
   placeLine();
-  if (!semicolon_ && !s_.inCommandLine && !continuation) WRDNewLine();
+  if (!semicolon_ && !s_.inCommandLine && !continuation) WRDNewLine(s_);
   if (!semicolon_ && !noTime_) advance();
   afterSemicolonLine_ = semicolon_;
   lineStart_ = true;
@@ -295,7 +295,7 @@ void ScriptCompiler::text(const TWRDToken& tok) {
     s.lineText.append(v);
     return;
   }
-  if (v != "_") WRDPlaceText(v);
+  if (v != "_") WRDPlaceText(s, v);
   const bool free = afterSemicolonLine_ && s.startupMode >= 400;
   afterSemicolonLine_ = false;
   if (!free) advance();
@@ -318,7 +318,7 @@ void ScriptCompiler::readParams(bool fileFirst) {
   uint8_t end = 0;
   while (p_.count < kMaxParams) {
     auto i = static_cast<size_t>(p_.count);
-    end = fileFirst && i == 0 ? subWRDPrmGet2(p_.text[i]) : subWRDPrmGet(p_.text[i]);
+    end = fileFirst && i == 0 ? subWRDPrmGet2(s_, p_.text[i]) : subWRDPrmGet(s_, p_.text[i]);
     p_.end[i] = end;
     ++p_.count;
     if (end == ')' || end == 0 || end == kWRDCR) break;
@@ -332,7 +332,7 @@ void ScriptCompiler::command() {
   s.inCommandLine = true;
   semicolon_ = false;
   uint8_t code = 0;
-  const uint8_t end = subWRDOptGet(code);
+  const uint8_t end = subWRDOptGet(s, code);
   if (code == 0) return;
   if (code == kWRDCmdRem) {
     rem();
@@ -346,7 +346,7 @@ void ScriptCompiler::command() {
     case kWRDCmdStartup:
       s.clock = 0;
       s.startupMode = parens ? p_.num(0, 1) : 0;
-      WRDAddEntry(kWRDOpGon, 1);
+      WRDAddEntry(s, kWRDOpGon, 1);
       noTime_ = true;
       break;
     case kWRDCmdWmode: wmode(parens); break;
@@ -357,55 +357,55 @@ void ScriptCompiler::command() {
     case kWRDCmdRest: rest(); break;
     case kWRDCmdInkey: {
       int32_t bars = std::max(p_.num(0, 0), 0);
-      s.clock = WRDNormalise(int64_t{s.clock / 10000} + bars, s.clock % 10000);
-      subWRDStack(s.pendingRead);
+      s.clock = WRDNormalise(s, int64_t{s.clock / 10000} + bars, s.clock % 10000);
+      subWRDStack(s, s.pendingRead);
       break;
     }
     case kWRDCmdEnd:
       s.clock = std::max(s.inputs.songEnd, 0);
-      subWRDStack(s.pendingRead);
+      subWRDStack(s, s.pendingRead);
       break;
-    case kWRDCmdLocate: WRDLocate(p_.count, p_.num(0, 1), p_.num(1, 1)); break;
-    case kWRDCmdTon: WRDTon(p_.num(0, 0)); break;
+    case kWRDCmdLocate: WRDLocate(s, p_.count, p_.num(0, 1), p_.num(1, 1)); break;
+    case kWRDCmdTon: WRDTon(s, p_.num(0, 0)); break;
     case kWRDCmdEsc: {
       std::string second = p_.count > 1 && p_.end[0] == ';' ? p_.str(1) : std::string();
-      WRDEscapeCommand(p_.str(0), second);
+      WRDEscapeCommand(s, p_.str(0), second);
       break;
     }
-    case kWRDCmdColor: WRDColor(p_.num(0, 0)); break;
+    case kWRDCmdColor: WRDColor(s, p_.num(0, 0)); break;
     case kWRDCmdTcls:
-      WRDTcls(p_.num(0, 1), p_.num(1, 1), p_.num(2, 80), p_.num(3, 25), p_.num(4, 0));
+      WRDTcls(s, p_.num(0, 1), p_.num(1, 1), p_.num(2, 80), p_.num(3, 25), p_.num(4, 0));
       break;
     case kWRDCmdScroll:
-      WRDScroll(p_.num(0, 1), p_.num(1, 1), p_.num(2, 80), p_.num(3, 25), p_.num(4, 0), p_.num(5, 0));
+      WRDScroll(s, p_.num(0, 1), p_.num(1, 1), p_.num(2, 80), p_.num(3, 25), p_.num(4, 0), p_.num(5, 0));
       break;
     case kWRDCmdGcls: {
       int32_t mask = p_.num(0, 15);
-      WRDAddEntry(kWRDOpGcls, mask >= 1 && mask <= 15 ? mask : 15);
+      WRDAddEntry(s, kWRDOpGcls, mask >= 1 && mask <= 15 ? mask : 15);
       break;
     }
     case kWRDCmdGscreen: {
       const int32_t draw = p_.num(0, 0) == 1 ? 1 : 0;
       const int32_t show = p_.num(1, 0) == 1 ? 1 : 0;
       s.drawingPage = draw;
-      WRDAddEntry(kWRDOpGscreen, 2 * draw + show);
+      WRDAddEntry(s, kWRDOpGscreen, 2 * draw + show);
       break;
     }
-    case kWRDCmdGon: WRDAddEntry(kWRDOpGon, p_.num(0, 1) == 0 ? 0 : 1); break;
+    case kWRDCmdGon: WRDAddEntry(s, kWRDOpGon, p_.num(0, 1) == 0 ? 0 : 1); break;
     case kWRDCmdGline: gline(); break;
     case kWRDCmdGcircle: gcircle(); break;
     case kWRDCmdPal: pal(); break;
     case kWRDCmdPalrev: {
       int32_t n = p_.num(0, 0);
       cancelPending();
-      WRDAddEntry(kWRDOpPalRev, n >= 0 && n < kWRDPalettes ? n : 0);
+      WRDAddEntry(s, kWRDOpPalRev, n >= 0 && n < kWRDPalettes ? n : 0);
       break;
     }
     case kWRDCmdFade: fade(); break;
     case kWRDCmdGmode: {
       auto mode = static_cast<uint8_t>(p_.num(0, 15));
       s.graphicsMode = mode == 0 ? 15 : mode;
-      WRDAddEntry(kWRDOpGmode, s.graphicsMode);
+      WRDAddEntry(s, kWRDOpGmode, s.graphicsMode);
       break;
     }
     case kWRDCmdGmove: gmove(false); break;
@@ -421,7 +421,7 @@ void ScriptCompiler::command() {
 bool ScriptCompiler::caret() {
   const int32_t at = s_.pos;
   uint8_t code = 0;
-  const uint8_t end = subWRDOptGet(code);
+  const uint8_t end = subWRDOptGet(s_, code);
   if (code != kWRDCmdXcopy) {
     s_.pos = at;  // the '^' is ordinary text
     return false;
@@ -437,7 +437,7 @@ bool ScriptCompiler::caret() {
 void ScriptCompiler::rem() {
   std::string comment;
   noTime_ = true;
-  if (subWRDLineGet(comment) == kWRDCR) endLine(false);  // the reader took the line end
+  if (subWRDLineGet(s_, comment) == kWRDCR) endLine(false);  // the reader took the line end
 }
 
 void ScriptCompiler::wmode(bool parens) {
@@ -459,8 +459,8 @@ void ScriptCompiler::wait() {
   if (s.beatsPerBar == 0) s.beatsPerBar = s.inputs.beatsPerBar = 4;
   const int32_t bar = std::max(p_.num(0, 1), 1);
   const int64_t steps = p_.num(1, 0);
-  s.clock = WRDNormalise(bar + s.offsetBar - 1, steps * s.division / 48 + s.offsetTicks);
-  subWRDStack(s.pendingRead);
+  s.clock = WRDNormalise(s, bar + s.offsetBar - 1, steps * s.division / 48 + s.offsetTicks);
+  subWRDStack(s, s.pendingRead);
 }
 
 void ScriptCompiler::rest() {
@@ -470,8 +470,8 @@ void ScriptCompiler::rest() {
   int64_t elapsed = s.clock / 10000 - s.offsetBar;
   if (s.clock % 10000 < s.offsetTicks) --elapsed;
   if (elapsed < 0) elapsed = 0;
-  s.clock = WRDNormalise(s.offsetBar + elapsed + bars, steps * s.division / 48 + s.offsetTicks);
-  subWRDStack(s.pendingRead);
+  s.clock = WRDNormalise(s, s.offsetBar + elapsed + bars, steps * s.division / 48 + s.offsetTicks);
+  subWRDStack(s, s.pendingRead);
   noTime_ = true;
 }
 
@@ -490,7 +490,7 @@ void ScriptCompiler::gline() {
   }
   TWRDRect r{static_cast<int32_t>(x1), static_cast<int32_t>(y1), sat32(x2 - x1 + 1), sat32(y2 - y1 + 1),
              sat32(int64_t{kind} + 4), graphicsColour(colour), graphicsColour(colour2)};
-  WRDAddEntry(s.graphicsMode == 15 ? kWRDOpGline : kWRDOpGlinePlanes, WRDAddRect(r));
+  WRDAddEntry(s, s.graphicsMode == 15 ? kWRDOpGline : kWRDOpGlinePlanes, WRDAddRect(s, r));
 }
 
 void ScriptCompiler::gcircle() {
@@ -504,7 +504,7 @@ void ScriptCompiler::gcircle() {
     kind = 1;
   TWRDRect rect{clampTo(p_.num(0, 1), 0, 639), clampTo(p_.num(1, 1), 0, 399), clampTo(r, 1, 320),
                 sat32(int64_t{kind} + 7), 0, graphicsColour(p_.num(3, 0)), graphicsColour(p_.num(5, 0))};
-  WRDAddEntry(s.graphicsMode == 15 ? kWRDOpGcircle : kWRDOpGcirclePlanes, WRDAddRect(rect));
+  WRDAddEntry(s, s.graphicsMode == 15 ? kWRDOpGcircle : kWRDOpGcirclePlanes, WRDAddRect(s, rect));
 }
 
 void ScriptCompiler::gmove(bool xcopy) {
@@ -520,7 +520,7 @@ void ScriptCompiler::gmove(bool xcopy) {
   const int32_t target = p_.numOr0(7, 0) == 1 ? 1 : 0;
   const int64_t mode = int64_t{p_.numOr0(8, 0)} + (xcopy ? 2 : 0);
   TWRDPicRecord rec{x1, y1, xd, yd, x2 - x1 + 1, std::min(y2, 399) - y1 + 1, 2 * source + target, sat32(mode)};
-  WRDAddEntry(s.graphicsMode == 15 ? kWRDOpGmove : kWRDOpGmovePlanes, s.pictures.add(rec));
+  WRDAddEntry(s, s.graphicsMode == 15 ? kWRDOpGmove : kWRDOpGmovePlanes, s.pictures.add(rec));
 }
 
 void ScriptCompiler::pal() {
@@ -537,13 +537,13 @@ void ScriptCompiler::pal() {
   s.currentPalRecord = s.palRecords.add(rec);
   for (int32_t i = 0; i < 16; ++i) {
     const std::string colour = p_.str(first + i);
-    subPalCvt(colour, 15 - i);
-    subPalCvtRGB(colour, 15 - i, target);
+    subPalCvt(s, colour, 15 - i);
+    subPalCvtRGB(s, colour, 15 - i, target);
     // PAL to palette 0 is also what palette 21 will hold: fades from 0 see it.
-    if (target == 0) subPalCvtRGB(colour, 15 - i, 21);
+    if (target == 0) subPalCvtRGB(s, colour, 15 - i, 21);
   }
   cancelPending();
-  WRDAddEntry(kWRDOpPal, s.currentPalRecord);
+  WRDAddEntry(s, kWRDOpPal, s.currentPalRecord);
 }
 
 void ScriptCompiler::fade() {
@@ -557,10 +557,10 @@ void ScriptCompiler::fade() {
   const int32_t speed = p_.num(2, 1);
   cancelPending();
   if (speed == 0 || from == to) {
-    WRDAddEntry(kWRDOpFade, s.fades.add({to, to, 0}));
+    WRDAddEntry(s, kWRDOpFade, s.fades.add({to, to, 0}));
     return;
   }
-  WRDAddEntry(kWRDOpFade, s.fades.add({from, from, 0}));
+  WRDAddEntry(s, kWRDOpFade, s.fades.add({from, from, 0}));
   int32_t diff = 0;
   const TWRDPalette& a = s.palettes[static_cast<size_t>(from)];
   const TWRDPalette& b = s.palettes[static_cast<size_t>(to)];
@@ -571,12 +571,12 @@ void ScriptCompiler::fade() {
   int32_t complete = 1;
   while (complete < 16 && diff >= 17 * complete) ++complete;
   if (complete == 1) {
-    addPending(WRDAddTicks(s.clock, speed), kWRDOpFade, s.fades.add({to, to, 0}));
+    addPending(WRDAddTicks(s, s.clock, speed), kWRDOpFade, s.fades.add({to, to, 0}));
     return;
   }
   int32_t time = s.clock;
   for (int32_t k = 1; k < complete; ++k) {
-    time = WRDAddTicks(time, speed);
+    time = WRDAddTicks(s, time, speed);
     addPending(time, kWRDOpFade, s.fades.add({from, to, k}));
   }
 }
@@ -624,8 +624,8 @@ void ScriptCompiler::addPicture(int32_t slot, int32_t x, int32_t y, int32_t mode
   TWRDState& s = s_;
   TWRDPicRecord rec{0, 0, x, y, 640 - x, 400 - y, s.drawingPage == 1 ? 3 : 0, slot * 64 + mode};
   const int32_t index = s.pictures.add(rec);
-  WRDAddEntry(kWRDOpPicture, index);
-  const int32_t freeEntry = WRDAddEntry(kWRDOpFreeSlot, index);
+  WRDAddEntry(s, kWRDOpPicture, index);
+  const int32_t freeEntry = WRDAddEntry(s, kWRDOpFreeSlot, index);
   // A slot is freed only after its last use.
   int32_t& previous = s.slotFree[static_cast<size_t>(slot)];
   if (previous >= 0) s.commands.op(static_cast<size_t>(previous)) = kWRDOpFreeCancelled;
@@ -768,8 +768,8 @@ void batchEntries(TWRDState& s) {
 
 }  // namespace
 
-int32_t WRDNormalise(int64_t bar, int64_t ticks) {
-  const int64_t length = std::max<int64_t>(WRDState().barLength, 1);
+int32_t WRDNormalise(TWRDState& s, int64_t bar, int64_t ticks) {
+  const int64_t length = std::max<int64_t>(s.barLength, 1);
   for (int i = 0; i < 2 && ticks < 0; ++i) {
     --bar;
     ticks += length;
@@ -781,19 +781,17 @@ int32_t WRDNormalise(int64_t bar, int64_t ticks) {
   return time < 0 ? 0 : sat32(time);
 }
 
-int32_t WRDAddTicks(int32_t time, int64_t ticks) {
-  return WRDNormalise(time / 10000, time % 10000 + ticks);
+int32_t WRDAddTicks(TWRDState& s, int32_t time, int64_t ticks) {
+  return WRDNormalise(s, time / 10000, time % 10000 + ticks);
 }
 
-int32_t WRDAddEntry(uint8_t op, int32_t arg) {
-  TWRDState& s = WRDState();
+int32_t WRDAddEntry(TWRDState& s, uint8_t op, int32_t arg) {
   return s.commands.add(s.clock, op, arg);
 }
 
-int32_t WRDAddRect(const TWRDRect& rect) { return WRDState().rects.add(rect); }
+int32_t WRDAddRect(TWRDState& s, const TWRDRect& rect) { return s.rects.add(rect); }
 
-void WRDDefaultPalettes() {
-  TWRDState& s = WRDState();
+void WRDDefaultPalettes(TWRDState& s) {
   TWRDPalette d;
   for (int32_t c = 0; c < 16; ++c) {
     const int32_t system = (c == 0 || c == 8) ? 0 : c < 8 ? 248 + c : 240 + c;
@@ -802,9 +800,8 @@ void WRDDefaultPalettes() {
   s.palettes.fill(d);
 }
 
-bool subPalCvt(std::string_view colour, int32_t entry) {
+bool subPalCvt(TWRDState& s, std::string_view colour, int32_t entry) {
   return QGuard("subPalCvt", false, [&] {
-    TWRDState& s = WRDState();
     if (entry < 0 || entry > 15 || s.currentPalRecord < 0) return false;
     s.palRecords.at(static_cast<size_t>(s.currentPalRecord)).colours[static_cast<size_t>(entry)] =
         parseColour(colour);
@@ -812,18 +809,17 @@ bool subPalCvt(std::string_view colour, int32_t entry) {
   });
 }
 
-bool subPalCvtRGB(std::string_view colour, int32_t entry, int32_t palette) {
+bool subPalCvtRGB(TWRDState& s, std::string_view colour, int32_t entry, int32_t palette) {
   return QGuard("subPalCvtRGB", false, [&] {
     if (entry < 0 || entry > 15) return false;
     if (palette < 0 || palette >= kWRDPalettes) palette = 0;
-    WRDState().palettes[static_cast<size_t>(palette)][static_cast<size_t>(entry)] = parseColour(colour);
+    s.palettes[static_cast<size_t>(palette)][static_cast<size_t>(entry)] = parseColour(colour);
     return true;
   });
 }
 
-bool subWRDStack(int32_t& readIndex) {
+bool subWRDStack(TWRDState& s, int32_t& readIndex) {
   return QGuard("subWRDStack", false, [&] {
-    TWRDState& s = WRDState();
     while (readIndex != kWRDPendingEmpty && readIndex >= 0 && readIndex < s.pendingCount) {
       const TWRDPending& e = s.pending[static_cast<size_t>(readIndex)];
       if (e.time > s.clock) break;
@@ -835,8 +831,7 @@ bool subWRDStack(int32_t& readIndex) {
   });
 }
 
-bool subWRDTableCreate(bool keepTables, const std::string& scriptName) {
-  TWRDState& s = WRDState();
+bool subWRDTableCreate(TWRDState& s, bool keepTables, const std::string& scriptName) {
   s.errorCode = kWRDErrFault;
   const bool ok = QGuard("subWRDTableCreate", false, [&] {
     ScriptCompiler compiler(s);
@@ -850,9 +845,8 @@ bool subWRDTableCreate(bool keepTables, const std::string& scriptName) {
   return ok;
 }
 
-bool subWRDTableCre2() {
+bool subWRDTableCre2(TWRDState& s) {
   return QGuard("subWRDTableCre2", false, [&] {
-    TWRDState& s = WRDState();
     s.commands.shrink(kSpare);
     s.cells.shrink(kSpare);
     s.palRecords.shrink(kSpare);
@@ -865,8 +859,7 @@ bool subWRDTableCre2() {
   });
 }
 
-bool subWRDTableCalc() {
-  TWRDState& s = WRDState();
+bool subWRDTableCalc(TWRDState& s) {
   s.clickGuard = 0;
   const bool ok = QGuard("subWRDTableCalc", false, [&] {
     TWRDCommandTable& c = s.commands;
@@ -905,12 +898,15 @@ void EndLinesWithCR(uint8_t* data, uint32_t size) {
     if (data[i] == kWRDLF && (i == 0 || data[i - 1] != kWRDCR)) data[i] = kWRDCR;
 }
 
-bool loadScript(const std::string& fileName, bool full) {
-  TWRDState& s = WRDState();
+bool loadScript(TWRDState& s, const std::string& fileName, bool full) {
   s.errorCode = kWRDErrRead;
   if (full) s.loaded = 0;
   const uint32_t size = QGGetFileSize(fileName);
   if (size == 0xFFFFFFFFu || size > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return false;
+  if (size > kQGDefaultMaxBytes) {
+    s.errorCode = kWRDErrTooLarge;
+    return false;
+  }
   if (!full && size == 0) return false;
   QGFILE* file = QGOpenFile(fileName, QG_GENERIC_READ);
   if (!file) return false;
@@ -932,21 +928,21 @@ bool loadScript(const std::string& fileName, bool full) {
   EndLinesWithCR(buffer, size);
   s.data = buffer;
   s.size = static_cast<int32_t>(size);
-  if (!subWRDTableCreate(false, fileName)) return false;
+  if (!subWRDTableCreate(s, false, fileName)) return false;
   if (!full) return true;
-  if (!subWRDTableCre2()) return false;
+  if (!subWRDTableCre2(s)) return false;
   s.loaded = -1;
   return true;
 }
 
 }  // namespace
 
-bool subWRDInit(const std::string& fileName) {
-  return QGuard("subWRDInit", false, [&] { return loadScript(fileName, true); });
+bool subWRDInit(TWRDState& s, const std::string& fileName) {
+  return QGuard("subWRDInit", false, [&] { return loadScript(s, fileName, true); });
 }
 
-bool subWRDInit2(const std::string& fileName) {
-  return QGuard("subWRDInit2", false, [&] { return loadScript(fileName, false); });
+bool subWRDInit2(TWRDState& s, const std::string& fileName) {
+  return QGuard("subWRDInit2", false, [&] { return loadScript(s, fileName, false); });
 }
 
 std::string WRDScriptNameFor(const std::string& songPath) {

@@ -11,7 +11,6 @@
 #include "engine/graphics/picture_slots.h"
 #include "engine/graphics/transfer.h"
 #include "support/guard.h"
-#include "support/result_code.h"
 
 namespace {
 
@@ -21,13 +20,11 @@ constexpr int32_t kColour0 = 241;
 constexpr int32_t kStatusTop = 384;
 constexpr int32_t kFirstScreenColour = 226;
 
-TQGBitmap& page(int32_t n) { return n == 1 ? QDPage1() : QDPage0(); }
 int32_t clampPalette(int32_t n) { return std::clamp(n, 0, kWRDPalettes - 1); }
 
+using Box = WrdExecutor::Box;
+
 // The bounding box of two corners as x, y, width, height.
-struct Box {
-  int32_t x, y, w, h;
-};
 Box boxOf(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
   const int64_t l = std::min(x1, x2), r = std::max(x1, x2);
   const int64_t t = std::min(y1, y2), b = std::max(y1, y2);
@@ -35,16 +32,38 @@ Box boxOf(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
   return {c(l), c(t), c(r - l + 1), c(b - t + 1)};
 }
 
-void composeIfShown(int32_t drawnPage, const Box& b) {
-  if (drawnPage == WRDState().shownPage) WRDComposeWidened(b.x, b.y, b.w, b.h);
+uint8_t towards(uint8_t from, uint8_t to, int32_t by) {
+  if (from < to) return static_cast<uint8_t>(std::min<int32_t>(from + by, to));
+  return static_cast<uint8_t>(std::max<int32_t>(from - by, to));
+}
+
+// A picture's 16 screen colours as a palette (entry k from index 226 + k).
+TWRDPalette pictureColours(const TQGBitmap& picture) {
+  TWRDPalette p{};
+  for (int k = 0; k < 16; ++k) {
+    const QGRgbQuad& q = picture.colours[static_cast<size_t>(kFirstScreenColour + k)];
+    p[static_cast<size_t>(k)] = {q.red, q.green, q.blue, 0};
+  }
+  return p;
+}
+
+}  // namespace
+
+WrdExecutor::WrdExecutor(TWRDState& s, Display& display, PictureSlots& slots, TResultCode& result)
+    : s_(s), display_(display), slots_(slots), result_(result) {}
+
+TQGBitmap& WrdExecutor::page(int32_t n) { return n == 1 ? display_.page1() : display_.page0(); }
+
+void WrdExecutor::composeIfShown(int32_t drawnPage, const Box& b) {
+  if (drawnPage == s_.shownPage) composeWidened(b.x, b.y, b.w, b.h);
 }
 
 // --- text --------------------------------------------------------------------
 
 // Draws cells nextCell .. end-1 into the text layer; the rectangle drawn
 // (width 0 when nothing was).
-Box drawText(int32_t end) {
-  TWRDState& s = WRDState();
+Box WrdExecutor::drawText(int32_t end) {
+  TWRDState& s = s_;
   const int32_t first = s.nextCell.load();
   const int32_t last = std::min<int32_t>(end, static_cast<int32_t>(s.cells.size()));
   s.nextCell = end;
@@ -54,13 +73,13 @@ Box drawText(int32_t end) {
   for (int32_t i = first; i < last; ++i) strings.emplace_back(s.cells.at(static_cast<size_t>(i)).view());
   const TWRDCell& head = s.cells.at(static_cast<size_t>(first));
   int32_t width = 0;
-  QRSetMoji(QDTextLayer(), head.x, head.y, &width, strings, 0, static_cast<int>(strings.size()),
+  display_.drawText(display_.textLayer(), head.x, head.y, &width, strings, 0, static_cast<int>(strings.size()),
             head.colour);
   return {head.x, head.y, width, 16};
 }
 
-void growDirty(const Box& b, bool first) {
-  TWRDState& s = WRDState();
+void WrdExecutor::growDirty(const Box& b, bool first) {
+  TWRDState& s = s_;
   if (first) s.dirtyValid = false;
   if (b.w <= 0) return;
   const int32_t r = b.x + b.w - 1, bottom = b.y + b.h - 1;
@@ -78,31 +97,31 @@ void growDirty(const Box& b, bool first) {
   s.dirtyBottom = std::max(s.dirtyBottom, bottom);
 }
 
-void composeDirty() {
-  TWRDState& s = WRDState();
+void WrdExecutor::composeDirty() {
+  TWRDState& s = s_;
   if (!s.dirtyValid) return;
   s.dirtyValid = false;
-  WRDComposeWidened(s.dirtyLeft, s.dirtyTop, s.dirtyRight - s.dirtyLeft + 1,
+  composeWidened(s.dirtyLeft, s.dirtyTop, s.dirtyRight - s.dirtyLeft + 1,
                     s.dirtyBottom - s.dirtyTop + 1);
 }
 
 // --- text layer rectangles ---------------------------------------------------
 
-void erase(int32_t record, bool compose) {
-  const TWRDRect r = WRDState().rects.at(static_cast<size_t>(record));
+void WrdExecutor::erase(int32_t record, bool compose) {
+  const TWRDRect r = s_.rects.at(static_cast<size_t>(record));
   if (r.colour == kWRDClearColour)
-    QGFillRect(QDTextLayer(), r.x, r.y, r.width, r.height, kWRDClearColour);
+    QGFillRect(display_.textLayer(), r.x, r.y, r.width, r.height, kWRDClearColour);
   else
-    QGClearRect(QDTextLayer(), r.x, r.y, r.width, r.height, kWRDClearColour, r.colour);
-  if (compose) WRDComposeWidened(r.x, r.y, r.width, r.height);
+    QGClearRect(display_.textLayer(), r.x, r.y, r.width, r.height, kWRDClearColour, r.colour);
+  if (compose) composeWidened(r.x, r.y, r.width, r.height);
 }
 
 // Moves the rectangle's contents by one character and fills the strip left
 // behind. Copies towards lower addresses run forwards, the others backwards,
 // so that the overlapping rows survive.
-void scroll(int32_t record, bool compose) {
-  const TWRDRect r = WRDState().rects.at(static_cast<size_t>(record));
-  TQGBitmap& t = QDTextLayer();
+void WrdExecutor::scroll(int32_t record, bool compose) {
+  const TWRDRect r = s_.rects.at(static_cast<size_t>(record));
+  TQGBitmap& t = display_.textLayer();
   const int32_t x = r.x, y = r.y, w = r.width, h = r.height;
   switch (r.kind) {
     case 0:  // up
@@ -124,13 +143,13 @@ void scroll(int32_t record, bool compose) {
     default:
       return;
   }
-  if (compose) WRDComposeWidened(x, y, w, h);
+  if (compose) composeWidened(x, y, w, h);
 }
 
 // --- graphics ------------------------------------------------------------------
 
-void gline(int32_t record, bool planes) {
-  TWRDState& s = WRDState();
+void WrdExecutor::gline(int32_t record, bool planes) {
+  TWRDState& s = s_;
   const TWRDRect r = s.rects.at(static_cast<size_t>(record));
   const int32_t p = s.runDrawingPage;
   TQGBitmap& pg = page(p);
@@ -167,8 +186,8 @@ void gline(int32_t record, bool planes) {
   composeIfShown(p, b);
 }
 
-void gcircle(int32_t record, bool planes) {
-  TWRDState& s = WRDState();
+void WrdExecutor::gcircle(int32_t record, bool planes) {
+  TWRDState& s = s_;
   const TWRDRect r = s.rects.at(static_cast<size_t>(record));
   const int32_t p = s.runDrawingPage;
   const int32_t cx = r.x, cy = r.y, radius = r.width;
@@ -179,8 +198,8 @@ void gcircle(int32_t record, bool planes) {
   composeIfShown(p, {cx - radius, cy - radius, 2 * radius, 2 * radius});
 }
 
-void gmove(int32_t record, bool planes) {
-  TWRDState& s = WRDState();
+void WrdExecutor::gmove(int32_t record, bool planes) {
+  TWRDState& s = s_;
   const TWRDPicRecord c = s.pictures.at(static_cast<size_t>(record));
   const int32_t from = (c.modeA / 2) & 1, to = c.modeA % 2 == 0 ? 0 : 1;
   TQGBitmap& src = page(from);
@@ -211,28 +230,18 @@ void gmove(int32_t record, bool planes) {
       return;
   }
   if (c.modeB == 0) {
-    if (to == s.shownPage) WRDComposeWidened(c.x2, c.y2, w, h);
+    if (to == s.shownPage) composeWidened(c.x2, c.y2, w, h);
   } else {
-    WRDComposeWidened(c.x2, c.y2, w, h);
-    WRDComposeWidened(c.x1, c.y1, w, h);
+    composeWidened(c.x2, c.y2, w, h);
+    composeWidened(c.x1, c.y1, w, h);
   }
 }
 
-// A picture's 16 screen colours as a palette (entry k from index 226 + k).
-TWRDPalette pictureColours(const TQGBitmap& picture) {
-  TWRDPalette p{};
-  for (int k = 0; k < 16; ++k) {
-    const QGRgbQuad& q = picture.colours[static_cast<size_t>(kFirstScreenColour + k)];
-    p[static_cast<size_t>(k)] = {q.red, q.green, q.blue, 0};
-  }
-  return p;
-}
-
-void picture(int32_t record, bool compose) {
-  TWRDState& s = WRDState();
+void WrdExecutor::picture(int32_t record, bool compose) {
+  TWRDState& s = s_;
   const TWRDPicRecord c = s.pictures.at(static_cast<size_t>(record));
   const int32_t slot = c.modeB / 64, mode = c.modeB % 64;
-  const TQGBitmap* pic = QGSlotPicture(slot);
+  const TQGBitmap* pic = slots_.picture(slot);
   int32_t x = c.x2, y = c.y2, w = c.width, h = c.height;
   if (x == 0 && y == 0 && pic) {
     x = pic->originX;
@@ -255,26 +264,26 @@ void picture(int32_t record, bool compose) {
   if (mode != 1) {
     s.palettes[0] = s.palettes[pagePalette];
     s.palettes[21] = s.palettes[pagePalette];
-    WRDApplyPalette0();
+    applyPalette0();
   }
-  if (mode != 2 && compose && pic && p == s.shownPage && w > 0 && h > 0) WRDComposeWidened(x, y, w, h);
+  if (mode != 2 && compose && pic && p == s.shownPage && w > 0 && h > 0) composeWidened(x, y, w, h);
 }
 
 // --- palettes ----------------------------------------------------------------
 
-void pal(int32_t record) {
-  TWRDState& s = WRDState();
+void WrdExecutor::pal(int32_t record) {
+  TWRDState& s = s_;
   const TWRDPalRecord& r = s.palRecords.at(static_cast<size_t>(record));
   const int32_t target = clampPalette(r.target);
   s.palettes[static_cast<size_t>(target)] = r.colours;
   if (target == 0) {
     s.palettes[21] = r.colours;
-    WRDApplyPalette0();
+    applyPalette0();
   }
 }
 
-void palrev(int32_t n) {
-  TWRDState& s = WRDState();
+void WrdExecutor::palrev(int32_t n) {
+  TWRDState& s = s_;
   if (n < 0 || n >= kWRDPalettes) return;
   TWRDPalette& p = s.palettes[static_cast<size_t>(n)];
   for (TWRDPalEntry& e : p) {
@@ -284,17 +293,12 @@ void palrev(int32_t n) {
   }
   if (n == 0) {
     s.palettes[21] = p;
-    WRDApplyPalette0();
+    applyPalette0();
   }
 }
 
-uint8_t towards(uint8_t from, uint8_t to, int32_t by) {
-  if (from < to) return static_cast<uint8_t>(std::min<int32_t>(from + by, to));
-  return static_cast<uint8_t>(std::max<int32_t>(from - by, to));
-}
-
-void fade(int32_t record) {
-  TWRDState& s = WRDState();
+void WrdExecutor::fade(int32_t record) {
+  TWRDState& s = s_;
   const TWRDFadeStep f = s.fades.at(static_cast<size_t>(record));
   const TWRDPalette from = s.palettes[static_cast<size_t>(clampPalette(f.from))];
   const TWRDPalette& to = s.palettes[static_cast<size_t>(clampPalette(f.to))];
@@ -303,20 +307,20 @@ void fade(int32_t record) {
     s.palettes[0][k] = {towards(from[k].red, to[k].red, by), towards(from[k].green, to[k].green, by),
                         towards(from[k].blue, to[k].blue, by), from[k].flags};
   }
-  WRDApplyPalette0();
+  applyPalette0();
 }
 
 // --- one entry ---------------------------------------------------------------
 
-void execute(int32_t index) {
-  TWRDState& s = WRDState();
+void WrdExecutor::execute(int32_t index) {
+  TWRDState& s = s_;
   const auto i = static_cast<size_t>(index);
   const uint8_t op = s.commands.op(i);
   const int32_t arg = s.commands.arg(i);
   switch (op) {
     case kWRDOpText: {
       const Box b = drawText(arg);
-      if (b.w > 0) WRDCompose(b.x, b.y, b.w, b.h);
+      if (b.w > 0) compose(b.x, b.y, b.w, b.h);
       break;
     }
     case kWRDOpTextFirst:
@@ -332,12 +336,12 @@ void execute(int32_t index) {
     case kWRDOpTextLastFull:
       growDirty(drawText(arg), false);
       s.dirtyValid = false;
-      WRDComposeAll();
+      composeAll();
       break;
     case kWRDOpClearText:
     case kWRDOpClearTextBatch:
-      QGFillRect(QDTextLayer(), 0, 0, kWidth, kHeight, kWRDClearColour);
-      if (op == kWRDOpClearText) WRDComposeAll();
+      QGFillRect(display_.textLayer(), 0, 0, kWidth, kHeight, kWRDClearColour);
+      if (op == kWRDOpClearText) composeAll();
       break;
     case kWRDOpErase:
     case kWRDOpEraseBatch:
@@ -347,27 +351,27 @@ void execute(int32_t index) {
     case kWRDOpScrollBatch:
     case kWRDOpScrollLast:
       scroll(arg, op == kWRDOpScroll);
-      if (op == kWRDOpScrollLast) WRDComposeAll();
+      if (op == kWRDOpScrollLast) composeAll();
       break;
     case kWRDOpGcls:
       QGFillRect(page(s.runDrawingPage), 0, 0, kWidth, kHeight, kColour0);
-      if (s.runDrawingPage == s.shownPage) WRDComposeAll();
+      if (s.runDrawingPage == s.shownPage) composeAll();
       break;
     case kWRDOpGscreen: {
       if (arg < 0 || arg > 3) break;
       const int32_t shown = s.shownPage;
       s.runDrawingPage = arg / 2;
       s.shownPage = arg % 2;
-      if (s.shownPage != shown) WRDComposeAll();
+      if (s.shownPage != shown) composeAll();
       break;
     }
     case kWRDOpGon:
       s.graphicsOff = arg == 0;
       if (s.graphicsOff) {
-        QGFillRect(QDScreenBuffer(), 0, 0, kWidth, kHeight, kColour0);
-        QGmemBlt(QDScreenBuffer(), 0, 0, kWidth, kHeight, QDTextLayer(), 0, 0, kQGOpaque);
+        QGFillRect(display_.screen(), 0, 0, kWidth, kHeight, kColour0);
+        QGmemBlt(display_.screen(), 0, 0, kWidth, kHeight, display_.textLayer(), 0, 0, kQGOpaque);
       } else {
-        WRDComposeAll();
+        composeAll();
       }
       break;
     case kWRDOpGline:
@@ -399,66 +403,64 @@ void execute(int32_t index) {
       s.graphicsMode = static_cast<uint8_t>(arg);
       break;
     case kWRDOpFreeSlot:
-      QDMagFree(s.pictures.at(static_cast<size_t>(arg)).modeB / 64);
+      slots_.free(s.pictures.at(static_cast<size_t>(arg)).modeB / 64);
       break;
     default:  // 153 (a cancelled free) and unknown codes
       break;
   }
 }
 
-}  // namespace
-
-void WRDResetRunState() {
-  TWRDState& s = WRDState();
+void WrdExecutor::resetRunState() {
+  TWRDState& s = s_;
   s.runDrawingPage = 0;
   s.shownPage = 0;
   s.graphicsOff = false;
   s.dirtyValid = false;
 }
 
-void WRDApplyPalette0() {
-  QGuardVoid("WRDApplyPalette0", [] {
-    TWRDState& s = WRDState();
+void WrdExecutor::applyPalette0() {
+  QGuardVoid("WRDApplyPalette0", [&] {
+    TWRDState& s = s_;
     std::array<QGPaletteEntry, 16> entries{};
     for (size_t k = 0; k < 16; ++k) {
       const TWRDPalEntry& e = s.palettes[0][k];
       entries[k] = {e.red, e.green, e.blue, e.flags};
     }
-    if (!QDDisplayExists()) {
-      QGSetErrorCode(kWRDPaletteFailed);
+    if (!display_.exists()) {
+      result_.set(kWRDPaletteFailed);
       return;
     }
-    QDSetPaletteEntries(kFirstScreenColour, 16, entries.data());
+    display_.setPaletteEntries(kFirstScreenColour, 16, entries.data());
     // The display palette must now hold the colours; anything else means the
     // set-entries call did not take.
-    const QGPalette& shown = QDDisplayPalette();
+    const QGPalette& shown = display_.palette();
     for (size_t k = 0; k < 16; ++k) {
       const QGPaletteEntry& d = shown[kFirstScreenColour + k];
       if (d.red != entries[k].red || d.green != entries[k].green || d.blue != entries[k].blue) {
-        QGSetErrorCode(kWRDPaletteFailed);
+        result_.set(kWRDPaletteFailed);
         break;
       }
     }
-    QDWaitForVerticalBlank();
+    display_.waitForVerticalBlank();
   });
 }
 
-void WRDCompose(int32_t x, int32_t y, int32_t width, int32_t height) {
+void WrdExecutor::compose(int32_t x, int32_t y, int32_t width, int32_t height) {
   // Limited to the screen here, so that the transfers see only real pixels.
   const int32_t left = std::max(x, 0), top = std::max(y, 0);
   const int32_t right = std::min<int64_t>(int64_t{x} + width, kWidth);
   const int32_t bottom = std::min<int64_t>(int64_t{y} + height, kHeight);
   if (right <= left || bottom <= top) return;
   const int32_t w = right - left, h = bottom - top;
-  TWRDState& s = WRDState();
+  TWRDState& s = s_;
   if (s.graphicsOff)
-    QGFillRect(QDScreenBuffer(), left, top, w, h, kColour0);
+    QGFillRect(display_.screen(), left, top, w, h, kColour0);
   else
-    QGBackBlt(QDScreenBuffer(), left, top, w, h, page(s.shownPage), left, top);
-  QGmemBlt(QDScreenBuffer(), left, top, w, h, QDTextLayer(), left, top, kQGOpaque);
+    QGBackBlt(display_.screen(), left, top, w, h, page(s.shownPage), left, top);
+  QGmemBlt(display_.screen(), left, top, w, h, display_.textLayer(), left, top, kQGOpaque);
 }
 
-void WRDComposeWidened(int32_t x, int32_t y, int32_t width, int32_t height) {
+void WrdExecutor::composeWidened(int32_t x, int32_t y, int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) return;
   const int64_t left = int64_t{x} & ~int64_t{3};
   const int64_t right = ((int64_t{x} + width + 3) & ~int64_t{3});  // exclusive
@@ -466,18 +468,18 @@ void WRDComposeWidened(int32_t x, int32_t y, int32_t width, int32_t height) {
   const int64_t r = std::clamp<int64_t>(right, -1, kWidth + 1);
   const int64_t t = std::clamp<int64_t>(y, -1, kHeight + 1);
   const int64_t b = std::clamp<int64_t>(int64_t{y} + height, -1, kHeight + 1);
-  WRDCompose(static_cast<int32_t>(l), static_cast<int32_t>(t), static_cast<int32_t>(r - l),
+  compose(static_cast<int32_t>(l), static_cast<int32_t>(t), static_cast<int32_t>(r - l),
              static_cast<int32_t>(b - t));
 }
 
-void WRDComposeAll() { WRDCompose(0, 0, kWidth, kHeight); }
+void WrdExecutor::composeAll() { compose(0, 0, kWidth, kHeight); }
 
-void subWRDExec(int32_t index) {
+void WrdExecutor::exec(int32_t index) {
   QGuardVoid("subWRDExec", [&] { execute(index); });
 }
 
-void subWRDTick(int32_t position) {
-  TWRDState& s = WRDState();
+void WrdExecutor::tick(int32_t position) {
+  TWRDState& s = s_;
   if (!s.running.load()) return;
   // Only one tick at a time: whoever turns tickIdle from set to clear runs.
   int32_t idle = s.tickIdle.load();
@@ -493,7 +495,7 @@ void subWRDTick(int32_t position) {
     for (; i < count; ++i) {
       s.nextEntry = i;
       if (s.commands.time(static_cast<size_t>(i)) >= horizon || !s.running.load()) return;
-      subWRDExec(i);
+      exec(i);
       std::this_thread::yield();
       s.nextEntry = i + 1;
     }
@@ -501,17 +503,17 @@ void subWRDTick(int32_t position) {
   s.tickIdle = -1;
 }
 
-void WRDClearStatusLine() {
-  QGuardVoid("WRDClearStatusLine", [] {
-    QGFillRect(QDScreenBuffer(), 0, kStatusTop, kWidth, kHeight - kStatusTop, 0);
-    QGFillRect(QDTextLayer(), 0, kStatusTop, kWidth, kHeight - kStatusTop, kWRDClearColour);
-    QGmemBlt(QDScreenBuffer(), 0, kStatusTop, kWidth, kHeight - kStatusTop, QDTextLayer(), 0,
+void WrdExecutor::clearStatusLine() {
+  QGuardVoid("WRDClearStatusLine", [&] {
+    QGFillRect(display_.screen(), 0, kStatusTop, kWidth, kHeight - kStatusTop, 0);
+    QGFillRect(display_.textLayer(), 0, kStatusTop, kWidth, kHeight - kStatusTop, kWRDClearColour);
+    QGmemBlt(display_.screen(), 0, kStatusTop, kWidth, kHeight - kStatusTop, display_.textLayer(), 0,
              kStatusTop, kQGOpaque);
   });
 }
 
-void WRDInstallExecutor() {
-  TWRDState& s = WRDState();
-  s.runEntry = [](int32_t index) { subWRDExec(index); };
-  s.clearStatusLine = [] { WRDClearStatusLine(); };
+void WrdExecutor::install() {
+  TWRDState& s = s_;
+  s.runEntry = [this](int32_t index) { exec(index); };
+  s.clearStatusLine = [this] { clearStatusLine(); };
 }

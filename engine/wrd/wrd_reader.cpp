@@ -39,13 +39,6 @@ constexpr CommandWord kCommandWords[] = {
     {"STOP", kWRDCmdStop},
 };
 
-// Where the word after '@' ends, left for subWRDOptGet.
-struct WordScan {
-  int32_t wordEnd = 0;  // position of the byte that ended the word
-  int32_t after = 0;    // position after it
-};
-WordScan g_scan;
-
 }  // namespace
 
 uint8_t WRDCommandCode(std::string_view word) {
@@ -123,14 +116,13 @@ uint8_t readByte(TWRDState& s, bool skipSpaces) {
 
 }  // namespace
 
-uint8_t subWRDByteGet(bool skipSpaces) {
-  return QGuard("subWRDByteGet", uint8_t{0}, [&] { return readByte(WRDState(), skipSpaces); });
+uint8_t subWRDByteGet(TWRDState& s, bool skipSpaces) {
+  return QGuard("subWRDByteGet", uint8_t{0}, [&] { return readByte(s, skipSpaces); });
 }
 
-uint8_t subWRDGet(TWRDToken& token) {
+uint8_t subWRDGet(TWRDState& s, TWRDToken& token) {
   token.clear();
   return QGuard("subWRDGet", uint8_t{0}, [&]() -> uint8_t {
-    TWRDState& s = WRDState();
     s.literalToken = false;
     ++s.tokenCount;
     if (s.pos >= s.size) return 0;
@@ -218,12 +210,11 @@ uint8_t subWRDGet(TWRDToken& token) {
   });
 }
 
-uint8_t subWRDOptGetPre(uint8_t& code) {
+uint8_t subWRDOptGetPre(TWRDState& s, uint8_t& code) {
   code = 0;
   return QGuard("subWRDOptGetPre", uint8_t{0}, [&]() -> uint8_t {
-    TWRDState& s = WRDState();
     const int32_t start = s.pos;
-    g_scan = {start, start};
+    s.scan = {start, start};
     uint8_t b = readByte(s, false);
     if (b == ' ' || b == kWRDCR || b == ';' || b == 0) {
       s.pos = start;
@@ -248,17 +239,16 @@ uint8_t subWRDOptGetPre(uint8_t& code) {
       }
     }
     code = WRDCommandCode(std::string_view(word, static_cast<size_t>(n)));
-    g_scan = {wordEnd, s.pos};
+    s.scan = {wordEnd, s.pos};
     s.pos = start;
     return end;
   });
 }
 
-uint8_t subWRDOptGet(uint8_t& code) {
+uint8_t subWRDOptGet(TWRDState& s, uint8_t& code) {
   code = 0;
   return QGuard("subWRDOptGet", uint8_t{0}, [&]() -> uint8_t {
-    TWRDState& s = WRDState();
-    uint8_t end = subWRDOptGetPre(code);
+    uint8_t end = subWRDOptGetPre(s, code);
     if (code == kWRDCmdUnknown) {
       code = 0;
       return ' ';
@@ -266,7 +256,7 @@ uint8_t subWRDOptGet(uint8_t& code) {
     if (code == 0) return end;
     // '(' and a space belong to the word; a line end or ';' is left for the
     // line's own handling.
-    s.pos = (end == '(' || end == ' ') ? g_scan.after : g_scan.wordEnd;
+    s.pos = (end == '(' || end == ' ') ? s.scan.after : s.scan.wordEnd;
     return end;
   });
 }
@@ -276,8 +266,7 @@ namespace {
 // One parameter: up to 255 bytes to its end byte, which is returned. The
 // first byte skips spaces; a parameter that ends at a space (spaceEnds)
 // reports it as ','.
-uint8_t readParameter(std::string& text, bool spaceEnds) {
-  TWRDState& s = WRDState();
+uint8_t readParameter(TWRDState& s, std::string& text, bool spaceEnds) {
   uint8_t b = readByte(s, true);
   if (isParamEnd(b)) {
     if (b) text.push_back(static_cast<char>(b));
@@ -295,20 +284,19 @@ uint8_t readParameter(std::string& text, bool spaceEnds) {
 
 }  // namespace
 
-uint8_t subWRDPrmGet(std::string& text) {
+uint8_t subWRDPrmGet(TWRDState& s, std::string& text) {
   text.clear();
-  return QGuard("subWRDPrmGet", uint8_t{0}, [&] { return readParameter(text, false); });
+  return QGuard("subWRDPrmGet", uint8_t{0}, [&] { return readParameter(s, text, false); });
 }
 
-uint8_t subWRDPrmGet2(std::string& text) {
+uint8_t subWRDPrmGet2(TWRDState& s, std::string& text) {
   text.clear();
-  return QGuard("subWRDPrmGet2", uint8_t{0}, [&] { return readParameter(text, true); });
+  return QGuard("subWRDPrmGet2", uint8_t{0}, [&] { return readParameter(s, text, true); });
 }
 
-uint8_t subWRDLineGet(std::string& text) {
+uint8_t subWRDLineGet(TWRDState& s, std::string& text) {
   text.clear();
   return QGuard("subWRDLineGet", uint8_t{0}, [&]() -> uint8_t {
-    TWRDState& s = WRDState();
     uint8_t b = readByte(s, true);
     for (int i = 0; i < 255; ++i) {
       if (b == 0 || b == kWRDCR) return b;

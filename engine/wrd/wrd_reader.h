@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+struct TWRDState;
+
 constexpr uint8_t kWRDCR = 13;
 constexpr uint8_t kWRDLF = 10;
 constexpr uint8_t kWRDTab = 9;
@@ -64,18 +66,18 @@ struct TWRDToken {
   bool is(char c) const { return length == 1 && text[0] == static_cast<uint8_t>(c); }
 };
 
-uint8_t subWRDByteGet(bool skipSpaces);
+uint8_t subWRDByteGet(TWRDState& s, bool skipSpaces);
 // The token's kind byte; 0 at the end of the script.
-uint8_t subWRDGet(TWRDToken& token);
+uint8_t subWRDGet(TWRDState& s, TWRDToken& token);
 // Command word after '@' or '^': the code, and the byte that ended the word.
-uint8_t subWRDOptGetPre(uint8_t& code);
-uint8_t subWRDOptGet(uint8_t& code);
+uint8_t subWRDOptGetPre(TWRDState& s, uint8_t& code);
+uint8_t subWRDOptGet(TWRDState& s, uint8_t& code);
 // One parameter; the result is the character that ended it.
-uint8_t subWRDPrmGet(std::string& text);
+uint8_t subWRDPrmGet(TWRDState& s, std::string& text);
 // A file name parameter.
-uint8_t subWRDPrmGet2(std::string& text);
+uint8_t subWRDPrmGet2(TWRDState& s, std::string& text);
 // The rest of the line.
-uint8_t subWRDLineGet(std::string& text);
+uint8_t subWRDLineGet(TWRDState& s, std::string& text);
 
 // The code of a command word (any letter case); kWRDCmdUnknown when none.
 uint8_t WRDCommandCode(std::string_view word);

@@ -1,6 +1,5 @@
 #include "engine/wrd/wrd_state.h"
 
-TWRDState g_wrdState;
 
 std::array<TWRDPalEntry, 256> WRDDefaultSystemPalette() {
   // The static system colours at these indices, as the graphics engine's
@@ -66,11 +65,11 @@ void TWRDCommandTable::release() {
 
 std::string TWRDEXE::getSlotName(int32_t i) const {
   if (i < 0 || i >= kWRDSlots) return {};
-  return WRDState().slotNames[static_cast<size_t>(i)];
+  return s_.slotNames[static_cast<size_t>(i)];
 }
 
 int32_t TWRDEXE::getSlotCount() const {
   int32_t n = 0;
-  while (n < kWRDSlots && !WRDState().slotNames[static_cast<size_t>(n)].empty()) ++n;
+  while (n < kWRDSlots && !s_.slotNames[static_cast<size_t>(n)].empty()) ++n;
   return n;
 }

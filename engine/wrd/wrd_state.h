@@ -1,6 +1,6 @@
 // The WRD state block: everything the script loader, the compiler and the
-// executor share. There is one WRD interpreter per process, so the block is
-// module-level data owned by TWRDEXE, which only gives access to it.
+// executor share. Each WRD runtime holds one; the loader, compiler and
+// executor routines are handed the block they work on.
 #pragma once
 
 #include <array>
@@ -54,6 +54,7 @@ enum : int32_t {
   kWRDErrTokens = 2,    // not ended after 5,000,000 tokens
   kWRDErrCapacity = 3,  // a table would exceed its limit
   kWRDErrFault = 4,     // an unexpected failure inside the compiler
+  kWRDErrTooLarge = 5,  // larger than the file loader reads
 };
 
 constexpr int32_t kWRDTokenLimit = 5000000;
@@ -210,6 +211,12 @@ struct TWRDState {
   bool literalToken = false;   // the last token came from |...| or a \ escape
   int32_t tokenCount = 0;
 
+  // Where the word after '@' ends, left for subWRDOptGet.
+  struct WordScan {
+    int32_t wordEnd = 0;  // position of the byte that ended the word
+    int32_t after = 0;    // position after it
+  } scan;
+
   // --- tokenizer switches
   int32_t column = 0;
   int32_t row = 0;
@@ -312,20 +319,20 @@ struct TWRDState {
   std::function<void(int32_t index)> runEntry;
 };
 
-// The process's WRD state block.
-extern TWRDState g_wrdState;
-inline TWRDState& WRDState() { return g_wrdState; }
-
-// Access to the WRD state block, as the rest of the engine sees it.
+// Access to a WRD state block, as the rest of the engine sees it.
 class TWRDEXE {
  public:
-  TWRDState& block() const { return WRDState(); }
-  int32_t getEntryCount() const { return static_cast<int32_t>(WRDState().commands.size()); }
-  bool getLoaded() const { return WRDState().loaded.load() != 0; }
-  int32_t getErrorCode() const { return WRDState().errorCode; }
+  explicit TWRDEXE(TWRDState& s) : s_(s) {}
+  TWRDState& block() const { return s_; }
+  int32_t getEntryCount() const { return static_cast<int32_t>(s_.commands.size()); }
+  bool getLoaded() const { return s_.loaded.load() != 0; }
+  int32_t getErrorCode() const { return s_.errorCode; }
   // Picture slot name i; empty outside 0..63.
   std::string getSlotName(int32_t i) const;
   // Named slots before the first empty one.
   int32_t getSlotCount() const;
-  TWRDInputs& inputs() const { return WRDState().inputs; }
+  TWRDInputs& inputs() const { return s_.inputs; }
+
+ private:
+  TWRDState& s_;
 };

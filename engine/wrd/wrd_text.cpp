@@ -19,8 +19,7 @@ int32_t clampTo(int64_t v, int32_t lo, int32_t hi) {
   return static_cast<int32_t>(v < lo ? lo : v > hi ? hi : v);
 }
 
-void clearShadow(int32_t row0, int32_t row1, int32_t col0, int32_t col1) {
-  TWRDState& s = WRDState();
+void clearShadow(TWRDState& s, int32_t row0, int32_t row1, int32_t col0, int32_t col1) {
   row0 = std::max(row0, 0);
   row1 = std::min(row1, kWRDRows - 1);
   col0 = std::max(col0, 0);
@@ -29,33 +28,31 @@ void clearShadow(int32_t row0, int32_t row1, int32_t col0, int32_t col1) {
     for (int32_t c = col0; c <= col1; ++c) s.shadow[r][c] = 0;
 }
 
-void setShadow(int32_t row, int32_t col, uint8_t v) {
-  if (row >= 0 && row < kWRDRows && col >= 0 && col < kWRDColumns) WRDState().shadow[row][col] = v;
+void setShadow(TWRDState& s, int32_t row, int32_t col, uint8_t v) {
+  if (row >= 0 && row < kWRDRows && col >= 0 && col < kWRDColumns) s.shadow[row][col] = v;
 }
 
-uint8_t shadowAt(int32_t row, int32_t col) {
+uint8_t shadowAt(TWRDState& s, int32_t row, int32_t col) {
   if (row < 0 || row >= kWRDRows || col < 0 || col >= kWRDColumns) return 0;
-  return WRDState().shadow[row][col];
+  return s.shadow[row][col];
 }
 
-void addRectEntry(uint8_t op, int32_t x, int32_t y, int32_t w, int32_t h, int32_t kind, int32_t colour) {
-  WRDAddEntry(op, WRDAddRect({x, y, w, h, kind, colour, 0}));
+void addRectEntry(TWRDState& s, uint8_t op, int32_t x, int32_t y, int32_t w, int32_t h, int32_t kind, int32_t colour) {
+  WRDAddEntry(s, op, WRDAddRect(s, {x, y, w, h, kind, colour, 0}));
 }
 
 // The whole screen moves up one row.
-void scrollScreen() { addRectEntry(kWRDOpScroll, 0, 0, kScreenW, kScreenH, 0, kWRDClearColour); }
+void scrollScreen(TWRDState& s) { addRectEntry(s, kWRDOpScroll, 0, 0, kScreenW, kScreenH, 0, kWRDClearColour); }
 
 // Closes the cells placed so far with an op 1 entry.
-void closeRun() {
-  TWRDState& s = WRDState();
+void closeRun(TWRDState& s) {
   if (s.cells.size() > s.cellsClosed) {
     s.cellsClosed = s.cells.size();
-    WRDAddEntry(kWRDOpText, static_cast<int32_t>(s.cellsClosed));
+    WRDAddEntry(s, kWRDOpText, static_cast<int32_t>(s.cellsClosed));
   }
 }
 
-void addCell(std::string_view text, int32_t x, int32_t y) {
-  TWRDState& s = WRDState();
+void addCell(TWRDState& s, std::string_view text, int32_t x, int32_t y) {
   TWRDCell cell;
   cell.length = static_cast<uint8_t>(std::min<size_t>(text.size(), 3));
   std::memcpy(cell.text, text.data(), cell.length);
@@ -65,13 +62,12 @@ void addCell(std::string_view text, int32_t x, int32_t y) {
   s.cells.add(cell);
 }
 
-void placeUnit(const TWRDUnit& u) {
-  TWRDState& s = WRDState();
+void placeUnit(TWRDState& s, const TWRDUnit& u) {
   while (s.column > 79) {
-    closeRun();
+    closeRun(s);
     s.column -= 80;
     if (s.row + 1 >= kLastTextRow + 1) {
-      scrollScreen();
+      scrollScreen(s);
       std::memmove(s.shadow[0], s.shadow[1], sizeof(s.shadow) - sizeof(s.shadow[0]));
       std::memset(s.shadow[kLastRow], 0, sizeof(s.shadow[0]));
     } else {
@@ -80,26 +76,26 @@ void placeUnit(const TWRDUnit& u) {
   }
   const int32_t col = s.column, row = s.row;
   const std::string_view unit(reinterpret_cast<const char*>(u.bytes), u.length);
-  if (shadowAt(row, col - 1) == 1) {
+  if (shadowAt(s, row, col - 1) == 1) {
     // Writing over the second half of a two-byte character blanks its first half.
     char text[3] = {' ', static_cast<char>(u.bytes[0]), static_cast<char>(u.bytes[1])};
-    addCell(std::string_view(text, 1 + u.length), s.charWidth * (col - 1), s.charHeight * row);
-    setShadow(row, col - 1, 0);
+    addCell(s, std::string_view(text, 1 + u.length), s.charWidth * (col - 1), s.charHeight * row);
+    setShadow(s, row, col - 1, 0);
   } else {
-    addCell(unit, s.charWidth * col, s.charHeight * row);
+    addCell(s, unit, s.charWidth * col, s.charHeight * row);
   }
   const int32_t after = col + u.length;
-  const bool orphan = shadowAt(row, after) == 2;
+  const bool orphan = shadowAt(s, row, after) == 2;
   if (u.length == 2) {
-    setShadow(row, col, 1);
-    setShadow(row, col + 1, 2);
+    setShadow(s, row, col, 1);
+    setShadow(s, row, col + 1, 2);
   } else {
-    setShadow(row, col, 0);
+    setShadow(s, row, col, 0);
   }
   if (orphan) {
     // The unit covered a first half: its second half is blanked too.
-    addCell(" ", s.charWidth * after, s.charHeight * row);
-    setShadow(row, after, 0);
+    addCell(s, " ", s.charWidth * after, s.charHeight * row);
+    setShadow(s, row, after, 0);
   }
   s.column += u.length;
 }
@@ -129,12 +125,11 @@ int32_t commandCount(const std::string& u) {
 }
 
 // Up to two digit tokens after ESC '['; -1 when there is none.
-int32_t readEscapeCount(TWRDToken& t) {
-  TWRDState& s = WRDState();
+int32_t readEscapeCount(TWRDState& s, TWRDToken& t) {
   int32_t n = -1;
   for (int i = 0; i < 2; ++i) {
     int32_t at = s.pos;
-    subWRDGet(t);
+    subWRDGet(s, t);
     if (t.length == 1 && !s.literalToken && t.text[0] >= '0' && t.text[0] <= '9') {
       n = (n < 0 ? 0 : n) * 10 + (t.text[0] - '0');
     } else {
@@ -147,8 +142,7 @@ int32_t readEscapeCount(TWRDToken& t) {
 
 }  // namespace
 
-void WRDTextReset() {
-  TWRDState& s = WRDState();
+void WRDTextReset(TWRDState& s) {
   s.column = s.row = 0;
   s.savedColumn = s.savedRow = 0;
   s.textColour = 255;
@@ -161,8 +155,7 @@ void WRDTextReset() {
   s.unitBytes = 0;
 }
 
-int32_t subWRDCut(std::string_view text) {
-  TWRDState& s = WRDState();
+int32_t subWRDCut(TWRDState& s, std::string_view text) {
   int32_t n = 0;
   size_t i = 0;
   while (i < text.size() && n < 256) {
@@ -187,9 +180,8 @@ int32_t subWRDCut(std::string_view text) {
   return n;
 }
 
-void WRDPlaceText(std::string_view text) {
+void WRDPlaceText(TWRDState& s, std::string_view text) {
   if (text.empty()) return;
-  TWRDState& s = WRDState();
   std::string padded;
   if (text.size() == 79) {
     padded.assign(text);
@@ -200,19 +192,18 @@ void WRDPlaceText(std::string_view text) {
   }
   size_t offset = 0;
   while (offset < text.size()) {
-    int32_t n = subWRDCut(text.substr(offset));
+    int32_t n = subWRDCut(s, text.substr(offset));
     if (s.unitBytes <= 0) break;
     offset += static_cast<size_t>(s.unitBytes);
-    for (int32_t i = 0; i < n; ++i) placeUnit(s.units[i]);
+    for (int32_t i = 0; i < n; ++i) placeUnit(s, s.units[i]);
   }
-  closeRun();
+  closeRun(s);
 }
 
-void WRDNewLine() {
-  TWRDState& s = WRDState();
+void WRDNewLine(TWRDState& s) {
   s.column = 0;
   if (s.row + 1 >= kLastTextRow + 1)
-    scrollScreen();  // the shadow grid stays as it is
+    scrollScreen(s);  // the shadow grid stays as it is
   else
     ++s.row;
 }
@@ -236,8 +227,7 @@ int32_t WRDColourFor(int32_t n, bool escapeForm) {
   }
 }
 
-void WRDLocate(int32_t given, int32_t a, int32_t b) {
-  TWRDState& s = WRDState();
+void WRDLocate(TWRDState& s, int32_t given, int32_t a, int32_t b) {
   int32_t row = b, col = a;
   if (given == 1 || s.inputs.xyMode) {
     row = a;
@@ -250,55 +240,52 @@ void WRDLocate(int32_t given, int32_t a, int32_t b) {
   s.column = clampTo(int64_t{col} + s.columnOrigin, 1, kWRDColumns) - 1;
 }
 
-void WRDTon(int32_t n) {
-  if (n == 1) WRDState().charWidth = kScreenW / kWRDColumns;
+void WRDTon(TWRDState& s, int32_t n) {
+  if (n == 1) s.charWidth = kScreenW / kWRDColumns;
 }
 
-void WRDColor(int32_t n) {
+void WRDColor(TWRDState& s, int32_t n) {
   int32_t c = WRDColourFor(((n % 256) + 256) % 256, false);
-  if (c >= 0) WRDState().textColour = c;
+  if (c >= 0) s.textColour = c;
 }
 
-void WRDTcls(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t colour) {
-  TWRDState& s = WRDState();
+void WRDTcls(TWRDState& s, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t colour) {
   x1 = clampTo(x1, 1, 80);
   x2 = clampTo(x2, x1, 80);
   y1 = clampTo(y1, 1, 25);
   y2 = clampTo(y2, y1, 25);
-  addRectEntry(kWRDOpErase, s.charWidth * (x1 - 1), s.charHeight * (y1 - 1), s.charWidth * (x2 - x1 + 1),
+  addRectEntry(s, kWRDOpErase, s.charWidth * (x1 - 1), s.charHeight * (y1 - 1), s.charWidth * (x2 - x1 + 1),
                s.charHeight * (y2 - y1 + 1), 9, tclsColour(colour));
-  clearShadow(y1 - 1, y2 - 1, x1 - 1, x2 - 1);
+  clearShadow(s, y1 - 1, y2 - 1, x1 - 1, x2 - 1);
 }
 
-void WRDScroll(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t kind, int32_t colour) {
-  TWRDState& s = WRDState();
+void WRDScroll(TWRDState& s, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t kind, int32_t colour) {
   x1 = clampTo(x1, 1, 80);
   x2 = clampTo(x2, x1, 80);
   y1 = clampTo(y1, 1, 25);
   y2 = clampTo(y2, y1, 25);
-  addRectEntry(kWRDOpScroll, s.charWidth * (x1 - 1), s.charHeight * (y1 - 1), s.charWidth * (x2 - x1 + 2) - 1,
+  addRectEntry(s, kWRDOpScroll, s.charWidth * (x1 - 1), s.charHeight * (y1 - 1), s.charWidth * (x2 - x1 + 2) - 1,
                s.charHeight * (y2 - y1 + 2) - 1, kind, tclsColour(colour));
 }
 
-bool WRDEscape(char letter, int32_t n, int32_t n2) {
-  TWRDState& s = WRDState();
+bool WRDEscape(TWRDState& s, char letter, int32_t n, int32_t n2) {
   const int32_t cw = s.charWidth, ch = s.charHeight;
   const int32_t moves = n < 0 ? 1 : n;
   switch (letter) {
     case 'J':
       switch (n < 0 ? 0 : n) {
         case 0:
-          addRectEntry(kWRDOpErase, 0, ch * s.row, kScreenW, kScreenH - ch * s.row, 9, kWRDClearColour);
-          clearShadow(s.row, kLastRow, 0, 79);
+          addRectEntry(s, kWRDOpErase, 0, ch * s.row, kScreenW, kScreenH - ch * s.row, 9, kWRDClearColour);
+          clearShadow(s, s.row, kLastRow, 0, 79);
           break;
         case 1:
-          addRectEntry(kWRDOpErase, 0, 0, kScreenW, ch * s.row + ch, 9, kWRDClearColour);
-          clearShadow(0, s.row, 0, 79);
+          addRectEntry(s, kWRDOpErase, 0, 0, kScreenW, ch * s.row + ch, 9, kWRDClearColour);
+          clearShadow(s, 0, s.row, 0, 79);
           break;
         case 2:
-          WRDAddEntry(kWRDOpClearText, kWRDClearColour);
+          WRDAddEntry(s, kWRDOpClearText, kWRDClearColour);
           s.column = s.row = 0;
-          clearShadow(0, kLastRow, 0, 79);
+          clearShadow(s, 0, kLastRow, 0, 79);
           break;
         default: break;
       }
@@ -307,16 +294,16 @@ bool WRDEscape(char letter, int32_t n, int32_t n2) {
       const int32_t col = s.column;
       switch (n < 0 ? 0 : n) {
         case 0:
-          addRectEntry(kWRDOpErase, cw * col, ch * s.row, kScreenW - cw * col, ch, 9, kWRDClearColour);
-          clearShadow(s.row, s.row, col, 79);
+          addRectEntry(s, kWRDOpErase, cw * col, ch * s.row, kScreenW - cw * col, ch, 9, kWRDClearColour);
+          clearShadow(s, s.row, s.row, col, 79);
           break;
         case 1:
-          addRectEntry(kWRDOpErase, 0, ch * s.row, cw * (col + 1), ch, 9, kWRDClearColour);
-          clearShadow(s.row, s.row, 0, col);
+          addRectEntry(s, kWRDOpErase, 0, ch * s.row, cw * (col + 1), ch, 9, kWRDClearColour);
+          clearShadow(s, s.row, s.row, 0, col);
           break;
         case 2:
-          addRectEntry(kWRDOpErase, 0, ch * s.row, kScreenW, ch, 9, kWRDClearColour);
-          clearShadow(s.row, s.row, 0, 79);
+          addRectEntry(s, kWRDOpErase, 0, ch * s.row, kScreenW, ch, 9, kWRDClearColour);
+          clearShadow(s, s.row, s.row, 0, 79);
           break;
         default: break;
       }
@@ -325,19 +312,19 @@ bool WRDEscape(char letter, int32_t n, int32_t n2) {
     case 'M':
     case 'R':
       for (int32_t i = clampTo(moves, 1, 24); i > 0; --i)
-        addRectEntry(kWRDOpScroll, 0, ch * s.row, kScreenW, kScreenH - ch * s.row, 0, kWRDClearColour);
+        addRectEntry(s, kWRDOpScroll, 0, ch * s.row, kScreenW, kScreenH - ch * s.row, 0, kWRDClearColour);
       return true;
     case 'L':
       for (int32_t i = clampTo(moves, 1, 24); i > 0; --i) {
         s.column = 0;
         s.row = std::min(s.row + 1, kLastRow);
-        addRectEntry(kWRDOpScroll, 0, ch * s.row + 16, kScreenW, 384 - ch * s.row, 1, kWRDClearColour);
+        addRectEntry(s, kWRDOpScroll, 0, ch * s.row + 16, kScreenW, 384 - ch * s.row, 1, kWRDClearColour);
       }
       return true;
     case 'E':
       s.column = 0;
       if (s.row >= kLastTextRow)
-        addRectEntry(kWRDOpScroll, 0, ch * s.row + 16, kScreenW, 384 - ch * s.row, 1, kWRDClearColour);
+        addRectEntry(s, kWRDOpScroll, 0, ch * s.row + 16, kScreenW, 384 - ch * s.row, 1, kWRDClearColour);
       else
         ++s.row;
       return true;
@@ -375,69 +362,68 @@ bool WRDEscape(char letter, int32_t n, int32_t n2) {
   }
 }
 
-void WRDEscapeCommand(const std::string& p, const std::string& second) {
+void WRDEscapeCommand(TWRDState& s, const std::string& p, const std::string& second) {
   std::string u = p;
   for (char& c : u)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  if (u == "2J") WRDEscape('J', 2, 0);
-  else if (u == "J" || u == "0J") WRDEscape('J', 0, 0);
-  else if (u == "1J") WRDEscape('J', 1, 0);
-  else if (u == "K" || u == "0K") WRDEscape('K', 0, 0);
-  else if (u == "1K") WRDEscape('K', 1, 0);
-  else if (u == "2K") WRDEscape('K', 2, 0);
-  else if (u == "E") WRDEscape('E', 1, 0);
-  else if (u == "S") WRDEscape('s', 1, 0);
-  else if (u == "U") WRDEscape('u', 1, 0);
+  if (u == "2J") WRDEscape(s, 'J', 2, 0);
+  else if (u == "J" || u == "0J") WRDEscape(s, 'J', 0, 0);
+  else if (u == "1J") WRDEscape(s, 'J', 1, 0);
+  else if (u == "K" || u == "0K") WRDEscape(s, 'K', 0, 0);
+  else if (u == "1K") WRDEscape(s, 'K', 1, 0);
+  else if (u == "2K") WRDEscape(s, 'K', 2, 0);
+  else if (u == "E") WRDEscape(s, 'E', 1, 0);
+  else if (u == "S") WRDEscape(s, 's', 1, 0);
+  else if (u == "U") WRDEscape(s, 'u', 1, 0);
   else if (!second.empty()) {
     // "y;xH": the parameter reader splits it at the ';'.
     std::string x = second;
     if (!x.empty() && (x.back() == 'H' || x.back() == 'h')) {
       x.pop_back();
-      WRDEscape('H', WRDNumber(u, 1), WRDNumber(x, 1));
+      WRDEscape(s, 'H', WRDNumber(u, 1), WRDNumber(x, 1));
     }
   } else if (u.empty()) {
     return;
   } else if (u == "R" || u.back() == 'M') {
-    WRDEscape('M', commandCount(u), 0);
+    WRDEscape(s, 'M', commandCount(u), 0);
   } else if (u.back() == 'L' || u.back() == 'A' || u.back() == 'B' || u.back() == 'C' || u.back() == 'D') {
-    WRDEscape(u.back(), commandCount(u), 0);
+    WRDEscape(s, u.back(), commandCount(u), 0);
   } else if (u.back() == 'H') {
     u.pop_back();
-    WRDEscape('H', WRDNumber(u, 1), 1);
+    WRDEscape(s, 'H', WRDNumber(u, 1), 1);
   }
 }
 
-void WRDEscapeText() {
-  TWRDState& s = WRDState();
+void WRDEscapeText(TWRDState& s) {
   TWRDToken t;
   const int32_t before = s.pos;
-  subWRDGet(t);
+  subWRDGet(s, t);
   if (s.literalToken) {
     s.pos = before;
     return;
   }
   if (t.is('[')) {
-    const int32_t n = readEscapeCount(t);
+    const int32_t n = readEscapeCount(s, t);
     const int32_t at = s.pos;
-    subWRDGet(t);
+    subWRDGet(s, t);
     if (!s.literalToken && t.is(';')) {
-      const int32_t x = readEscapeCount(t);
+      const int32_t x = readEscapeCount(s, t);
       const int32_t atH = s.pos;
-      subWRDGet(t);
+      subWRDGet(s, t);
       if (!s.literalToken && t.is('H')) {
-        WRDEscape('H', n, x);
+        WRDEscape(s, 'H', n, x);
         return;
       }
       s.pos = atH;
       return;
     }
-    if (!s.literalToken && t.length == 1 && WRDEscape(static_cast<char>(t.text[0]), n, -1)) return;
+    if (!s.literalToken && t.length == 1 && WRDEscape(s, static_cast<char>(t.text[0]), n, -1)) return;
     s.pos = at;  // not a sequence: the token is read as usual
     return;
   }
   if (t.is(')')) {
     const int32_t at = s.pos;
-    uint8_t kind = subWRDGet(t);
+    uint8_t kind = subWRDGet(s, t);
     if (!s.literalToken && t.is('3')) {
       s.kanjiOff = true;
       return;
@@ -447,7 +433,7 @@ void WRDEscapeText() {
     return;
   }
   if (t.is('E')) {
-    WRDEscape('E', -1, -1);
+    WRDEscape(s, 'E', -1, -1);
     return;
   }
   s.pos = before;

@@ -103,7 +103,7 @@ class CapturePort final : public MidiOutPort {
 
 CaptureMidiSystem::CaptureMidiSystem(std::string folder, int devices, std::function<int64_t()> clock)
     : folder_(std::move(folder)), clock_(std::move(clock)) {
-  if (!clock_) clock_ = [] { return QDTimerSystem().nowMicroseconds(); };
+  if (!clock_) clock_ = [] { return QDSystemClock().nowMicroseconds(); };
   for (int id = -1; id < devices; ++id) {
     auto d = std::make_unique<Device>();
     std::string name = id < 0 ? "mapper.log" : "dev" + std::to_string(id) + ".log";

@@ -11,9 +11,9 @@
 // are lines of their own: "open", "close", "reset", and "volume " with the
 // eight hex digits of the packed volume (right in the high half).
 //
-// The send time comes from the clock given, by default the installed
-// timer's (CLOCK_MONOTONIC under the real timer, the test's time under a
-// manual timer).
+// The send time comes from the clock given, by default the system's
+// monotonic clock (the real timer's; a test under a manual timer gives the
+// manual timer's).
 #pragma once
 
 #include <cstdint>

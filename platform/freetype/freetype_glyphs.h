@@ -1,6 +1,6 @@
 // Glyph rasteriser on FreeType: fonts found by name through fontconfig,
 // glyphs loaded hinted for monochrome output and kept per character once
-// drawn. Install with QRSetGlyphSystem(&system).
+// drawn. Hand it to an engine (EngineServices::glyphs).
 #pragma once
 
 #include <optional>

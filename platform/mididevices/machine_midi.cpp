@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 
 #include "platform/alsaseq/alsa_seq.h"
 #include "platform/capture/capture_midi.h"
@@ -82,11 +81,3 @@ std::unique_ptr<MidiOutSystem> MakeMachineMidiDevices(const MidiDeviceConfig& co
   return std::make_unique<CompositeMidiSystem>(std::make_unique<SoftSynthSystem>(synth), std::move(parts));
 }
 
-MidiOutSystem& InstallMachineMidiDevices(const MidiDeviceConfig& config) {
-  static std::mutex mutex;
-  static std::vector<std::unique_ptr<MidiOutSystem>> installed;
-  std::lock_guard lock(mutex);
-  installed.push_back(MakeMachineMidiDevices(config));
-  QDSetMidiSystem(installed.back().get());
-  return *installed.back();
-}

@@ -40,6 +40,3 @@ std::string MidiCaptureFolder(const MidiDeviceConfig& config);
 // Builds the device set the config describes.
 std::unique_ptr<MidiOutSystem> MakeMachineMidiDevices(const MidiDeviceConfig& config);
 
-// Builds it and installs it with QDSetMidiSystem. Sets installed earlier
-// stay alive until the program ends (a port may still use one).
-MidiOutSystem& InstallMachineMidiDevices(const MidiDeviceConfig& config);

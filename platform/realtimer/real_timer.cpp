@@ -175,8 +175,3 @@ std::string RealTimer::scheduling() const {
   }
 }
 
-TimerSystem& InstallMachineTimer() {
-  static RealTimer timer;
-  QDSetTimerSystem(&timer);
-  return timer;
-}

@@ -47,5 +47,3 @@ class RealTimer final : public TimerSystem {
   uint32_t nextId_ = 1;
 };
 
-// Installs a process-wide real timer with QDSetTimerSystem (once).
-TimerSystem& InstallMachineTimer();

@@ -36,7 +36,6 @@ inline Rgb ColourOf(const TQGBitmap& b, uint8_t index) {
 
 class Loaders : public ::testing::Test {
  protected:
-  void SetUp() override { QGResetPalette(); }
   void TearDown() override { QGFreeBitmap(b); }
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
     return dir.write(name, bytes);

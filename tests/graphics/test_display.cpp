@@ -86,23 +86,14 @@ class RecordingPresenter final : public Presenter {
 
 class DisplayTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    QRSetGlyphSystem(&fonts);
-    QDSetPresenter(&presenter);
-    QGSetErrorCode(0);
-  }
-  void TearDown() override {
-    QDFree();
-    QDSetPresenter(nullptr);
-    QRSetGlyphSystem(nullptr);
-  }
+  void TearDown() override { display.free(); }
   bool create(bool exclusive = false) {
-    return QDCreate(640, 400, QDFont{}, QGDefaultPalette().data(), exclusive);
+    return display.create(640, 400, QDFont{}, QGDefaultPalette().data(), exclusive);
   }
   // One line of text at (x, y) of the text layer.
   bool text(int x, int y, std::vector<std::string> strings, int colour, int32_t* width = nullptr) {
     int32_t w = -1;
-    bool ok = QRSetMoji(QDTextLayer(), x, y, &w, strings, 0, static_cast<int>(strings.size()),
+    bool ok = display.drawText(display.textLayer(), x, y, &w, strings, 0, static_cast<int>(strings.size()),
                         colour);
     if (width) *width = w;
     return ok;
@@ -111,15 +102,17 @@ class DisplayTest : public ::testing::Test {
 
   BlockFonts fonts;
   RecordingPresenter presenter;
+  TResultCode result;
+  Display display{presenter, fonts, result};
 };
 
 TEST_F(DisplayTest, CreateMakesFourRastersWithTheTextLayerClear) {
   ASSERT_TRUE(create());
-  EXPECT_TRUE(QDDisplayExists());
-  EXPECT_EQ(QDDisplayWidth(), 640);
-  EXPECT_EQ(QDDisplayHeight(), 400);
+  EXPECT_TRUE(display.exists());
+  EXPECT_EQ(display.width(), 640);
+  EXPECT_EQ(display.height(), 400);
   EXPECT_EQ(presenter.tried.front(), std::make_pair(640, 400));
-  TQGBitmap* rasters[] = {&QDScreenBuffer(), &QDPage0(), &QDTextLayer(), &QDPage1()};
+  TQGBitmap* rasters[] = {&display.screen(), &display.page0(), &display.textLayer(), &display.page1()};
   QGSurface ids[] = {QGSurface::kScreenBuffer, QGSurface::kPage0, QGSurface::kTextLayer,
                      QGSurface::kPage1};
   for (int i = 0; i < 4; ++i) {
@@ -130,7 +123,7 @@ TEST_F(DisplayTest, CreateMakesFourRastersWithTheTextLayerClear) {
     for (int j = 0; j < i; ++j) EXPECT_NE(rasters[i]->base, rasters[j]->base);
   }
   for (int y : {0, 399})
-    for (int x : {0, 639}) EXPECT_EQ(at(QDTextLayer(), x, y), kQGClearIndex);
+    for (int x : {0, 639}) EXPECT_EQ(at(display.textLayer(), x, y), kQGClearIndex);
   // The 20 static colours and the screen colours of the table reach the presenter.
   EXPECT_EQ(presenter.paletteCalls.back(), std::make_pair(0, 256));
   EXPECT_EQ(presenter.palette[255].red, QGDefaultPalette()[255].red);
@@ -142,13 +135,13 @@ TEST_F(DisplayTest, AFourEightyOnlyPresenterGivesTallerRastersAndTextStaysOnTop)
   presenter.modes = {{640, 480}};
   ASSERT_TRUE(create());
   EXPECT_EQ((std::vector<std::pair<int, int>>{{640, 400}, {640, 480}}), presenter.tried);
-  EXPECT_EQ(QDTextLayer().height(), 480);
-  EXPECT_EQ(QDScreenBuffer().height(), 480);
+  EXPECT_EQ(display.textLayer().height(), 480);
+  EXPECT_EQ(display.screen().height(), 480);
   int32_t w = 0;
   EXPECT_TRUE(text(0, 384, {"AB"}, 234, &w));
   EXPECT_EQ(w, 16);
-  EXPECT_EQ(at(QDTextLayer(), 1, 384 + 2), 234);
-  ASSERT_TRUE(QGmemBlt(QDScreenBuffer(), 0, 0, 640, 400, QDTextLayer(), 0, 0, kQGOpaque));
+  EXPECT_EQ(at(display.textLayer(), 1, 384 + 2), 234);
+  ASSERT_TRUE(QGmemBlt(display.screen(), 0, 0, 640, 400, display.textLayer(), 0, 0, kQGOpaque));
   const DisplayRect& r = presenter.rects.back();
   EXPECT_EQ(r.y + r.height, 400);  // the script's rows only
   EXPECT_EQ(presenter.screen[(384 + 2) * 640 + 1], 234);
@@ -157,82 +150,82 @@ TEST_F(DisplayTest, AFourEightyOnlyPresenterGivesTallerRastersAndTextStaysOnTop)
 TEST_F(DisplayTest, SetUpFailuresReportTheirCodesAndLeaveNoDisplay) {
   presenter.openWorks = false;
   EXPECT_FALSE(create());
-  EXPECT_EQ(QGEngineErrorCode().load(), 9001);
-  EXPECT_FALSE(QDDisplayExists());
+  EXPECT_EQ(result.get(), 9001);
+  EXPECT_FALSE(display.exists());
 
   presenter.openWorks = true;
   presenter.modes = {{800, 600}};
   EXPECT_FALSE(create(false));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9014);
+  EXPECT_EQ(result.get(), 9014);
   EXPECT_FALSE(create(true));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9002);
+  EXPECT_EQ(result.get(), 9002);
   EXPECT_EQ(presenter.tried.back(), std::make_pair(512, 384));
   EXPECT_FALSE(presenter.open_);
 
   presenter.modes = {{640, 400}};
-  EXPECT_FALSE(QDCreate(640, 400, QDFont{"NoSuchFont"}, nullptr, false));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9048);
-  EXPECT_FALSE(QDCreate(640, 400, QDFont{"NoSuchFont"}, nullptr, true));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9047);
-  EXPECT_FALSE(QDDisplayExists());
+  EXPECT_FALSE(display.create(640, 400, QDFont{"NoSuchFont"}, nullptr, false));
+  EXPECT_EQ(result.get(), 9048);
+  EXPECT_FALSE(display.create(640, 400, QDFont{"NoSuchFont"}, nullptr, true));
+  EXPECT_EQ(result.get(), 9047);
+  EXPECT_FALSE(display.exists());
   EXPECT_FALSE(presenter.open_);
-  EXPECT_FALSE(QDTextLayer().exists());
-  EXPECT_FALSE(QDFree());
+  EXPECT_FALSE(display.textLayer().exists());
+  EXPECT_FALSE(display.free());
 }
 
 TEST_F(DisplayTest, FreeWithoutDisplayReleasesOnlyTheTextObjects) {
-  ASSERT_TRUE(QRSetMojiCreate(QDFont{}));
+  ASSERT_TRUE(display.createText(QDFont{}));
   TQGBitmap memory;
   ASSERT_TRUE(QGClearBitmap(640, 16, memory));
-  EXPECT_TRUE(QRSetMoji(memory, 0, 0, nullptr, {"A"}, 0, 1, 234));
+  EXPECT_TRUE(display.drawText(memory, 0, 0, nullptr, {"A"}, 0, 1, 234));
   int closes = presenter.closes;
-  EXPECT_FALSE(QDFree());
+  EXPECT_FALSE(display.free());
   EXPECT_EQ(presenter.closes, closes);
-  QGSetErrorCode(0);
-  EXPECT_FALSE(QRSetMoji(memory, 0, 0, nullptr, {"A"}, 0, 1, 234));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9052);
+  result.clear();
+  EXPECT_FALSE(display.drawText(memory, 0, 0, nullptr, {"A"}, 0, 1, 234));
+  EXPECT_EQ(result.get(), 9052);
   QGFreeBitmap(memory);
 }
 
 TEST_F(DisplayTest, FreeReleasesTheRastersAndLocksThenFailWithTheirCodes) {
   ASSERT_TRUE(create());
-  TQGBitmap stale = QDPage1();
-  EXPECT_TRUE(QDFree());
-  EXPECT_FALSE(QDDisplayExists());
-  EXPECT_FALSE(QDScreenBuffer().exists());
+  TQGBitmap stale = display.page1();
+  EXPECT_TRUE(display.free());
+  EXPECT_FALSE(display.exists());
+  EXPECT_FALSE(display.screen().exists());
   EXPECT_FALSE(presenter.open_);
   // A copy of a freed record still names its surface: its lock fails.
   EXPECT_EQ(QDLock(stale), nullptr);
-  EXPECT_EQ(QGEngineErrorCode().load(), 9067);
+  EXPECT_EQ(result.get(), 9067);
   EXPECT_FALSE(QDUnLock(stale));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9069);
-  EXPECT_FALSE(QDFree());
+  EXPECT_EQ(result.get(), 9069);
+  EXPECT_FALSE(display.free());
 }
 
 TEST_F(DisplayTest, LocksServeEachSurfaceAndRefuseRecordsLargerThanIt) {
   ASSERT_TRUE(create());
-  EXPECT_EQ(QDLock(QDPage0()), QDPage0().base);
-  EXPECT_TRUE(QDUnLock(QDPage0()));
-  EXPECT_EQ(QDPage0().lock, nullptr);
-  TQGBitmap forged = QDTextLayer();
+  EXPECT_EQ(QDLock(display.page0()), display.page0().base);
+  EXPECT_TRUE(QDUnLock(display.page0()));
+  EXPECT_EQ(display.page0().lock, nullptr);
+  TQGBitmap forged = display.textLayer();
   forged.infoHeader.height = 401;
-  QGSetErrorCode(0);
+  result.clear();
   EXPECT_EQ(QDLock(forged), nullptr);
-  EXPECT_EQ(QGEngineErrorCode().load(), 9051);
-  forged = QDScreenBuffer();
+  EXPECT_EQ(result.get(), 9051);
+  forged = display.screen();
   forged.infoHeader.width = 641;
   EXPECT_EQ(QDLock(forged), nullptr);
-  EXPECT_EQ(QGEngineErrorCode().load(), 9035);
+  EXPECT_EQ(result.get(), 9035);
 }
 
 TEST_F(DisplayTest, KeyedTransfersPresentWhatChanged) {
   ASSERT_TRUE(create());
-  QGFillRect(QDPage0(), 0, 0, 640, 400, 241 - 1);
-  ASSERT_TRUE(QGBackBlt(QDScreenBuffer(), 0, 0, 640, 400, QDPage0(), 0, 0));
+  QGFillRect(display.page0(), 0, 0, 640, 400, 241 - 1);
+  ASSERT_TRUE(QGBackBlt(display.screen(), 0, 0, 640, 400, display.page0(), 0, 0));
   EXPECT_TRUE(presenter.rects.empty());  // opaque page copies do not present
   ASSERT_TRUE(text(100, 32, {"Hi"}, 241 - 7));
   presenter.rects.clear();
-  ASSERT_TRUE(QGmemBlt(QDScreenBuffer(), 101, 32, 14, 16, QDTextLayer(), 101, 32, kQGOpaque));
+  ASSERT_TRUE(QGmemBlt(display.screen(), 101, 32, 14, 16, display.textLayer(), 101, 32, kQGOpaque));
   ASSERT_EQ(presenter.rects.size(), 1u);
   const DisplayRect& r = presenter.rects[0];
   EXPECT_EQ(r.x, 100);  // widened to 4-pixel columns
@@ -247,7 +240,7 @@ TEST_F(DisplayTest, KeyedTransfersPresentWhatChanged) {
   EXPECT_EQ(presenter.screen[32 * 640 + 120], 0);
 
   presenter.rects.clear();
-  ASSERT_TRUE(QGmemCopy(QDScreenBuffer(), QDTextLayer(), kQGOpaque));
+  ASSERT_TRUE(QGmemCopy(display.screen(), display.textLayer(), kQGOpaque));
   ASSERT_EQ(presenter.rects.size(), 1u);
   EXPECT_EQ(presenter.rects[0].width, 640);
   EXPECT_EQ(presenter.rects[0].height, 400);
@@ -257,18 +250,18 @@ TEST_F(DisplayTest, KeyedTransfersPresentWhatChanged) {
 TEST_F(DisplayTest, PaletteEntriesReachThePresenterWithinRange) {
   ASSERT_TRUE(create());
   std::array<QGPaletteEntry, 4> e{{{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}, {10, 11, 12, 0}}};
-  QDSetPaletteEntries(226, 2, e.data());
+  display.setPaletteEntries(226, 2, e.data());
   EXPECT_EQ(presenter.paletteCalls.back(), std::make_pair(226, 2));
   EXPECT_EQ(presenter.palette[227].blue, 6);
-  EXPECT_EQ(QDDisplayPalette()[226].red, 1);
+  EXPECT_EQ(display.palette()[226].red, 1);
   // A run past the end keeps to 0..255.
-  QDSetPaletteEntries(254, 4, e.data());
+  display.setPaletteEntries(254, 4, e.data());
   EXPECT_EQ(presenter.paletteCalls.back(), std::make_pair(254, 2));
   EXPECT_EQ(presenter.palette[255].green, 5);
-  QDSetPaletteEntries(-2, 3, e.data());
+  display.setPaletteEntries(-2, 3, e.data());
   EXPECT_EQ(presenter.paletteCalls.back(), std::make_pair(0, 1));
   EXPECT_EQ(presenter.palette[0].red, 7);
-  QDWaitForVerticalBlank();
+  display.waitForVerticalBlank();
   EXPECT_EQ(presenter.vblanks, 1);
 }
 
@@ -277,22 +270,22 @@ TEST_F(DisplayTest, EightyOneHalfWidthStringsStopAtSixHundredFortyPixels) {
   std::vector<std::string> chars(81, "W");
   int32_t w = 0;
   EXPECT_FALSE(text(0, 0, chars, 234, &w));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9053);
+  EXPECT_EQ(result.get(), 9053);
   EXPECT_EQ(w, 640);
-  EXPECT_EQ(at(QDTextLayer(), 633, 5), 234);  // the 80th character is drawn
+  EXPECT_EQ(at(display.textLayer(), 633, 5), 234);  // the 80th character is drawn
 
   // One string wider than the line draws nothing.
-  QGSetErrorCode(0);
+  result.clear();
   EXPECT_FALSE(text(0, 20, {std::string(81, 'W')}, 234, &w));
   EXPECT_EQ(w, 0);
-  EXPECT_EQ(QGEngineErrorCode().load(), 9053);
-  EXPECT_EQ(at(QDTextLayer(), 1, 25), kQGClearIndex);
+  EXPECT_EQ(result.get(), 9053);
+  EXPECT_EQ(at(display.textLayer(), 1, 25), kQGClearIndex);
 
   // Empty strings take no room; a full-width pair takes 16 pixels.
-  QGSetErrorCode(0);
+  result.clear();
   EXPECT_TRUE(text(0, 40, {"", "\x82\xa0", "", "A"}, 234, &w));
   EXPECT_EQ(w, 24);
-  EXPECT_EQ(QGEngineErrorCode().load(), 0);
+  EXPECT_EQ(result.get(), 0);
 }
 
 TEST_F(DisplayTest, TextRewritesTheWholeCellAndInverseSwapsColours) {
@@ -302,16 +295,16 @@ TEST_F(DisplayTest, TextRewritesTheWholeCellAndInverseSwapsColours) {
   for (int y = 16; y < 32; ++y)
     for (int x = 8; x < 32; ++x) {
       bool ink = x >= 16 && x < 24 && blockInk(x - 8, y - 16);
-      EXPECT_EQ(at(QDTextLayer(), x, y), ink ? 241 : kQGClearIndex) << x << "," << y;
+      EXPECT_EQ(at(display.textLayer(), x, y), ink ? 241 : kQGClearIndex) << x << "," << y;
     }
   // The fourth cell was not part of the second line and keeps its text.
-  EXPECT_EQ(at(QDTextLayer(), 33, 20), 241 - 3);
+  EXPECT_EQ(at(display.textLayer(), 33, 20), 241 - 3);
 
   ASSERT_TRUE(text(0, 40, {"A"}, 256 + 15));
-  EXPECT_EQ(at(QDTextLayer(), 1, 42), kQGClearIndex);
-  EXPECT_EQ(at(QDTextLayer(), 0, 42), 241);  // 256 - 15
+  EXPECT_EQ(at(display.textLayer(), 1, 42), kQGClearIndex);
+  EXPECT_EQ(at(display.textLayer(), 0, 42), 241);  // 256 - 15
   ASSERT_TRUE(text(0, 60, {"A"}, 256));
-  EXPECT_EQ(at(QDTextLayer(), 0, 60), 0);
+  EXPECT_EQ(at(display.textLayer(), 0, 60), 0);
 }
 
 TEST_F(DisplayTest, TextIsCutAtTheRasterEdges) {
@@ -319,24 +312,24 @@ TEST_F(DisplayTest, TextIsCutAtTheRasterEdges) {
   int32_t w = 0;
   EXPECT_TRUE(text(632, 392, {"ABC"}, 234, &w));
   EXPECT_EQ(w, 8);
-  EXPECT_EQ(at(QDTextLayer(), 633, 394), 234);
+  EXPECT_EQ(at(display.textLayer(), 633, 394), 234);
   EXPECT_FALSE(text(640, 0, {"A"}, 234, &w));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9053);
+  EXPECT_EQ(result.get(), 9053);
   EXPECT_TRUE(text(-8, -4, {"AB"}, 234, &w));
-  EXPECT_EQ(at(QDTextLayer(), 1, 0), 234);  // row 4 of "B"
+  EXPECT_EQ(at(display.textLayer(), 1, 0), 234);  // row 4 of "B"
   // Out-of-range string indices draw only what exists.
   std::vector<std::string> s{"A"};
-  EXPECT_TRUE(QRSetMoji(QDTextLayer(), 0, 100, &w, s, -3, 9, 234));
+  EXPECT_TRUE(display.drawText(display.textLayer(), 0, 100, &w, s, -3, 9, 234));
   EXPECT_EQ(w, 8);
 }
 
 TEST_F(DisplayTest, FontSettingsBecomeGlyphRequests) {
-  ASSERT_TRUE(QRSetMojiCreate(QDFont{"IPAGothic", -24, 18, true}));
+  ASSERT_TRUE(display.createText(QDFont{"IPAGothic", -24, 18, true}));
   EXPECT_EQ(fonts.requests.back().pixelHeight, 24);
   EXPECT_TRUE(fonts.requests.back().bold);
-  ASSERT_TRUE(QRSetMojiCreate(QDFont{"IPAGothic", 0, 12, false}));
+  ASSERT_TRUE(display.createText(QDFont{"IPAGothic", 0, 12, false}));
   EXPECT_EQ(fonts.requests.back().pixelHeight, 16);
-  QRSetMojiFree();
+  display.freeText();
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST_F(Loaders, MagPlacementPutsSixteenColoursOnTheScreenColours) {
   for (size_t i = 0; i < b.pixelBytes; ++i) ASSERT_EQ(b.base[i], 241 - decoded.base[i]) << i;
   for (int c = 0; c < 16; ++c) EXPECT_EQ(ColourOf(b, 241 - c), ColourOf(decoded, c)) << c;
   for (int i : {0, 10, 242, 255}) {
-    const QGPaletteEntry& e = QGCurrentPalette()[i];
+    const QGPaletteEntry& e = QGDefaultPalette()[i];
     EXPECT_EQ(ColourOf(b, i), (Rgb{e.red, e.green, e.blue}));
   }
   QGFreeBitmap(decoded);
@@ -52,7 +52,7 @@ TEST_F(Loaders, MagPlacementOfTwoHundredFiftySixColours) {
     EXPECT_EQ(ColourOf(b, QGMagPlace(p)), ColourOf(decoded, p)) << p;
   }
   EXPECT_TRUE(std::any_of(used.begin() + 215, used.begin() + 240, [](bool u) { return u; }));
-  const QGPaletteEntry& e243 = QGCurrentPalette()[243];
+  const QGPaletteEntry& e243 = QGDefaultPalette()[243];
   EXPECT_EQ(ColourOf(b, 243), (Rgb{e243.red, e243.green, e243.blue}));
   EXPECT_EQ(QGMagPlace(0), 241);
   EXPECT_EQ(QGMagPlace(214), 27);
@@ -160,7 +160,7 @@ TEST_F(Loaders, MagEightColoursReadEightPaletteEntries) {
   auto file = EncodeMag(LiteralMag(0x02, 0, 0, 8, 8, 1, values, 8));
   ASSERT_TRUE(MagDecode(ByteView(file.data(), file.size()), b));
   EXPECT_EQ(b.colours[7].blue, 248);
-  EXPECT_EQ(b.colours[8].red, QGCurrentPalette()[8].red);  // not read
+  EXPECT_EQ(b.colours[8].red, QGDefaultPalette()[8].red);  // not read
 }
 
 // ---- PHO ----
@@ -174,7 +174,7 @@ TEST_F(Loaders, PhoPlanesBecomeScreenColours) {
   ASSERT_EQ(b.width(), 640);
   ASSERT_EQ(b.height(), 400);
   for (size_t i = 0; i < colours.size(); ++i) ASSERT_EQ(b.base[i], 241 - colours[i]) << i;
-  EXPECT_EQ(b.colours[241].red, QGCurrentPalette()[241].red);
+  EXPECT_EQ(b.colours[241].red, QGDefaultPalette()[241].red);
   file.push_back(0x55);  // 96001 bytes: the first 96000 are used
   ASSERT_TRUE(QGamePHOLoad(write("long.pho", file), b));
   EXPECT_EQ(b.base[0], 241 - colours[0]);

@@ -15,8 +15,6 @@ namespace {
 
 class PaletteTest : public ::testing::Test {
  protected:
-  void SetUp() override { QGResetPalette(); }
-  void TearDown() override { QGResetPalette(); }
   // A palette far from every test colour except the entries set.
   void farPalette() {
     uint8_t table[1024];
@@ -26,12 +24,12 @@ class PaletteTest : public ::testing::Test {
       table[i * 4 + 2] = 255;
       table[i * 4 + 3] = 0;
     }
-    QGLoadPal(table);
+    QGLoadPal(table, p);
   }
+  QGPalette p = QGDefaultPalette();
 };
 
 TEST_F(PaletteTest, DefaultTableHoldsTheFixedLayout) {
-  const QGPalette& p = QGCurrentPalette();
   auto rgb = [&](int i) { return p[i].red << 16 | p[i].green << 8 | p[i].blue; };
   EXPECT_EQ(rgb(0), 0x000000);
   EXPECT_EQ(rgb(7), 0xC0C0C0);
@@ -53,19 +51,18 @@ TEST_F(PaletteTest, LoadPalKeepsFlagsAndNoToColorReportsThem) {
   table[10 * 4 + 1] = 2;
   table[10 * 4 + 2] = 3;
   table[10 * 4 + 3] = 4;
-  QGLoadPal(table);
-  EXPECT_EQ(QGNoToColor(10), 0x04030201u);
-  EXPECT_EQ(QGNoToColor(256), 0u);  // no such entry
-  EXPECT_EQ(QGNoToColor(-1), 0u);
+  QGLoadPal(table, p);
+  EXPECT_EQ(QGNoToColor(10, p), 0x04030201u);
+  EXPECT_EQ(QGNoToColor(256, p), 0u);  // no such entry
+  EXPECT_EQ(QGNoToColor(-1, p), 0u);
 }
 
 TEST_F(PaletteTest, NearColorTieGoesToTheLowerIndex) {
   farPalette();
-  QGPalette& p = QGCurrentPalette();
   p[9] = {100, 100, 110, 0};  // distance 10
   p[5] = {100, 100, 90, 0};   // distance 10 as well
   QGRgbQuad c{100, 100, 100, 0xEE};  // blue, green, red
-  EXPECT_EQ(QGNearColor(c), 5);
+  EXPECT_EQ(QGNearColor(c, p), 5);
   // The colour is overwritten with the chosen entry (blue, green, red, 0).
   EXPECT_EQ(c.blue, 90);
   EXPECT_EQ(c.green, 100);
@@ -75,21 +72,19 @@ TEST_F(PaletteTest, NearColorTieGoesToTheLowerIndex) {
 
 TEST_F(PaletteTest, NearColorPrefersAnExactMatchAndTheSmallestSum) {
   farPalette();
-  QGPalette& p = QGCurrentPalette();
   p[3] = {10, 20, 31, 0};   // sum 1
   p[200] = {10, 20, 30, 0}; // exact
   QGRgbQuad c{30, 20, 10, 0};
-  EXPECT_EQ(QGNearColor(c), 200);
+  EXPECT_EQ(QGNearColor(c, p), 200);
   p[100] = {10, 20, 30, 0};  // an earlier exact match wins
   c = {30, 20, 10, 0};
-  EXPECT_EQ(QGNearColor(c), 100);
+  EXPECT_EQ(QGNearColor(c, p), 100);
   // A grey of the default table.
-  QGResetPalette();
   c = {0x80, 0x80, 0x80, 0};
   EXPECT_EQ(QGNearColor(c), 248);  // 808080
 }
 
-TEST_F(PaletteTest, CvtPalTranslatesPixelsAndInstallsTheCurrentPalette) {
+TEST_F(PaletteTest, CvtPalTranslatesPixelsAndInstallsThePalette) {
   TQGBitmap b;
   ASSERT_TRUE(QGClearBitmap(4, 2, b));
   for (int i = 0; i < 8; ++i) b.base[i] = static_cast<uint8_t>(i % 3);
@@ -99,7 +94,7 @@ TEST_F(PaletteTest, CvtPalTranslatesPixelsAndInstallsTheCurrentPalette) {
   QGCvtPal(b.colours, b);
   EXPECT_EQ(Pixels(b), (std::vector<uint8_t>{249, 252, 245, 249, 252, 245, 249, 252}));
   for (int i = 0; i < 256; ++i) {
-    const QGPaletteEntry& e = QGCurrentPalette()[i];
+    const QGPaletteEntry& e = QGDefaultPalette()[i];
     EXPECT_EQ(b.colours[i].red, e.red);
     EXPECT_EQ(b.colours[i].green, e.green);
     EXPECT_EQ(b.colours[i].blue, e.blue);
@@ -108,7 +103,6 @@ TEST_F(PaletteTest, CvtPalTranslatesPixelsAndInstallsTheCurrentPalette) {
 }
 
 TEST(BitmapLife, ClearBitmapFillsHeadersPixelsAndPalette) {
-  QGResetPalette();
   TQGBitmap b;
   int live = QGTrLiveBlocks();
   ASSERT_TRUE(QGClearBitmap(13, 7, b));

@@ -16,15 +16,11 @@ namespace {
 
 class Slots : public ::testing::Test {
  protected:
-  void SetUp() override {
-    QGResetPalette();
-    live = QGTrLiveBlocks();
-  }
+  void SetUp() override { live = QGTrLiveBlocks(); }
   void TearDown() override {
-    QDMagFreeAll();
+    slots.freeAll();
     QGFreeBitmap(pic);
     QGFreeBitmap(dest);
-    QGSlotNames() = {};
     EXPECT_EQ(QGTrLiveBlocks(), live);  // every slot block was released
   }
   // A picture of screen colours, the clear colour and index 0 in runs.
@@ -41,6 +37,7 @@ class Slots : public ::testing::Test {
   }
   int live = 0;
   TQGBitmap pic, dest;
+  PictureSlots slots;
 };
 
 TEST_F(Slots, LongRunsPackInCountsOfAtMost225) {
@@ -54,8 +51,8 @@ TEST_F(Slots, LongRunsPackInCountsOfAtMost225) {
 
 TEST_F(Slots, PackedPicturesDrawBackExactly) {
   makeSlotPicture(97, 61, 3);  // runs cross row ends
-  ASSERT_TRUE(QDMagCreate(5, pic));
-  TQGBitmap* slot = QGSlotPicture(5);
+  ASSERT_TRUE(slots.create(5, pic));
+  TQGBitmap* slot = slots.picture(5);
   ASSERT_NE(slot, nullptr);
   EXPECT_EQ(slot->base, nullptr);
   EXPECT_EQ(slot->width(), 97);
@@ -68,9 +65,9 @@ TEST_F(Slots, PackedPicturesDrawBackExactly) {
 
 TEST_F(Slots, TransparentIndexZeroLeavesTheDestination) {
   makeSlotPicture(40, 30, 9);
-  ASSERT_TRUE(QDMagCreate(0, pic));
+  ASSERT_TRUE(slots.create(0, pic));
   MakeRaster(dest, 40, 30, 7);
-  ASSERT_TRUE(QDMagBlt(dest, 0, 0, 0, QGSlotPicture(0), 30, 40));
+  ASSERT_TRUE(QDMagBlt(dest, 0, 0, 0, slots.picture(0), 30, 40));
   for (size_t i = 0; i < 40 * 30; ++i)
     ASSERT_EQ(dest.base[i], pic.base[i] == 0 ? 7 : pic.base[i]) << i;
 }
@@ -79,8 +76,8 @@ TEST_F(Slots, DrawingIsCutToRowsColumnsAndTheDestination) {
   makeSlotPicture(50, 40, 5);
   pic.originX = 12;
   pic.originY = 34;
-  ASSERT_TRUE(QDMagCreate(63, pic));
-  const TQGBitmap* slot = QGSlotPicture(63);
+  ASSERT_TRUE(slots.create(63, pic));
+  const TQGBitmap* slot = slots.picture(63);
   EXPECT_EQ(slot->originX, 12);
   EXPECT_EQ(slot->originY, 34);
   MakeRaster(dest, 64, 48, 1);
@@ -107,10 +104,10 @@ TEST_F(Slots, DrawingIsCutToRowsColumnsAndTheDestination) {
 TEST_F(Slots, PicturesWithOtherIndicesAreKeptUnpacked) {
   QGClearBitmap(30, 20, pic);
   for (size_t i = 0; i < 600; ++i) pic.base[i] = static_cast<uint8_t>(i % 256);
-  ASSERT_TRUE(QDMagCreate(1, pic));
-  EXPECT_EQ(QGSlotPicture(1)->storage.size, 600u);
+  ASSERT_TRUE(slots.create(1, pic));
+  EXPECT_EQ(slots.picture(1)->storage.size, 600u);
   MakeRaster(dest, 30, 20, 9);
-  ASSERT_TRUE(QDMagBlt(dest, 0, 0, 5, QGSlotPicture(1), 20, 30));
+  ASSERT_TRUE(QDMagBlt(dest, 0, 0, 5, slots.picture(1), 20, 30));
   for (size_t i = 0; i < 600; ++i) ASSERT_EQ(dest.base[i], pic.base[i] == 5 ? 9 : pic.base[i]);
 }
 
@@ -120,14 +117,14 @@ TEST_F(Slots, LoadByNameChoosesTheLoaderByExtensionInAnyCase) {
   dir.write("PIC/SCREEN.PHO", EncodePho(colours));
   std::filesystem::copy_file(qtest::TestData("mag/pymag_16c_640x400.mag"),
                              dir.path() / "PIC" / "title.mag");
-  QGSlotNames().folder = dir.path().string();
-  QGSlotNames().names[2] = "pic\\TITLE.MAG";  // as a script writes it
-  QGSlotNames().names[3] = "PIC\\screen.pho";
-  ASSERT_TRUE(QGMagBMPLoad(2));
-  ASSERT_TRUE(QGMagBMPLoad(3));
-  ASSERT_TRUE(QGMagBMPLoad(4));  // no name: nothing to do
-  EXPECT_EQ(QGSlotPicture(4), nullptr);
-  const TQGBitmap* mag = QGSlotPicture(2);
+  slots.names().folder = dir.path().string();
+  slots.names().names[2] = "pic\\TITLE.MAG";  // as a script writes it
+  slots.names().names[3] = "PIC\\screen.pho";
+  ASSERT_TRUE(slots.load(2));
+  ASSERT_TRUE(slots.load(3));
+  ASSERT_TRUE(slots.load(4));  // no name: nothing to do
+  EXPECT_EQ(slots.picture(4), nullptr);
+  const TQGBitmap* mag = slots.picture(2);
   ASSERT_NE(mag, nullptr);
   EXPECT_EQ(mag->width(), 640);
   MakeRaster(dest, 640, 400, 0);
@@ -137,17 +134,17 @@ TEST_F(Slots, LoadByNameChoosesTheLoaderByExtensionInAnyCase) {
   EXPECT_EQ(Pixels(dest), Pixels(direct));
   EXPECT_EQ(mag->colours[241].red, direct.colours[241].red);
   QGFreeBitmap(direct);
-  const TQGBitmap* pho = QGSlotPicture(3);
+  const TQGBitmap* pho = slots.picture(3);
   ASSERT_NE(pho, nullptr);
   ASSERT_TRUE(QDMagBlt(dest, 0, 0, kQGOpaque, pho, 400, 640));
   EXPECT_EQ(At(dest, 100, 100), 241 - 3);
   EXPECT_EQ(pho->originX, 0);
   // A name that finds nothing fails and leaves the slot as it was.
-  QGSlotNames().names[3] = "NOSUCH.BMP";
-  EXPECT_FALSE(QGMagBMPLoad(3));
-  EXPECT_EQ(QGSlotPicture(3), pho);
-  QDMagFree(3);
-  EXPECT_EQ(QGSlotPicture(3), nullptr);
+  slots.names().names[3] = "NOSUCH.BMP";
+  EXPECT_FALSE(slots.load(3));
+  EXPECT_EQ(slots.picture(3), pho);
+  slots.free(3);
+  EXPECT_EQ(slots.picture(3), nullptr);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "engine/graphics/draw.h"
 #include "engine/graphics/transfer.h"
-#include "support/result_code.h"
 #include "tests/graphics/picture_files.h"
 
 using namespace gtest_pictures;
@@ -72,17 +71,25 @@ TEST(Transfers, MemCopyOfDifferentSizesCopiesTheCommonArea) {
   QGFreeBitmap(same);
 }
 
-TEST(Transfers, MemCopyReportsALockFailure) {
+TEST(Transfers, MemCopyReportsALockFailureToTheDisplay) {
+  // A display whose surfaces cannot be locked (freed meanwhile).
+  struct Gone final : QGSurfaceOps {
+    uint8_t* lock(TQGBitmap&) override { return nullptr; }
+    bool unlock(TQGBitmap&) override { return false; }
+    void present(const QGRect&) override {}
+    void failed(int32_t code) override { codes.push_back(code); }
+    std::vector<int32_t> codes;
+  } gone;
   TQGBitmap src, page;
   MakeRaster(src, 4, 4, 1);
-  page.base = reinterpret_cast<uint8_t*>(&page);  // exists, but no display serves it
+  page.base = reinterpret_cast<uint8_t*>(&page);  // exists, but its display cannot serve it
   page.storage.surface = QGSurface::kPage0;
   page.storage.size = 16;
+  page.storage.ops = &gone;
   page.infoHeader.width = 4;
   page.infoHeader.height = 4;
-  QGSetErrorCode(0);
   EXPECT_FALSE(QGmemCopy(page, src, kQGOpaque));
-  EXPECT_EQ(QGEngineErrorCode().load(), 9050);
+  EXPECT_EQ(gone.codes, std::vector<int32_t>{9050});
   QGFreeBitmap(src);
 }
 
@@ -185,29 +192,29 @@ class StandInDisplay : public QGSurfaceOps {
   }
   bool unlock(TQGBitmap&) override { return true; }
   void present(const QGRect& r) override { presented.push_back(r); }
+  void failed(int32_t code) override { failures.push_back(code); }
 
   void make(TQGBitmap& b, QGSurface which, uint8_t fill) {
     auto& pixels = surfaces[which];
     pixels.assign(640 * 400, fill);
     QGFillBmpHeaders(b, 640, 400);
     b.base = pixels.data();
-    b.storage = {pixels.data(), 640 * 400, which};
+    b.storage = {pixels.data(), 640 * 400, which, this};
   }
   std::map<QGSurface, std::vector<uint8_t>> surfaces;
   std::vector<QGRect> presented;
+  std::vector<int32_t> failures;
   int locks = 0;
 };
 
 class DisplayTransfers : public ::testing::Test {
  protected:
   void SetUp() override {
-    QGSetSurfaceOps(&display);
     display.make(screen, QGSurface::kScreenBuffer, 0);
     display.make(page0, QGSurface::kPage0, 241);
     display.make(text, QGSurface::kTextLayer, 242);
     display.make(page1, QGSurface::kPage1, 230);
   }
-  void TearDown() override { QGSetSurfaceOps(nullptr); }
   StandInDisplay display;
   TQGBitmap screen, page0, text, page1;
 };
@@ -253,6 +260,21 @@ TEST_F(DisplayTransfers, MemCopyOntoTheScreenPresentsTheWholeScreen) {
   ASSERT_EQ(display.presented.size(), 1u);
   EXPECT_EQ(display.presented[0].right, 639);
   EXPECT_EQ(display.presented[0].bottom, 399);
+}
+
+TEST_F(DisplayTransfers, SurfacesOfTwoDisplaysAreNotTheSameStorage) {
+  StandInDisplay other;
+  TQGBitmap otherScreen;
+  other.make(otherScreen, QGSurface::kScreenBuffer, 0);
+  EXPECT_TRUE(QGSameStorage(screen, screen));
+  EXPECT_FALSE(QGSameStorage(screen, otherScreen));
+  // Text of one display onto the other's screen: copied there, presented there.
+  QGFillRect(text, 0, 0, 2, 1, 99);
+  ASSERT_TRUE(QGmemBlt(otherScreen, 0, 0, 2, 1, text, 0, 0, kQGOpaque));
+  EXPECT_EQ(At(otherScreen, 1, 0), 99);
+  EXPECT_EQ(At(screen, 1, 0), 0);
+  EXPECT_EQ(other.presented.size(), 1u);
+  EXPECT_TRUE(display.presented.empty());
 }
 
 TEST_F(DisplayTransfers, ScratchBltOntoTheScreenPresentsItsAlignedRectangle) {

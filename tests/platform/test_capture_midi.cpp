@@ -183,11 +183,10 @@ TEST(CaptureMidi, UnusableFolderFailsEveryOpen) {
   EXPECT_EQ(port, nullptr);
 }
 
-TEST(CaptureMidi, DefaultClockIsTheInstalledTimersAndVolumeOutlivesThePort) {
+TEST(CaptureMidi, StampsWithTheClockGivenAndVolumeOutlivesThePort) {
   qtest::TempDir dir;
   ManualTimer timer(42000000);
-  QDSetTimerSystem(&timer);
-  CaptureMidiSystem set(dir.file("cap"));
+  CaptureMidiSystem set(dir.file("cap"), 4, [&timer] { return timer.nowMicroseconds(); });
   {
     auto a = Open(set, 0);
     auto b = Open(set, 0);  // two opens of one device share its log
@@ -202,7 +201,6 @@ TEST(CaptureMidi, DefaultClockIsTheInstalledTimersAndVolumeOutlivesThePort) {
   c->getVolume(&v);
   EXPECT_EQ(v, 0x00008000u);
   c->close();
-  QDSetTimerSystem(nullptr);
   EXPECT_EQ(Lines(set.logPath(0)),
             (std::vector<std::string>{"open", "open", "42000000 903c7f", "42003000 803c00",
                                       "volume 00008000", "close", "close", "open", "close"}));

@@ -5,43 +5,40 @@
 
 namespace {
 
-using wrdtest::Entries;
-using wrdtest::EntriesOf;
 using wrdtest::Entry;
-using wrdtest::Fade;
 using wrdtest::Lines;
-using wrdtest::Picture;
-using wrdtest::Rect;
-using Compiler = wrdtest::WrdTest;
 
 constexpr int kBar = 10000;
 
-std::vector<int32_t> TextTimes() {
-  std::vector<int32_t> t;
-  for (const Entry& e : EntriesOf(kWRDOpText)) t.push_back(e.time);
-  return t;
-}
+class Compiler : public wrdtest::WrdTest {
+ protected:
+  std::vector<int32_t> TextTimes() const {
+    std::vector<int32_t> t;
+    for (const Entry& e : EntriesOf(kWRDOpText)) t.push_back(e.time);
+    return t;
+  }
+};
 
 TEST_F(Compiler, EmptyOrMissingScriptsAreRefused) {
   std::string empty = dir_.write("empty.wrd", "");
-  WRDState().loaded = -1;
-  EXPECT_FALSE(subWRDInit(empty));
-  EXPECT_FALSE(TWRDEXE().getLoaded());
-  EXPECT_EQ(WRDState().errorCode, kWRDErrRead);
-  EXPECT_FALSE(subWRDInit2(empty));
-  EXPECT_FALSE(subWRDInit(dir_.file("none.wrd")));
+  s.loaded = -1;
+  EXPECT_FALSE(subWRDInit(s, empty));
+  EXPECT_FALSE(TWRDEXE(s).getLoaded());
+  EXPECT_EQ(s.errorCode, kWRDErrRead);
+  EXPECT_FALSE(subWRDInit2(s, empty));
+  EXPECT_FALSE(subWRDInit(s, dir_.file("none.wrd")));
 
   // A script compiles; only subWRDInit marks it loaded and shrinks the tables.
   std::string ok = dir_.write("ok.wrd", Lines({"@MAG(A)"}));
-  EXPECT_TRUE(subWRDInit2(ok));
-  EXPECT_FALSE(TWRDEXE().getLoaded());
-  EXPECT_EQ(TWRDEXE().getSlotCount(), 1);
-  WRDState().nextEntry = 5;
-  EXPECT_TRUE(subWRDInit(ok));
-  EXPECT_TRUE(TWRDEXE().getLoaded());
-  EXPECT_EQ(WRDState().nextEntry, 0);
-  EXPECT_EQ(WRDState().cells.size(), 0u);
-  EXPECT_EQ(TWRDEXE().getErrorCode(), kWRDCompiled);
+  EXPECT_TRUE(subWRDInit2(s, ok));
+  EXPECT_FALSE(TWRDEXE(s).getLoaded());
+  EXPECT_EQ(TWRDEXE(s).getSlotCount(), 1);
+  s.nextEntry = 5;
+  EXPECT_TRUE(subWRDInit(s, ok));
+  EXPECT_TRUE(TWRDEXE(s).getLoaded());
+  EXPECT_EQ(s.nextEntry, 0);
+  EXPECT_EQ(s.cells.size(), 0u);
+  EXPECT_EQ(TWRDEXE(s).getErrorCode(), kWRDCompiled);
   EXPECT_EQ(QGTrLiveBlocks(), 0);  // the script buffer and the file record are gone
 }
 
@@ -59,7 +56,7 @@ TEST_F(Compiler, CommandWordsInAnyCaseAndTheirAliases) {
 TEST_F(Compiler, RemarksAreCommentLinesThatTakeNoTime) {
   ASSERT_TRUE(Compile(Lines({"@REMARK anything @GCLS", "@REM", "@Rem;comment", "@GCLS(2)", "text"})));
   EXPECT_EQ(Entries(), (std::vector<Entry>{{0, kWRDOpGcls, 2}, {kBar, kWRDOpText, 4}}));
-  EXPECT_EQ(wrdtest::CellText(), "text");
+  EXPECT_EQ(CellText(), "text");
 }
 
 TEST_F(Compiler, XcopyCountsOnlyWithACaret) {
@@ -70,7 +67,7 @@ TEST_F(Compiler, XcopyCountsOnlyWithACaret) {
                                            {3 * kBar, kWRDOpText, 9}}));
   EXPECT_EQ(Picture(0), (TWRDPicRecord{1, 2, 5, 6, 3, 3, 1, 3}));
   EXPECT_EQ(Picture(1), (TWRDPicRecord{0, 0, 20, 20, 10, 10, 0, 2}));
-  EXPECT_EQ(wrdtest::CellText(), "^_^ smile");
+  EXPECT_EQ(CellText(), "^_^ smile");
 }
 
 TEST_F(Compiler, AnOmittedParameterTakesItsDefault) {
@@ -81,7 +78,7 @@ TEST_F(Compiler, AnOmittedParameterTakesItsDefault) {
 TEST_F(Compiler, LiteralRunsShowCommandsAsText) {
   ASSERT_TRUE(Compile(Lines({"|@GCLS|", "x|@GCLS|", "\\@GCLS"})));
   EXPECT_TRUE(EntriesOf(kWRDOpGcls).empty());
-  EXPECT_EQ(wrdtest::CellText(), "@GCLSx@GCLS@GCLS");
+  EXPECT_EQ(CellText(), "@GCLSx@GCLS@GCLS");
 }
 
 TEST_F(Compiler, ALoneSemicolonLineIsSwallowed) {
@@ -96,41 +93,41 @@ TEST_F(Compiler, ALoneSemicolonLineIsSwallowed) {
   // '_' is not shown but takes its time.
   ASSERT_TRUE(Compile(Lines({"@WMODE(1,1)", "A_B"})));
   EXPECT_EQ(TextTimes(), (std::vector<int32_t>{kBar, kBar + 80}));
-  EXPECT_EQ(wrdtest::CellText(), "AB");
+  EXPECT_EQ(CellText(), "AB");
 }
 
 TEST_F(Compiler, WaitFollowsTheDisplayOffset) {
   const std::pair<int32_t, int32_t> cases[] = {{0, 0}, {192, kBar}, {3, 30}, {-3, 0}, {384, 2 * kBar}};
   for (auto [offset, time] : cases) {
-    WRDState().inputs.displayOffset = offset;
+    s.inputs.displayOffset = offset;
     ASSERT_TRUE(Compile(Lines({"@WAIT(1)@GCLS"})));
     EXPECT_EQ(Entries(), (std::vector<Entry>{{time, kWRDOpGcls, 15}})) << offset;
   }
   // Negative steps borrow from the bar before; before bar 0 the time is 0.
-  WRDState().inputs.displayOffset = 0;
+  s.inputs.displayOffset = 0;
   ASSERT_TRUE(Compile(Lines({"@WAIT(1,-48)@GCLS", "@WAIT(3,-48)@GCLS", "@WAIT(0,96)@GCLS"})));
   EXPECT_EQ(Entries(), (std::vector<Entry>{{0, kWRDOpGcls, 15}, {kBar + 1440, kWRDOpGcls, 15}, {960, kWRDOpGcls, 15}}));
 
   // OFFSET moves bar 1; a negative display offset stays within the bar.
   ASSERT_TRUE(Compile(Lines({"@OFFSET(3)@WAIT(1)@GCLS"})));
   EXPECT_EQ(Entries().front().time, 2 * kBar);
-  WRDState().inputs.displayOffset = -48;
+  s.inputs.displayOffset = -48;
   ASSERT_TRUE(Compile(Lines({"@OFFSET(2)@WAIT(2)@GCLS"})));
   EXPECT_EQ(Entries().front().time, kBar + 1440);
 
   // Another division and time signature: 3/4 of 96.
-  WRDState().inputs = TWRDInputs{};
-  WRDState().inputs.tickDivision = 96;
-  WRDState().inputs.beatsPerBar = 3;
+  s.inputs = TWRDInputs{};
+  s.inputs.tickDivision = 96;
+  s.inputs.beatsPerBar = 3;
   ASSERT_TRUE(Compile(Lines({"@WAIT(2,72)@GCLS", "X"})));
   EXPECT_EQ(Entries(), (std::vector<Entry>{{kBar + 144, kWRDOpGcls, 15}, {2 * kBar + 144, kWRDOpText, 1}}));
   // A division below 1 counts as 960; no beats per bar as 4 (a bar of 3840).
-  WRDState().inputs.tickDivision = 0;
-  WRDState().inputs.beatsPerBar = 0;
+  s.inputs.tickDivision = 0;
+  s.inputs.beatsPerBar = 0;
   ASSERT_TRUE(Compile(Lines({"A", "@WAIT(1,48)@GCLS"})));
   EXPECT_EQ(Entries(), (std::vector<Entry>{{0, kWRDOpText, 1}, {960, kWRDOpGcls, 15}}));
-  EXPECT_EQ(WRDState().barLength, 3840);
-  EXPECT_EQ(WRDState().inputs.beatsPerBar, 4);
+  EXPECT_EQ(s.barLength, 3840);
+  EXPECT_EQ(s.inputs.beatsPerBar, 4);
 }
 
 TEST_F(Compiler, EachLineTakesItsWaitAndWmodeChangesItFromTheNextLine) {
@@ -139,13 +136,13 @@ TEST_F(Compiler, EachLineTakesItsWaitAndWmodeChangesItFromTheNextLine) {
   // A ';' line end, an ESC and a '\' continuation.
   ASSERT_TRUE(Compile(Lines({"A;", "B\\", "C", "D"})));
   EXPECT_EQ(TextTimes(), (std::vector<int32_t>{0, 0, kBar, 2 * kBar}));
-  EXPECT_EQ(WRDState().cells.size(), 4u);
-  EXPECT_EQ(WRDState().cells.at(2).y, 0);  // C continues B's row
-  EXPECT_EQ(WRDState().cells.at(3).y, 16);
+  EXPECT_EQ(s.cells.size(), 4u);
+  EXPECT_EQ(s.cells.at(2).y, 0);  // C continues B's row
+  EXPECT_EQ(s.cells.at(3).y, 16);
 }
 
 TEST_F(Compiler, RestInkeyEndAndStartup) {
-  WRDState().inputs.songEnd = 12 * kBar;
+  s.inputs.songEnd = 12 * kBar;
   ASSERT_TRUE(Compile(Lines({"A", "@REST(1,24)", "B", "@INKEY(2)", "C", "@END", "D", "@STARTUP", "E"})));
   EXPECT_EQ(Entries(), (std::vector<Entry>{{0, kWRDOpText, 1},
                                            {2 * kBar + 240, kWRDOpText, 2},
@@ -155,7 +152,7 @@ TEST_F(Compiler, RestInkeyEndAndStartup) {
                                            {0, kWRDOpText, 5}}));
   // REST counts whole bars from the offset: with the auto offset (3 steps) a
   // clock at the start of a bar is still in the bar before.
-  WRDState().inputs.displayOffset = 3;
+  s.inputs.displayOffset = 3;
   ASSERT_TRUE(Compile(Lines({"A", "@REST(1)", "B", "@REST(-5,-5)", "C"})));
   EXPECT_EQ(TextTimes(), (std::vector<int32_t>{0, kBar + 30, 2 * kBar + 30}));
 }
@@ -208,13 +205,12 @@ TEST_F(Compiler, SmallGraphicsCommands) {
                                            {5 * kBar, kWRDOpGon, 1},
                                            {6 * kBar, kWRDOpPalRev, 3},
                                            {7 * kBar, kWRDOpPalRev, 0}}));
-  EXPECT_EQ(WRDState().charWidth, 8);
+  EXPECT_EQ(s.charWidth, 8);
 }
 
 TEST_F(Compiler, PalettesFromColourDigits) {
   ASSERT_TRUE(Compile(Lines({"@PAL(#2,F00,0f0,00F,FFF,xyz,,8)", "@PAL(123)", "@PAL(#0,A)", "@PAL(#99)"})));
   EXPECT_EQ(Entries(), (std::vector<Entry>{{0, kWRDOpPal, 0}, {kBar, kWRDOpPal, 1}, {2 * kBar, kWRDOpPal, 2}, {3 * kBar, kWRDOpPal, 3}}));
-  const TWRDState& s = WRDState();
   const TWRDPalRecord& r = s.palRecords.at(0);
   EXPECT_EQ(r.target, 2);
   // Colour i goes to entry 15 - i; other characters count as 10, an omitted
@@ -242,12 +238,12 @@ TEST_F(Compiler, PalettesFromColourDigits) {
 
   // PAL to palette 0 is also what palette 21 holds afterwards.
   ASSERT_TRUE(Compile(Lines({"@PAL(123)"})));
-  EXPECT_EQ(WRDState().palettes[21][15], (TWRDPalEntry{17, 34, 51, 4}));
+  EXPECT_EQ(s.palettes[21][15], (TWRDPalEntry{17, 34, 51, 4}));
 
-  EXPECT_TRUE(subPalCvtRGB("FFF", 0, 50));  // outside 0..21: palette 0
-  EXPECT_EQ(WRDState().palettes[0][0], (TWRDPalEntry{255, 255, 255, 4}));
-  EXPECT_FALSE(subPalCvtRGB("FFF", 16, 1));
-  EXPECT_FALSE(subPalCvt("FFF", -1));
+  EXPECT_TRUE(subPalCvtRGB(s, "FFF", 0, 50));  // outside 0..21: palette 0
+  EXPECT_EQ(s.palettes[0][0], (TWRDPalEntry{255, 255, 255, 4}));
+  EXPECT_FALSE(subPalCvtRGB(s, "FFF", 16, 1));
+  EXPECT_FALSE(subPalCvt(s, "FFF", -1));
 }
 
 TEST_F(Compiler, AFadeOfThreeDigitsTakesThreeStepsTenTicksApart) {
@@ -259,7 +255,7 @@ TEST_F(Compiler, AFadeOfThreeDigitsTakesThreeStepsTenTicksApart) {
                                            {2 * kBar + 20, kWRDOpFade, 2},
                                            {2 * kBar + 30, kWRDOpFade, 3},
                                            {3 * kBar, kWRDOpGcls, 15}}));
-  EXPECT_EQ(WRDState().fades.items(),
+  EXPECT_EQ(s.fades.items(),
             (std::vector<TWRDFadeStep>{{1, 1, 0}, {1, 2, 1}, {1, 2, 2}, {1, 2, 3}}));
 }
 
@@ -286,7 +282,7 @@ TEST_F(Compiler, FadeVariantsAndCancelling) {
                                            {3 * kBar, kWRDOpFade, 4},
                                            {4 * kBar, kWRDOpFade, 5},
                                            {3 * kBar, kWRDOpFade, 6}}));
-  EXPECT_EQ(WRDState().fades.items(), (std::vector<TWRDFadeStep>{
+  EXPECT_EQ(s.fades.items(), (std::vector<TWRDFadeStep>{
                                            {1, 1, 0}, {2, 2, 0}, {3, 3, 0}, {4, 4, 0}, {21, 21, 0}, {21, 21, 0}, {5, 5, 0}}));
 
   // PAL, PALREV, FADE and MAG (not mode 1) drop the steps not yet moved.
@@ -307,7 +303,6 @@ TEST_F(Compiler, PicturesTakeSlotsByNameFoundLikeDos) {
   dir_.write("c.mag", "c");
   ASSERT_TRUE(Compile(Lines({"@MAG(PIC\\title)", "@MAG(b.pho,13,7,0,2)", "@GSCREEN(1,0)", "@PLOAD(OLD\\C)",
                              "@MAG(missing,900,900,0,99)", "@MAG(pic\\TITLE.MAG)"})));
-  const TWRDState& s = WRDState();
   EXPECT_EQ(s.slotNames[0], dir_.file("pic/TITLE.mag"));
   EXPECT_EQ(s.slotNames[1], dir_.file("B.PHO"));
   EXPECT_EQ(s.slotNames[2], dir_.file("c.mag"));
@@ -336,8 +331,7 @@ TEST_F(Compiler, The65thPictureIsDroppedAndASlotIsFreedAfterItsLastUse) {
   for (int i = 0; i < 65; ++i) script += "@MAG(P" + std::to_string(i) + ");\r\n";
   script += "@MAG(p0);\r\n";
   ASSERT_TRUE(Compile(script));
-  const TWRDState& s = WRDState();
-  EXPECT_EQ(TWRDEXE().getSlotCount(), 64);
+  EXPECT_EQ(TWRDEXE(s).getSlotCount(), 64);
   EXPECT_EQ(s.slotNames[63], dir_.file("P63.MAG"));
   std::vector<Entry> e = Entries();
   ASSERT_EQ(e.size(), 64u * 2 + 2);
@@ -351,7 +345,7 @@ TEST_F(Compiler, The65thPictureIsDroppedAndASlotIsFreedAfterItsLastUse) {
 TEST_F(Compiler, TheTitlePictureBesideTheScript) {
   std::string mag = dir_.write("SONG.MAG", "m");
   ASSERT_TRUE(Compile(Lines({"X", "@MAG(song)"}), "song.wrd"));
-  EXPECT_EQ(WRDState().slotNames[0], mag);
+  EXPECT_EQ(s.slotNames[0], mag);
   EXPECT_EQ(Entries(), (std::vector<Entry>{{0, kWRDOpPicture, 0},
                                            {0, kWRDOpFreeCancelled, 0},
                                            {0, kWRDOpText, 1},
@@ -376,7 +370,6 @@ TEST_F(Compiler, ExecShowsMagPicturesAndSelfDisplayingPrograms) {
   dir_.write("other.com", notPicture);
   ASSERT_TRUE(Compile(Lines({"@EXEC(prog,1203)", "@EXEC(LATE.COM)", "@EXEC(tiny,99999)", "@EXEC(short)", "@EXEC(other)",
                              "@EXEC(none)", "@EXEC(title.mag,5)"})));
-  const TWRDState& s = WRDState();
   EXPECT_EQ(s.slotNames[0], dir_.file("PROG.COM"));
   EXPECT_EQ(s.slotNames[1], dir_.file("late.com"));
   EXPECT_EQ(s.slotNames[2], dir_.file("tiny.com"));
@@ -393,16 +386,16 @@ TEST_F(Compiler, ExecShowsMagPicturesAndSelfDisplayingPrograms) {
 
 TEST_F(Compiler, PostPassSettlesTimesAndBatchesText) {
   ASSERT_TRUE(Compile(Lines({"@WAIT(3)@GCLS", "@WAIT(2)@GCLS", "@WAIT(5)@GCLS", "@WAIT(2000)@GCLS"})));
-  ASSERT_TRUE(subWRDTableCalc());
+  ASSERT_TRUE(subWRDTableCalc(s));
   std::vector<int32_t> times;
   for (const Entry& e : Entries()) times.push_back(e.time);
   EXPECT_EQ(times, (std::vector<int32_t>{kBar, kBar, 4 * kBar, 9990001}));
-  EXPECT_EQ(WRDState().clickGuard, -1);
+  EXPECT_EQ(s.clickGuard, -1);
 
   // A run after a clear, a full-screen erase or a full picture composes the
   // whole screen once; a single text entry stays as it is.
   ASSERT_TRUE(Compile(Lines({"\x1b[2JAB;", "CD", "@TCLS;", "X", "@MAG(a);", "Y", "Z", "@TCLS(1,1,2,2);", "W"})));
-  ASSERT_TRUE(subWRDTableCalc());
+  ASSERT_TRUE(subWRDTableCalc(s));
   std::vector<int> ops;
   for (const Entry& e : Entries()) ops.push_back(e.op);
   EXPECT_EQ(ops, (std::vector<int>{kWRDOpClearTextBatch, kWRDOpTextFirst, kWRDOpTextLastFull,
@@ -414,7 +407,7 @@ TEST_F(Compiler, PostPassSettlesTimesAndBatchesText) {
   std::string many;
   for (int i = 0; i < 100; ++i) many += "A;\r\n";
   ASSERT_TRUE(Compile(many + "\x1b[3M;\r\n\x1b[M"));
-  ASSERT_TRUE(subWRDTableCalc());
+  ASSERT_TRUE(subWRDTableCalc(s));
   std::vector<Entry> e = Entries();
   ASSERT_EQ(e.size(), 104u);
   EXPECT_EQ(e[0].op, kWRDOpTextFirst);
@@ -430,31 +423,31 @@ TEST_F(Compiler, PostPassSettlesTimesAndBatchesText) {
 
 TEST_F(Compiler, PostPassRunsTheEntriesAtTimeZeroWhenAnExecutorIsThere) {
   ASSERT_TRUE(Compile(Lines({"@GCLS;", "@GCLS;", "@GCLS", "@GCLS"})));
-  ASSERT_TRUE(subWRDTableCalc());
-  EXPECT_EQ(WRDState().nextEntry, 0);  // no executor yet: the tick runs them
+  ASSERT_TRUE(subWRDTableCalc(s));
+  EXPECT_EQ(s.nextEntry, 0);  // no executor yet: the tick runs them
 
   std::vector<int32_t> ran;
-  WRDState().runEntry = [&](int32_t i) { ran.push_back(i); };
-  WRDState().inputs.timeMapEntries = 100;
-  ASSERT_TRUE(subWRDTableCalc());
+  s.runEntry = [&](int32_t i) { ran.push_back(i); };
+  s.inputs.timeMapEntries = 100;
+  ASSERT_TRUE(subWRDTableCalc(s));
   EXPECT_EQ(ran, (std::vector<int32_t>{0, 1, 2}));
-  EXPECT_EQ(WRDState().nextEntry, 3);
+  EXPECT_EQ(s.nextEntry, 3);
 
   ran.clear();
-  WRDState().inputs.timeMapEntries = 2;  // at most as many as the song's time map
-  ASSERT_TRUE(subWRDTableCalc());
+  s.inputs.timeMapEntries = 2;  // at most as many as the song's time map
+  ASSERT_TRUE(subWRDTableCalc(s));
   EXPECT_EQ(ran, (std::vector<int32_t>{0, 1}));
-  EXPECT_EQ(WRDState().nextEntry, 2);
+  EXPECT_EQ(s.nextEntry, 2);
 
   bool cleared = false;
-  WRDState().clearStatusLine = [&] { cleared = true; };
-  WRDState().displayExists = 0;
-  subWRDTableCalc();
+  s.clearStatusLine = [&] { cleared = true; };
+  s.displayExists = 0;
+  subWRDTableCalc(s);
   EXPECT_FALSE(cleared);
-  WRDState().displayExists = -1;
-  subWRDTableCalc();
+  s.displayExists = -1;
+  subWRDTableCalc(s);
   EXPECT_TRUE(cleared);
-  WRDState().displayExists = 0;
+  s.displayExists = 0;
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "engine/graphics/picture_slots.h"
 #include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
-#include "engine/wrd/wrd_display.h"
+#include "engine/wrd/wrd_runtime.h"
 #include "engine/wrd/wrd_executor.h"
 #include "platform/glyphs.h"
 #include "platform/presenter.h"
@@ -72,47 +72,36 @@ constexpr int kRed = 254;  // COLOR(2)
 
 class WrdRun : public ::testing::Test {
  protected:
-  void SetUp() override {
-    QRSetGlyphSystem(&fonts_);
-    QDSetPresenter(&presenter_);
-    QGSetErrorCode(0);
-    TWRDCRE& c = WRDControl();
-    c.setVisible(-1);
-    c.setFullScreen(-1);
-  }
-  void TearDown() override {
-    WRDControl().subWRDStop();
-    QDFree();
-    QDSetPresenter(nullptr);
-    QRSetGlyphSystem(nullptr);
-  }
+  void TearDown() override { wrd_.stop(); }
   // Writes SONG.MID and SONG.WRD (and any pictures), opens the song and
   // loads the script as a song start does; the time-0 entries run.
   void load(const std::string& script, const std::string& songName = "SONG") {
-    const std::string song = dir_.write(songName + ".MID", std::string("MThd"));
+    const std::string path = dir_.write(songName + ".MID", std::string("MThd"));
     if (!script.empty()) dir_.write(songName + ".WRD", script);
-    QGSongReader().setinFileName(song);
-    WRDState().inputs.timeMapEntries = 1000000;
-    ASSERT_TRUE(WRDControl().subWRDLoad());
-    // subWRDLoad took the song's facts; the test song has no time table.
-    WRDState().inputs.timeMapEntries = 1000000;
-    if (WRDState().loaded && WRDState().displayExists) {
-      WRDControl().subWRDKaisiMsgOut();
-      ASSERT_TRUE(subWRDTableCalc());
+    TQUORMSTR song(result_);
+    song.setinFileName(path);
+    ASSERT_TRUE(wrd_.load(song.getWRDFileName(), PackedSong()));
+    // The load took the song's facts; the test song has no time table.
+    wrd_.state().inputs.timeMapEntries = 1000000;
+    if (wrd_.loaded() && wrd_.displayExists()) {
+      wrd_.startMessage();
+      ASSERT_TRUE(wrd_.tableCalc());
     }
-    WRDState().running = -1;
+    wrd_.state().running = -1;
   }
-  uint8_t at(int x, int y) const { return QDScreenBuffer().base[y * 640 + x]; }
-  uint8_t onPage(int page, int x, int y) const {
-    return (page ? QDPage1() : QDPage0()).base[y * 640 + x];
-  }
-  QGPaletteEntry shown(int colour) const { return QDDisplayPalette()[241 - colour]; }
-  int32_t next() const { return WRDState().nextEntry.load(); }
-  int32_t count() const { return static_cast<int32_t>(WRDState().commands.size()); }
+  void tick(int32_t position) { wrd_.tick(position); }
+  uint8_t at(int x, int y) { return display_.screen().base[y * 640 + x]; }
+  uint8_t onPage(int page, int x, int y) { return (page ? display_.page1() : display_.page0()).base[y * 640 + x]; }
+  QGPaletteEntry shown(int colour) const { return display_.palette()[241 - colour]; }
+  int32_t next() const { return wrd_.state().nextEntry.load(); }
+  int32_t count() const { return static_cast<int32_t>(wrd_.state().commands.size()); }
 
   BlockFonts fonts_;
   StandIn presenter_;
   qtest::TempDir dir_;
+  TResultCode result_;
+  Display display_{presenter_, fonts_, result_};
+  WrdRuntime wrd_{display_, result_};
 };
 
 // ---- the tick ---------------------------------------------------------------
@@ -121,10 +110,10 @@ TEST_F(WrdRun, EntriesRunWithinThreeTicksOfTheirTimeAndNeverTwice) {
   // The text is due at bar 1 (10000); the last entry (GCLS) gets its time + 1.
   load("@COLOR(2)\r\nAB\r\n@GCLS\r\n");
   const int32_t before = next();
-  subWRDTick(9996);
+  tick(9996);
   EXPECT_EQ(next(), before);
   EXPECT_EQ(at(1, 2), 0);  // the loaded screen: nothing composed yet
-  subWRDTick(9998);  // 3-tick look-ahead
+  tick(9998);  // 3-tick look-ahead
   EXPECT_GT(next(), before);
   EXPECT_EQ(at(1, 2), kRed);
   // Glyph in its cells, nothing in the next one; the cell's paper shows the page.
@@ -132,18 +121,18 @@ TEST_F(WrdRun, EntriesRunWithinThreeTicksOfTheirTimeAndNeverTwice) {
   EXPECT_EQ(at(0, 2), 241);
   EXPECT_NE(at(17, 5), kRed);
   // After the last entry later ticks run nothing.
-  subWRDTick(99990000);
+  tick(99990000);
   EXPECT_EQ(next(), count());
-  QGFillRect(QDTextLayer(), 0, 0, 640, 16, 242);
-  subWRDTick(99990000);
+  QGFillRect(display_.textLayer(), 0, 0, 640, 16, 242);
+  tick(99990000);
   EXPECT_EQ(next(), count());
-  EXPECT_EQ(QDTextLayer().base[2 * 640 + 1], 242) << "the text was not drawn again";
+  EXPECT_EQ(display_.textLayer().base[2 * 640 + 1], 242) << "the text was not drawn again";
 }
 
 TEST_F(WrdRun, AJumpCatchesUpEveryOverdueEntryInOrderInOneTick) {
   // Three lines on one row: each overwrites the cell, so the last must win.
   load("@COLOR(2)\r\nA\r\n@LOCATE(1,1)@COLOR(4)\r\nB\r\n@LOCATE(1,1)@COLOR(1)\r\nC\r\n");
-  subWRDTick(500000);
+  tick(500000);
   EXPECT_EQ(next(), count());
   EXPECT_EQ(at(1, 2), 255);
 }
@@ -151,15 +140,15 @@ TEST_F(WrdRun, AJumpCatchesUpEveryOverdueEntryInOrderInOneTick) {
 TEST_F(WrdRun, ATickDoesNothingWhileStoppedOrWhileAnotherIsInside) {
   load("@COLOR(2)\r\nAB\r\n");
   const int32_t before = next();
-  WRDState().running = 0;
-  subWRDTick(500000);
+  wrd_.state().running = 0;
+  tick(500000);
   EXPECT_EQ(next(), before);
-  WRDState().running = -1;
-  WRDState().tickIdle = 0;
-  subWRDTick(500000);
+  wrd_.state().running = -1;
+  wrd_.state().tickIdle = 0;
+  tick(500000);
   EXPECT_EQ(next(), before);
-  WRDState().tickIdle = -1;
-  subWRDTick(500000);
+  wrd_.state().tickIdle = -1;
+  tick(500000);
   EXPECT_EQ(next(), count());
 }
 
@@ -169,12 +158,12 @@ TEST_F(WrdRun, StoppingFromTheWindowThreadWhileTheStatusThreadTicks) {
   load(script);
   std::atomic<bool> stop{false};
   std::thread status([&] {
-    for (int32_t pos = 0; !stop.load(); pos = pos > 2000000000 ? 0 : pos + 10000) subWRDTick(pos);
+    for (int32_t pos = 0; !stop.load(); pos = pos > 2000000000 ? 0 : pos + 10000) tick(pos);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  WRDControl().subWRDStop();  // stops the ticks, frees the display and the tables
+  wrd_.stop();  // stops the ticks, frees the display and the tables
   EXPECT_EQ(count(), 0);
-  EXPECT_FALSE(QDDisplayExists());
+  EXPECT_FALSE(display_.exists());
   stop = true;
   status.join();
 }
@@ -184,8 +173,8 @@ TEST_F(WrdRun, StoppingFromTheWindowThreadWhileTheStatusThreadTicks) {
 TEST_F(WrdRun, APaletteOtherThanZeroShowsOnlyOnceAFadeBringsItIn) {
   load("@PAL(#5,F00,0F0)\r\n@FADE(5,5,0)\r\n");  // the PAL runs at time 0
   EXPECT_EQ(shown(0).red, 0);
-  EXPECT_EQ(WRDState().palettes[5][15].red, 255);
-  subWRDTick(10000);  // the switch to palette 5
+  EXPECT_EQ(wrd_.state().palettes[5][15].red, 255);
+  tick(10000);  // the switch to palette 5
   EXPECT_EQ(shown(0).red, 255);
   EXPECT_EQ(shown(1).green, 255);
 }
@@ -194,10 +183,10 @@ TEST_F(WrdRun, PalrevTwiceGivesBackTheColours) {
   load("@PAL(123,456,789)\r\n@PALREV(0)\r\n@PALREV(0)\r\n");
   const QGPaletteEntry c1 = shown(1);
   EXPECT_EQ(c1.red, 4 * 17);
-  subWRDTick(10000);
+  tick(10000);
   EXPECT_EQ(shown(1).red, 255 - 4 * 17);
   EXPECT_EQ(shown(1).blue, 255 - 6 * 17);
-  subWRDTick(20000);
+  tick(20000);
   EXPECT_EQ(shown(1).red, c1.red);
   EXPECT_EQ(shown(1).green, c1.green);
   EXPECT_EQ(shown(1).blue, c1.blue);
@@ -206,46 +195,46 @@ TEST_F(WrdRun, PalrevTwiceGivesBackTheColours) {
 TEST_F(WrdRun, FadeStepsMoveTheScreenColoursBySeventeenPerStep) {
   // Palettes 1 (black) and 2 (grey 3/F): the fade takes three steps 10 ticks apart.
   load("@PAL(#1,000,000)\r\n@PAL(#2,333,FFF)\r\n@FADE(1,2,10)\r\n");
-  subWRDTick(20000);  // immediate step: palette 1
+  tick(20000);  // immediate step: palette 1
   EXPECT_EQ(shown(0).red, 0);
-  subWRDTick(20010);
+  tick(20010);
   EXPECT_EQ(shown(0).red, 17);
   EXPECT_EQ(shown(1).green, 17);
-  subWRDTick(20020);
+  tick(20020);
   EXPECT_EQ(shown(0).red, 34);
-  subWRDTick(20200);
+  tick(20200);
   EXPECT_EQ(shown(0).red, 51);  // not past the target
   EXPECT_EQ(shown(1).red, 255 - 0) << "colour 1 reaches F";
 }
 
 TEST_F(WrdRun, DisplayPaletteFailureSetsTheResultCode) {
   load("@COLOR(2)\r\nA\r\n");
-  WRDControl().subWRDStop();
-  QGSetErrorCode(0);
-  WRDApplyPalette0();
-  EXPECT_EQ(QGEngineErrorCode().load(), kWRDPaletteFailed);
+  wrd_.stop();
+  result_.clear();
+  wrd_.executor().applyPalette0();
+  EXPECT_EQ(result_.get(), kWRDPaletteFailed);
 }
 
 // ---- text layer ----------------------------------------------------------------
 
 TEST_F(WrdRun, TclsOfOneColourErasesOnlyTextOfThatColour) {
   load("@COLOR(2)\r\nA\r\n@LOCATE(2,1)@COLOR(4)\r\nB\r\n@TCLS(1,1,80,25,6)\r\n");
-  subWRDTick(30000);
+  tick(30000);
   EXPECT_EQ(at(1, 2), kRed);
   EXPECT_EQ(at(9, 2), 253);
-  subWRDTick(40000);
+  tick(40000);
   EXPECT_EQ(at(1, 2), 241);
   EXPECT_EQ(at(9, 2), 253);
 }
 
 TEST_F(WrdRun, ScrollsMoveTheTextByOneCharacter) {
   load("@LOCATE(1,2)\r\nA\r\n@SCROLL(1,1,80,24,0)\r\n@SCROLL(1,1,80,24,2)\r\n");
-  subWRDTick(10000);
+  tick(10000);
   EXPECT_EQ(at(1, 18), 255);
-  subWRDTick(20000);  // up one row
+  tick(20000);  // up one row
   EXPECT_EQ(at(1, 2), 255);
   EXPECT_EQ(at(1, 18), 241);
-  subWRDTick(30000);  // right one column
+  tick(30000);  // right one column
   EXPECT_EQ(at(9, 2), 255);
   EXPECT_EQ(at(1, 2), 241);
 }
@@ -255,12 +244,12 @@ TEST_F(WrdRun, ScrollsMoveTheTextByOneCharacter) {
 TEST_F(WrdRun, BoxesLinesCirclesAndGclsOfOneMaskClearTheWholePage) {
   load("@GLINE(10,10,20,20,3,2,3)\r\n@GLINE(100,5,200,5,4)\r\n@GCIRCLE(300,200,20,5,0,6)\r\n"
        "@GCLS(1)\r\n");
-  subWRDTick(20000);
+  tick(20000);
   EXPECT_EQ(at(15, 15), 241 - 3);
   EXPECT_EQ(at(150, 5), 241 - 4);
   EXPECT_EQ(at(300, 200), 241 - 6);
   EXPECT_EQ(onPage(0, 300, 200), 241 - 6);
-  subWRDTick(30000);
+  tick(30000);
   EXPECT_EQ(at(15, 15), 241);
   EXPECT_EQ(at(150, 5), 241);
   EXPECT_EQ(at(300, 200), 241);
@@ -269,20 +258,20 @@ TEST_F(WrdRun, BoxesLinesCirclesAndGclsOfOneMaskClearTheWholePage) {
 TEST_F(WrdRun, GmoveExchangeBetweenPagesAndPageFlips) {
   load("@GLINE(0,0,15,15,3,2,3)\r\n@GMOVE(0,0,15,15,32,0,0,1,1)\r\n@GSCREEN(0,1)\r\n@GON(0)\r\n");
   EXPECT_EQ(at(5, 5), 238);
-  subWRDTick(10000);  // page 0's box and page 1's empty corner change places
+  tick(10000);  // page 0's box and page 1's empty corner change places
   EXPECT_EQ(onPage(0, 5, 5), 241);
   EXPECT_EQ(onPage(1, 37, 5), 238);
   EXPECT_EQ(at(5, 5), 241) << "the source rectangle is composed too";
-  subWRDTick(20000);  // show page 1
+  tick(20000);  // show page 1
   EXPECT_EQ(at(37, 5), 238);
-  subWRDTick(30000);  // graphics off
+  tick(30000);  // graphics off
   EXPECT_EQ(at(37, 5), 241);
 }
 
 TEST_F(WrdRun, GmoveDownwardsWithinOnePageKeepsTheSource) {
   // A two-row stripe moved down by one row must arrive whole.
   load("@GLINE(0,0,7,0,1)\r\n@GLINE(0,1,7,1,2)\r\n@GMOVE(0,0,7,1,0,1,0,0,0)\r\n");
-  subWRDTick(20000);
+  tick(20000);
   EXPECT_EQ(onPage(0, 3, 1), 241 - 1);
   EXPECT_EQ(onPage(0, 3, 2), 241 - 2);
 }
@@ -295,12 +284,12 @@ TEST_F(WrdRun, ScrollDownMovesOverlappingRowsWhole) {
   load(
       "@LOCATE(1,1)@COLOR(2)\r\nA\r\n@LOCATE(1,2)@COLOR(4)\r\nB\r\n@LOCATE(4,1)@COLOR(1)\r\nC\r\n"
       "@SCROLL(1,1,2,2,1)\r\n");
-  subWRDTick(60000);  // x 0..22, y 0..46
+  tick(60000);  // x 0..22, y 0..46
   EXPECT_EQ(at(1, 18), kRed);
   EXPECT_EQ(at(1, 34), 253) << "B, not A copied down twice";
   EXPECT_EQ(at(1, 2), 241);
   EXPECT_EQ(at(25, 2), 255) << "C lies outside the rectangle";
-  EXPECT_EQ(QDTextLayer().base[18 * 640 + 25], 242);
+  EXPECT_EQ(display_.textLayer().base[18 * 640 + 25], 242);
 }
 
 TEST_F(WrdRun, ScrollLeftMovesOverlappingColumnsWhole) {
@@ -309,7 +298,7 @@ TEST_F(WrdRun, ScrollLeftMovesOverlappingColumnsWhole) {
   load(
       "@LOCATE(2,1)@COLOR(2)\r\nA\r\n@LOCATE(3,1)@COLOR(4)\r\nB\r\n@LOCATE(2,3)@COLOR(1)\r\nC\r\n"
       "@SCROLL(1,1,3,1,3)\r\n");
-  subWRDTick(60000);  // x 0..30, y 0..30
+  tick(60000);  // x 0..30, y 0..30
   EXPECT_EQ(at(1, 2), kRed);
   EXPECT_EQ(at(9, 2), 253) << "B, not what was copied over it";
   EXPECT_EQ(at(17, 2), 241);
@@ -330,7 +319,7 @@ TEST_F(WrdRun, GmodeMasksLinesBoxesAndFillsToItsPlanes) {
       "@GLINE(0,20,63,20,13)\r\n"     // line 13 over colour 0
       "@GMODE(0)\r\n@GLINE(48,0,63,15,5,2,5)\r\n");
   EXPECT_EQ(at(5, 5), 241 - 3);
-  subWRDTick(60000);
+  tick(60000);
   EXPECT_EQ(at(5, 5), 241 - 7);    // 5 & 4 | 3 & 11
   EXPECT_EQ(at(16, 5), 241 - 7);   // the outline: 6 & 4 | 3
   EXPECT_EQ(at(20, 5), 241 - 3);   // the inside: 9 & 4 is 0
@@ -339,7 +328,7 @@ TEST_F(WrdRun, GmodeMasksLinesBoxesAndFillsToItsPlanes) {
   EXPECT_EQ(at(30, 20), 241 - 4);  // 13 & 4 over colour 0
   EXPECT_EQ(onPage(0, 30, 21), 241);
   EXPECT_EQ(onPage(0, 5, 5), 241 - 7);
-  subWRDTick(80000);  // GMODE(0) draws on all planes again
+  tick(80000);  // GMODE(0) draws on all planes again
   EXPECT_EQ(at(50, 5), 241 - 5);
 }
 
@@ -353,15 +342,15 @@ TEST_F(WrdRun, GmodeMasksCirclesAndCopies) {
       "@GMODE(1)\r\n"
       "@GMOVE(0,0,7,7,200,0)\r\n"  // colour 3 copied onto 12 through plane 1
       "@GMODE(15)\r\n@GMOVE(0,0,7,7,300,0)\r\n");
-  subWRDTick(50000);
+  tick(50000);
   EXPECT_EQ(at(100, 100), 241 - 7);  // 6 & 6 | 1 & 9
   EXPECT_EQ(at(119, 100), 241 - 5);  // the border: 4 & 6 | 1
   EXPECT_EQ(at(125, 100), 241 - 1);  // outside the circle
-  subWRDTick(70000);
+  tick(70000);
   EXPECT_EQ(at(203, 3), 241 - 13);  // 3 & 1 | 12 & 14
   EXPECT_EQ(onPage(0, 203, 3), 241 - 13);
   EXPECT_EQ(at(3, 3), 241 - 3) << "the source stays";
-  subWRDTick(90000);
+  tick(90000);
   EXPECT_EQ(at(303, 3), 241 - 3) << "all planes copy the colour as it is";
 }
 
@@ -378,7 +367,7 @@ class WrdPictures : public WrdRun {
 TEST_F(WrdPictures, APictureAtZeroLandsAtItsOwnOriginWithItsPalette) {
   picture("PIC.MAG", 64, 32);
   load("@MAG(PIC)\r\n");
-  subWRDTick(10000);
+  tick(10000);
   EXPECT_EQ(at(64, 32), 236);
   EXPECT_EQ(at(79, 39), 236);
   EXPECT_NE(at(63, 32), 236);
@@ -392,7 +381,7 @@ TEST_F(WrdPictures, ModeOneDrawsOnlyAndModeTwoShowsOnlyThePalette) {
   load("@MAG(PIC,0,0,0,1)\r\n@GCLS\r\n@MAG(PIC,0,0,0,2)\r\n");
   EXPECT_EQ(at(64, 32), 236);
   EXPECT_EQ(shown(5).red, 254) << "the default magenta stays";
-  subWRDTick(20000);
+  tick(20000);
   EXPECT_EQ(at(64, 32), 241);
   EXPECT_EQ(shown(5).red, 5 * 5 + 1);
 }
@@ -440,7 +429,7 @@ TEST_F(WrdPictures, ExecShowsPictureProgramsAtTheirPositionWithTheirColours) {
   EXPECT_EQ(shown(9).blue, 9 * 16);
   EXPECT_EQ(shown(9).red, 255 - 9);
   EXPECT_EQ(shown(14).green, 7);
-  subWRDTick(20000);
+  tick(20000);
   // Position 0: the top-left corner, whatever start the program names.
   EXPECT_EQ(at(0, 0), 241 - 9);
   EXPECT_EQ(at(15, 15), 241 - 14);
@@ -452,7 +441,7 @@ TEST_F(WrdPictures, ExecShowsPictureProgramsAtTheirPositionWithTheirColours) {
 
 TEST_F(WrdRun, StatusLineMessagesUseTheirTexts) {
   load("@COLOR(2)\r\nA\r\n");
-  WRDControl().subWRDStopMsgOut();
+  wrd_.stopMessage();
   // "演奏を終了します。" is nine full-width characters: 144 pixels in colour 255.
   EXPECT_EQ(at(1, 386), 255);
   EXPECT_EQ(at(143 - 1, 386), 255);
@@ -461,34 +450,34 @@ TEST_F(WrdRun, StatusLineMessagesUseTheirTexts) {
 
 TEST_F(WrdRun, ASongWithoutScriptHidesTheWindowAndFreesAnOldDisplay) {
   load("@COLOR(2)\r\nA\r\n");
-  EXPECT_TRUE(QDDisplayExists());
+  EXPECT_TRUE(display_.exists());
   EXPECT_TRUE(presenter_.visible);
   load("", "OTHER");
-  EXPECT_FALSE(QDDisplayExists());
+  EXPECT_FALSE(display_.exists());
   EXPECT_FALSE(presenter_.visible);
-  EXPECT_FALSE(WRDState().loaded.load());
-  EXPECT_EQ(WRDPlayerHook().load(), nullptr);
+  EXPECT_FALSE(wrd_.state().loaded.load());
+  EXPECT_FALSE(wrd_.active());
 }
 
 TEST_F(WrdRun, TwoScriptedSongsShareOneDisplay) {
   load("@COLOR(2)\r\nA\r\n");
-  EXPECT_EQ(WRDPlayerHook().load(), &subWRDTick);
+  EXPECT_TRUE(wrd_.active());
   load("@COLOR(4)\r\nB\r\n", "NEXT");
   EXPECT_EQ(presenter_.opens, 1);
-  EXPECT_TRUE(QDDisplayExists());
+  EXPECT_TRUE(display_.exists());
   EXPECT_EQ(at(1, 2), 0) << "the second song starts from a cleared screen";
 }
 
 TEST_F(WrdRun, DisplayOffKeepsTheWindowHidden) {
-  WRDControl().setVisible(0);
+  wrd_.setVisible(0);
   load("@COLOR(2)\r\nA\r\n");
   EXPECT_FALSE(presenter_.visible);
-  EXPECT_FALSE(QDDisplayExists());
+  EXPECT_FALSE(display_.exists());
   EXPECT_EQ(presenter_.opens, 0);
 }
 
 TEST_F(WrdRun, WindowPositionWhileFullScreenIsOnlyStored) {
-  TWRDCRE& c = WRDControl();
+  WrdRuntime& c = wrd_;
   c.setFullScreen(-1);
   const int before = presenter_.placements;
   c.setLeft(120);

@@ -13,7 +13,6 @@ class Reader : public ::testing::Test {
  protected:
   void Load(const std::string& bytes) {
     buf_ = bytes;
-    TWRDState& s = WRDState();
     s.data = reinterpret_cast<const uint8_t*>(buf_.data());
     s.size = static_cast<int32_t>(buf_.size());
     s.pos = 0;
@@ -22,20 +21,21 @@ class Reader : public ::testing::Test {
     s.lineText.clear();
   }
   void TearDown() override {
-    WRDState().data = nullptr;
-    WRDState().size = 0;
+    s.data = nullptr;
+    s.size = 0;
   }
+  TWRDState s;
   // Every token up to the end: its bytes, or "<kind>" when the kind is not
   // the token's first byte.
   std::vector<std::string> Tokens() {
     std::vector<std::string> out;
     TWRDToken t;
     for (int guard = 0; guard < 1000; ++guard) {
-      uint8_t kind = subWRDGet(t);
+      uint8_t kind = subWRDGet(s, t);
       if (kind == 0) break;
       std::string text(t.view());
       if (t.length == 0 || kind != t.text[0]) text += "<" + std::to_string(kind) + ">";
-      if (WRDState().literalToken) text = "|" + text + "|";
+      if (s.literalToken) text = "|" + text + "|";
       out.push_back(text);
     }
     return out;
@@ -45,26 +45,26 @@ class Reader : public ::testing::Test {
 
 TEST_F(Reader, ByteReaderSkipsLineFeedsAndSwallowsALoneSemicolonLine) {
   Load("A\r\n;\r\nB");
-  EXPECT_EQ(subWRDByteGet(false), 'A');
-  EXPECT_EQ(subWRDByteGet(false), '\r');
-  EXPECT_EQ(subWRDByteGet(false), 'B');  // "\n;\r" was swallowed, "\n" skipped
-  EXPECT_EQ(subWRDByteGet(false), 0);
-  EXPECT_EQ(subWRDByteGet(false), 0);
+  EXPECT_EQ(subWRDByteGet(s, false), 'A');
+  EXPECT_EQ(subWRDByteGet(s, false), '\r');
+  EXPECT_EQ(subWRDByteGet(s, false), 'B');  // "\n;\r" was swallowed, "\n" skipped
+  EXPECT_EQ(subWRDByteGet(s, false), 0);
+  EXPECT_EQ(subWRDByteGet(s, false), 0);
 
   Load("A\r\n;x\r\n");  // not a lone ';'
-  subWRDByteGet(false);
-  subWRDByteGet(false);
-  EXPECT_EQ(subWRDByteGet(false), ';');
+  subWRDByteGet(s, false);
+  subWRDByteGet(s, false);
+  EXPECT_EQ(subWRDByteGet(s, false), ';');
 
   Load(" \n  x");
-  EXPECT_EQ(subWRDByteGet(true), 'x');
+  EXPECT_EQ(subWRDByteGet(s, true), 'x');
   Load(" x");
-  EXPECT_EQ(subWRDByteGet(false), ' ');
+  EXPECT_EQ(subWRDByteGet(s, false), ' ');
 
   Load(std::string(256, '\n') + "x");  // 256 bytes skipped in a row end the script
-  EXPECT_EQ(subWRDByteGet(false), 0);
+  EXPECT_EQ(subWRDByteGet(s, false), 0);
   Load(std::string(255, '\n') + "x");
-  EXPECT_EQ(subWRDByteGet(false), 'x');
+  EXPECT_EQ(subWRDByteGet(s, false), 'x');
 }
 
 TEST_F(Reader, TokensAreCharactersLiteralRunsAndEscapes) {
@@ -76,7 +76,7 @@ TEST_F(Reader, TokensAreCharactersLiteralRunsAndEscapes) {
   // A literal run: '\' dropped, a tab expanded (the cursor is at column 1, so
   // the tab starts at column 4), closed by '|'.
   Load("|@G\\C\tLS|x");
-  WRDState().column = 1;
+  s.column = 1;
   EXPECT_EQ(Tokens(), (std::vector<std::string>{"|@GC    LS|", "x"}));
 
   // A run stops before a line end or ';'; an empty one takes that byte.
@@ -93,60 +93,60 @@ TEST_F(Reader, TokensAreCharactersLiteralRunsAndEscapes) {
 
   // On a command line every ';' is a separator.
   Load("a;b");
-  WRDState().inCommandLine = true;
+  s.inCommandLine = true;
   EXPECT_EQ(Tokens(), (std::vector<std::string>{"a", ";", "b"}));
 }
 
 TEST_F(Reader, KanjiOffReadsALeadByteAsASpaceAndItsTrailAlone) {
   Load("\x82\xA0");
-  WRDState().kanjiOff = true;
+  s.kanjiOff = true;
   EXPECT_EQ(Tokens(), (std::vector<std::string>{" ", "\xA0"}));
   // A lead byte never takes a line end as its trail.
   Load("\x82\r\n");
-  WRDState().kanjiOff = false;
+  s.kanjiOff = false;
   EXPECT_EQ(Tokens(), (std::vector<std::string>{"\x82", "\r"}));
 }
 
 TEST_F(Reader, CommandWordsInAnyCaseWithTheirEnd) {
   uint8_t code = 0;
   Load("wait(1)");
-  EXPECT_EQ(subWRDOptGet(code), '(');
+  EXPECT_EQ(subWRDOptGet(s, code), '(');
   EXPECT_EQ(code, kWRDCmdWait);
-  EXPECT_EQ(WRDState().pos, 5);  // the '(' is taken
+  EXPECT_EQ(s.pos, 5);  // the '(' is taken
 
   Load("@WAIT(1)");
-  subWRDOptGet(code);
+  subWRDOptGet(s, code);
   EXPECT_EQ(code, kWRDCmdWait);
   Load("Pload TITLE");
-  EXPECT_EQ(subWRDOptGet(code), ' ');
+  EXPECT_EQ(subWRDOptGet(s, code), ' ');
   EXPECT_EQ(code, kWRDCmdMag);
 
   Load("REMARK anything");
-  subWRDOptGet(code);
+  subWRDOptGet(s, code);
   EXPECT_EQ(code, kWRDCmdRem);
 
   // A word that is no command: looked at, nothing taken.
   Load("HELLO(1)");
-  EXPECT_EQ(subWRDOptGetPre(code), '(');
+  EXPECT_EQ(subWRDOptGetPre(s, code), '(');
   EXPECT_EQ(code, kWRDCmdUnknown);
-  EXPECT_EQ(subWRDOptGet(code), ' ');
+  EXPECT_EQ(subWRDOptGet(s, code), ' ');
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(WRDState().pos, 0);
+  EXPECT_EQ(s.pos, 0);
 
   // A line end or ';' after the word stays for the line.
   Load("GCLS\r\n");
-  EXPECT_EQ(subWRDOptGet(code), '\r');
+  EXPECT_EQ(subWRDOptGet(s, code), '\r');
   EXPECT_EQ(code, kWRDCmdGcls);
-  EXPECT_EQ(WRDState().pos, 4);
+  EXPECT_EQ(s.pos, 4);
   Load("END;");
-  EXPECT_EQ(subWRDOptGet(code), ';');
-  EXPECT_EQ(WRDState().pos, 3);
+  EXPECT_EQ(subWRDOptGet(s, code), ';');
+  EXPECT_EQ(s.pos, 3);
 
   Load(" x");
-  EXPECT_EQ(subWRDOptGet(code), ' ');
+  EXPECT_EQ(subWRDOptGet(s, code), ' ');
   EXPECT_EQ(code, 0);
   Load(std::string(300, 'A'));
-  EXPECT_EQ(subWRDOptGet(code), ' ');
+  EXPECT_EQ(subWRDOptGet(s, code), ' ');
   EXPECT_EQ(code, 0);
 
   EXPECT_EQ(WRDCommandCode("xcopy"), kWRDCmdXcopy);
@@ -157,43 +157,43 @@ TEST_F(Reader, CommandWordsInAnyCaseWithTheirEnd) {
 TEST_F(Reader, ParametersAndTheRestOfALine) {
   std::string p;
   Load(",5)");
-  EXPECT_EQ(subWRDPrmGet(p), ',');
+  EXPECT_EQ(subWRDPrmGet(s, p), ',');
   EXPECT_EQ(p, ",");
-  EXPECT_EQ(subWRDPrmGet(p), ')');
+  EXPECT_EQ(subWRDPrmGet(s, p), ')');
   EXPECT_EQ(p, "5");
 
   Load(" 1 2 :x;y\r");
-  EXPECT_EQ(subWRDPrmGet(p), ':');
+  EXPECT_EQ(subWRDPrmGet(s, p), ':');
   EXPECT_EQ(p, "12");
-  EXPECT_EQ(subWRDPrmGet(p), ';');
+  EXPECT_EQ(subWRDPrmGet(s, p), ';');
   EXPECT_EQ(p, "x");
-  EXPECT_EQ(subWRDPrmGet(p), '\r');
+  EXPECT_EQ(subWRDPrmGet(s, p), '\r');
   EXPECT_EQ(p, "y");
-  EXPECT_EQ(subWRDPrmGet(p), 0);
+  EXPECT_EQ(subWRDPrmGet(s, p), 0);
   EXPECT_EQ(p, "");
 
   Load(std::string(300, '7') + ")");
-  EXPECT_EQ(subWRDPrmGet(p), '7');
+  EXPECT_EQ(subWRDPrmGet(s, p), '7');
   EXPECT_EQ(p.size(), 255u);
 
   // A file name ends at a space too, reported as ','.
   Load("  PIC\\A.MAG 8)");
-  EXPECT_EQ(subWRDPrmGet2(p), ',');
+  EXPECT_EQ(subWRDPrmGet2(s, p), ',');
   EXPECT_EQ(p, "PIC\\A.MAG");
-  EXPECT_EQ(subWRDPrmGet(p), ')');
+  EXPECT_EQ(subWRDPrmGet(s, p), ')');
   EXPECT_EQ(p, "8");
 
   // The rest of a line: a ';' before the line end is not part of it.
   Load("  a;b c;\r\nX");
-  EXPECT_EQ(subWRDLineGet(p), ';');
+  EXPECT_EQ(subWRDLineGet(s, p), ';');
   EXPECT_EQ(p, "a;b c");
-  EXPECT_EQ(subWRDByteGet(false), '\r');
+  EXPECT_EQ(subWRDByteGet(s, false), '\r');
   Load(" text\r\nX");
-  EXPECT_EQ(subWRDLineGet(p), '\r');
+  EXPECT_EQ(subWRDLineGet(s, p), '\r');
   EXPECT_EQ(p, "text");
-  EXPECT_EQ(subWRDByteGet(false), 'X');
+  EXPECT_EQ(subWRDByteGet(s, false), 'X');
   Load("\r\n");
-  EXPECT_EQ(subWRDLineGet(p), '\r');
+  EXPECT_EQ(subWRDLineGet(s, p), '\r');
   EXPECT_EQ(p, "");
 }
 

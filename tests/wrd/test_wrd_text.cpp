@@ -4,12 +4,8 @@
 
 namespace {
 
-using wrdtest::Entries;
-using wrdtest::EntriesOf;
 using wrdtest::Entry;
 using wrdtest::Lines;
-using wrdtest::Rect;
-using Text = wrdtest::WrdTest;
 
 constexpr int kBar = 10000;  // one 4/4 bar of division 480, as a WRD time
 
@@ -21,19 +17,22 @@ struct CellAt {
 void PrintTo(const CellAt& c, std::ostream* os) {
   *os << "{\"" << c.text << "\", " << c.x << ", " << c.y << ", " << c.colour << '}';
 }
-std::vector<CellAt> Cells() {
-  std::vector<CellAt> v;
-  for (const TWRDCell& c : WRDState().cells.items()) v.push_back({std::string(c.view()), c.x, c.y, c.colour});
-  return v;
-}
-CellAt LastCell() { return Cells().back(); }
+class Text : public wrdtest::WrdTest {
+ protected:
+  std::vector<CellAt> Cells() const {
+    std::vector<CellAt> v;
+    for (const TWRDCell& c : s.cells.items()) v.push_back({std::string(c.view()), c.x, c.y, c.colour});
+    return v;
+  }
+  CellAt LastCell() const { return Cells().back(); }
+};
 
 TEST_F(Text, HelloWithSemicolonAndWorldShareOneRowAndOneTime) {
   ASSERT_TRUE(Compile(Lines({"Hello;", "World", "Next"})));
   EXPECT_EQ(Entries(), (std::vector<Entry>{{0, kWRDOpText, 5}, {0, kWRDOpText, 10}, {kBar, kWRDOpText, 14}}));
   EXPECT_EQ(Cells()[5], (CellAt{"W", 40, 0, 255}));
   EXPECT_EQ(Cells()[10], (CellAt{"N", 0, 16, 255}));
-  ASSERT_TRUE(subWRDTableCalc());  // one batch at time 0, composed once
+  ASSERT_TRUE(subWRDTableCalc(s));  // one batch at time 0, composed once
   EXPECT_EQ(Entries(), (std::vector<Entry>{{0, kWRDOpTextFirst, 5}, {0, kWRDOpTextLast, 10}, {kBar + 1, kWRDOpText, 14}}));
 }
 
@@ -47,7 +46,7 @@ TEST_F(Text, LocateCountsFromOneUntilAZeroSwitchesTheOriginAndClamps) {
   ASSERT_TRUE(Compile(Lines({"@LOCATE(3,10)", "a", "@LOCATE(5)", "b"})));
   EXPECT_EQ(Cells()[0], (CellAt{"a", 16, 144, 255}));
   EXPECT_EQ(Cells()[1], (CellAt{"b", 0, 64, 255}));
-  WRDState().inputs.xyMode = true;
+  s.inputs.xyMode = true;
   ASSERT_TRUE(Compile(Lines({"@LOCATE(3,10)", "a"})));
   EXPECT_EQ(Cells()[0], (CellAt{"a", 72, 32, 255}));
 }
@@ -55,7 +54,7 @@ TEST_F(Text, LocateCountsFromOneUntilAZeroSwitchesTheOriginAndClamps) {
 TEST_F(Text, LongLinesAreCutOrWrapped) {
   // 81 characters show 80, and the next line starts on the next row.
   ASSERT_TRUE(Compile(Lines({std::string(81, 'A'), "B"})));
-  EXPECT_EQ(WRDState().cells.size(), 81u);
+  EXPECT_EQ(s.cells.size(), 81u);
   EXPECT_EQ(Cells()[79], (CellAt{"A", 632, 0, 255}));
   EXPECT_EQ(Cells()[80], (CellAt{"B", 0, 16, 255}));
 
@@ -104,7 +103,7 @@ TEST_F(Text, TwoByteCharactersKeepTheirHalvesWhole) {
   // Half-width kana take one column; box-drawing characters of row 0x86
   // become one-byte look-alikes; other 0x86 characters stay.
   ASSERT_TRUE(Compile(Lines({"\xB1\x86\x44\x86\x47\x86\x52\x86\x48\x86\x5D\x86\x60."})));
-  EXPECT_EQ(wrdtest::CellText(), "\xB1-|+\xA5\xA5\x86\x60.");
+  EXPECT_EQ(CellText(), "\xB1-|+\xA5\xA5\x86\x60.");
   EXPECT_EQ(LastCell().x, 64);
 }
 
@@ -133,8 +132,8 @@ TEST_F(Text, EraseSequencesInText) {
                                           {0, 64, 640, 336, 9, 242, 0},
                                           {0, 0, 640, 80, 9, 242, 0}}));
   EXPECT_EQ(Entries().back(), (Entry{0, kWRDOpClearText, 242}));
-  EXPECT_EQ(WRDState().row, 0);
-  EXPECT_EQ(WRDState().column, 0);
+  EXPECT_EQ(s.row, 0);
+  EXPECT_EQ(s.column, 0);
 }
 
 TEST_F(Text, LineSequencesInText) {
@@ -146,7 +145,7 @@ TEST_F(Text, LineSequencesInText) {
                                           {0, 96, 640, 304, 1, 242, 0},   // cursor now row 5
                                           {0, 112, 640, 288, 1, 242, 0},  // row 6
                                           {0, 384, 640, 16, 1, 242, 0}}));  // E on row 23
-  EXPECT_EQ(WRDState().row, 23);
+  EXPECT_EQ(s.row, 23);
 }
 
 TEST_F(Text, CursorSequencesInText) {
@@ -166,8 +165,8 @@ TEST_F(Text, KanjiOffAndUnknownSequences) {
   ASSERT_TRUE(Compile("\x1b)3\x82\xA0\x1b)0\x82\xA0\x1b[9Q\x1bX;\r\n"));
   // ESC ) 3: a two-byte character shows as a space and its trail byte.
   // An unknown sequence changes nothing; its last byte is text.
-  EXPECT_EQ(wrdtest::CellText(), " \xA0\x82\xA0QX");
-  EXPECT_FALSE(WRDState().kanjiOff);
+  EXPECT_EQ(CellText(), " \xA0\x82\xA0QX");
+  EXPECT_FALSE(s.kanjiOff);
   EXPECT_EQ(EntriesOf(kWRDOpErase).size() + EntriesOf(kWRDOpScroll).size(), 0u);
 }
 
@@ -192,7 +191,7 @@ TEST_F(Text, EscapeCommandForm) {
   EXPECT_EQ(Rect(e[32].arg), (TWRDRect{0, 400, 640, 0, 1, 242, 0}));
   EXPECT_EQ(e[33], (Entry{2 * kBar, kWRDOpClearText, 242}));
   EXPECT_EQ(Rect(e[34].arg).kind, 0);
-  EXPECT_EQ(WRDState().textColour, 255);
+  EXPECT_EQ(s.textColour, 255);
 
   // Cursor moves in the command form: right 12, save, up 2, left 1, restore.
   ASSERT_TRUE(Compile(Lines({"@ESC(5;1H)@ESC(12C)@ESC(S)@ESC(2A)@ESC(D)@ESC(U)", "X"})));
@@ -226,10 +225,10 @@ TEST_F(Text, TabsMoveToTheNextMultipleOfEight) {
   EXPECT_EQ(c[16], (CellAt{"y", 128, 0, 255}));
   EXPECT_EQ(LastCell(), (CellAt{"D", 64, 0, 255}));
 
-  EXPECT_EQ(subWRDCut("a\x82\xA0\xB1\x82"), 4);
-  EXPECT_EQ(WRDState().unitBytes, 5);
-  EXPECT_EQ(WRDState().units[3].bytes[0], ' ');  // a lead byte without its trail
-  EXPECT_EQ(subWRDCut(std::string(300, 'x')), 256);
+  EXPECT_EQ(subWRDCut(s, "a\x82\xA0\xB1\x82"), 4);
+  EXPECT_EQ(s.unitBytes, 5);
+  EXPECT_EQ(s.units[3].bytes[0], ' ');  // a lead byte without its trail
+  EXPECT_EQ(subWRDCut(s, std::string(300, 'x')), 256);
 }
 
 }  // namespace

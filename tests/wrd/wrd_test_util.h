@@ -46,48 +46,40 @@ inline std::string Lines(std::initializer_list<std::string> lines) {
   return s;
 }
 
-inline std::vector<Entry> Entries() {
-  const TWRDState& s = WRDState();
-  std::vector<Entry> v;
-  for (size_t i = 0; i < s.commands.size(); ++i) v.push_back({s.commands.time(i), s.commands.op(i), s.commands.arg(i)});
-  return v;
-}
-
-// Entries with one operation code.
-inline std::vector<Entry> EntriesOf(int op) {
-  std::vector<Entry> v;
-  for (const Entry& e : Entries())
-    if (e.op == op) v.push_back(e);
-  return v;
-}
-
-// The text of cells [from, to), concatenated.
-inline std::string CellText(size_t from = 0, size_t to = SIZE_MAX) {
-  const TWRDState& s = WRDState();
-  std::string t;
-  for (size_t i = from; i < s.cells.size() && i < to; ++i) t.append(s.cells.at(i).view());
-  return t;
-}
-
-inline TWRDRect Rect(int32_t i) { return WRDState().rects.at(static_cast<size_t>(i)); }
-inline TWRDPicRecord Picture(int32_t i) { return WRDState().pictures.at(static_cast<size_t>(i)); }
-inline TWRDFadeStep Fade(int32_t i) { return WRDState().fades.at(static_cast<size_t>(i)); }
-
-// A folder to hold scripts and pictures, with the inputs of a 4/4 song of
-// division 480 and no display offset.
+// A state block of its own with the inputs of a 4/4 song of division 480
+// and no display offset, and a folder to hold scripts and pictures.
 class WrdTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    WRDState().inputs = TWRDInputs{};
-    WRDState().runEntry = nullptr;
-    WRDState().clearStatusLine = nullptr;
-    WRDState().tableLimit = 0;
-  }
   // Writes the script (bytes as given) and compiles it with subWRDInit.
   bool Compile(const std::string& script, const std::string& name = "song.wrd") {
     path_ = dir_.write(name, script);
-    return subWRDInit(path_);
+    return subWRDInit(s, path_);
   }
+
+  std::vector<Entry> Entries() const {
+    std::vector<Entry> v;
+    for (size_t i = 0; i < s.commands.size(); ++i)
+      v.push_back({s.commands.time(i), s.commands.op(i), s.commands.arg(i)});
+    return v;
+  }
+  // Entries with one operation code.
+  std::vector<Entry> EntriesOf(int op) const {
+    std::vector<Entry> v;
+    for (const Entry& e : Entries())
+      if (e.op == op) v.push_back(e);
+    return v;
+  }
+  // The text of cells [from, to), concatenated.
+  std::string CellText(size_t from = 0, size_t to = SIZE_MAX) const {
+    std::string t;
+    for (size_t i = from; i < s.cells.size() && i < to; ++i) t.append(s.cells.at(i).view());
+    return t;
+  }
+  TWRDRect Rect(int32_t i) const { return s.rects.at(static_cast<size_t>(i)); }
+  TWRDPicRecord Picture(int32_t i) const { return s.pictures.at(static_cast<size_t>(i)); }
+  TWRDFadeStep Fade(int32_t i) const { return s.fades.at(static_cast<size_t>(i)); }
+
+  TWRDState s;
   qtest::TempDir dir_;
   std::string path_;
 };

@@ -1,0 +1,166 @@
+#include "engine/core/play_sequence.h"
+
+#include <utility>
+
+#include "support/guard.h"
+
+TPlaySequence::TPlaySequence(PlaySteps& steps, Post post, Ended ended)
+    : steps_(steps), post_(std::move(post)), ended_(std::move(ended)) {}
+
+bool TPlaySequence::play(const void* owner) {
+  return QGuard("TForm1.OnUserPar2", false, [&] {
+    switch (state_) {
+      case State::Stopping:
+      case State::Closing:
+        // A stop and a play back to back (a jukebox's Next): the play waits
+        // for the close and starts then, for the one who asked.
+        pendingPlay_ = true;
+        pendingOwner_ = owner;
+        return true;
+      case State::Idle:
+        break;
+      default:
+        return false;  // the song must end first
+    }
+    endFlag_ = stopOption_ == 0 ? -1 : 0;
+    stopAsked_ = false;
+    startFailed_ = false;
+    if (!steps_.openOutputs()) {
+      steps_.setResult(kErrOpen);
+      startFailed_ = true;
+      return false;
+    }
+    owner_ = owner;
+    state_ = State::Opening;
+    return true;
+  });
+}
+
+void TPlaySequence::applyStopKind(TStopKind kind) {
+  switch (kind) {
+    case TStopKind::Stop:
+    case TStopKind::StopQuiet: endFlag_ = -1; break;
+    case TStopKind::Next: endFlag_ = 0; break;
+    case TStopKind::Close: break;
+  }
+}
+
+void TPlaySequence::stop(TStopKind kind) {
+  QGuardVoid("TForm1.subStop", [&] {
+    switch (state_) {
+      case State::Idle:
+      case State::Closing:
+        return;
+      case State::Opening:
+      case State::Starting:
+        // Not playing yet: it is closed as soon as its outputs are open.
+        applyStopKind(kind);
+        stopAsked_ = true;
+        return;
+      case State::Playing:
+      case State::Paused:
+      case State::Stopping:
+        steps_.requestStop();
+        if (kind == TStopKind::Close) break;
+        applyStopKind(kind);
+        if (kind == TStopKind::Stop && state_ != State::Stopping) steps_.wrdStopMessage();
+        steps_.stopSong();
+        break;
+    }
+    state_ = State::Stopping;
+  });
+}
+
+void TPlaySequence::pause() {
+  if (state_ == State::Playing && steps_.pauseSong()) state_ = State::Paused;
+}
+
+void TPlaySequence::resume() {
+  if (state_ == State::Paused && steps_.resumeSong()) state_ = State::Playing;
+}
+
+void TPlaySequence::opened(bool ok) {
+  QGuardVoid("TForm1.OnUserPar1", [&] {
+    if (state_ != State::Opening) return;
+    if (!ok) steps_.setResult(kErrOpen);
+    if (stopAsked_) {
+      close();
+      return;
+    }
+    state_ = State::Starting;
+    // Started from the owner's queue, so that a stop that came meanwhile
+    // is seen first.
+    post_([this] { begin(); });
+  });
+}
+
+void TPlaySequence::begin() {
+  QGuardVoid("TForm1.subStart", [&] {
+    if (state_ != State::Starting) return;
+    if (stopAsked_) {
+      close();
+      return;
+    }
+    if (!steps_.startSong()) {
+      startFailed_ = true;
+      close();
+      return;
+    }
+    state_ = State::Playing;
+  });
+}
+
+void TPlaySequence::done() {
+  QGuardVoid("TForm1.OnMomDone", [&] {
+    if (state_ == State::Playing || state_ == State::Paused || state_ == State::Stopping) close();
+  });
+}
+
+void TPlaySequence::close() {
+  state_ = State::Closing;
+  if (!steps_.closeOutputs()) closed(1);  // nothing could be started to close them: end here
+}
+
+void TPlaySequence::closed(int32_t closeResult) {
+  QGuardVoid("TForm1.OnMOMClose", [&] {
+    if (state_ != State::Closing) return;
+    if (closeResult != 0) steps_.setResult(kErrStreamClose);
+    steps_.songClosed();
+    state_ = State::Idle;
+    report();
+    if (pendingPlay_) {
+      pendingPlay_ = false;
+      play(pendingOwner_);
+    }
+  });
+}
+
+// The song's end: the WRD display goes as STOPOPTION says, and the end is
+// reported once, releasing the owner.
+void TPlaySequence::report() {
+  const bool visible = steps_.wrdVisible();
+  if (steps_.wrdLoaded() && (stopOption_ == 0 || !visible)) steps_.wrdStop();
+  int32_t status = kStatusEndedStop;
+  if (endFlag_) {
+    if (steps_.wrdLoaded() && visible && stopOption_ == 1) steps_.wrdStop();
+  } else {
+    endFlag_ = -1;
+    status = kStatusEndedContinue;
+  }
+  const void* owner = owner_;
+  owner_ = nullptr;
+  if (ended_) ended_(status, owner);
+}
+
+const char* PlayStateName(TPlaySequence::State state) {
+  switch (state) {
+    case TPlaySequence::State::Idle: return "idle";
+    case TPlaySequence::State::Opening: return "opening";
+    case TPlaySequence::State::Starting: return "starting";
+    case TPlaySequence::State::Playing: return "playing";
+    case TPlaySequence::State::Paused: return "paused";
+    case TPlaySequence::State::Stopping: return "stopping";
+    case TPlaySequence::State::Closing: return "closing";
+  }
+  return "?";
+}
