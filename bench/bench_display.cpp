@@ -116,22 +116,20 @@ void SetMojiLine(benchmark::State& state, std::vector<std::string> strings) {
   o.framesFolder = "";
   o.refreshHz = 0;
   HeadlessPresenter presenter(o);
-  QRSetGlyphSystem(&glyphs);
-  QDSetPresenter(&presenter);
-  if (!QDCreate(640, 400, QDFont{}, nullptr, false)) {
+  ResultCode result;
+  GraphicsDisplay display(presenter, glyphs, result);
+  if (!display.create(640, 400, QDFont{}, nullptr, false)) {
     state.SkipWithError("no display");
     return;
   }
   const int n = static_cast<int>(strings.size());
   int32_t width = 0;
   for (auto _ : state) {
-    QRSetMoji(QDTextLayer(), 0, 64, &width, strings, 0, n, 234);
-    benchmark::DoNotOptimize(QDTextLayer().base);
+    display.drawText(display.textLayer(), 0, 64, &width, strings, 0, n, 234);
+    benchmark::DoNotOptimize(display.textLayer().base);
   }
   if (width != 640) state.SkipWithError("line not drawn whole");
-  QDFree();
-  QDSetPresenter(nullptr);
-  QRSetGlyphSystem(nullptr);
+  display.free();
 }
 
 // Exactly 80 columns: 40 full-width characters.
@@ -155,19 +153,17 @@ void BM_TextLineComposedAndPresented(benchmark::State& state) {
   o.framesFolder = "";
   o.refreshHz = 0;
   HeadlessPresenter presenter(o);
-  QRSetGlyphSystem(&glyphs);
-  QDSetPresenter(&presenter);
-  if (!QDCreate(640, 400, QDFont{}, nullptr, false)) {
+  ResultCode result;
+  GraphicsDisplay display(presenter, glyphs, result);
+  if (!display.create(640, 400, QDFont{}, nullptr, false)) {
     state.SkipWithError("no display");
     return;
   }
   for (auto _ : state) {
-    QRSetMoji(QDTextLayer(), 0, 64, nullptr, {kMojiLine}, 0, 1, 234);
-    QGmemBlt(QDScreenBuffer(), 0, 64, 640, 16, QDTextLayer(), 0, 64, kQGOpaque);
+    display.drawText(display.textLayer(), 0, 64, nullptr, {kMojiLine}, 0, 1, 234);
+    QGmemBlt(display.screen(), 0, 64, 640, 16, display.textLayer(), 0, 64, kQGOpaque);
   }
-  QDFree();
-  QDSetPresenter(nullptr);
-  QRSetGlyphSystem(nullptr);
+  display.free();
 }
 BENCHMARK(BM_TextLineComposedAndPresented)->Unit(benchmark::kMicrosecond);
 

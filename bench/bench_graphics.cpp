@@ -66,13 +66,14 @@ BENCHMARK(BM_MemBltTransparentFullScreen)->Unit(benchmark::kMicrosecond);
 
 void BM_MagBltFullScreenSlot(benchmark::State& state) {
   TQGBitmap picture, page;
-  if (!MagLoad(kMag, picture, 1) || !QDMagCreate(0, picture)) {
+  PictureSlots slots;
+  if (!MagLoad(kMag, picture, 1) || !slots.create(0, picture)) {
     state.SkipWithError("no picture");
     return;
   }
   QGClearBitmap(640, 400, page);
-  for (auto _ : state) QDMagBlt(page, 0, 0, 0, QGSlotPicture(0), 400, 640);
-  QDMagFree(0);
+  for (auto _ : state) QDMagBlt(page, 0, 0, 0, slots.picture(0), 400, 640);
+  slots.free(0);
   QGFreeBitmap(picture);
   QGFreeBitmap(page);
 }

@@ -74,34 +74,39 @@ Bytes DenseSong(int beats) {
   return out;
 }
 
-std::atomic<int> g_done{0};
-
 struct Run {
   std::vector<double> idealUs[2];  // per port, in send order, from the start time
   int64_t startUs = 0;
   double seconds = 0;
 };
 
-// Converts and plays the song; the ideal times of the messages per port.
-bool PlaySong(const std::string& path, int period, bool silent, Run* run) {
-  TMIDIEXE& p = QDMidiExe();
+struct DoneFlag : PlayerListener {
+  void playerDone() override { done = 1; }
+  std::atomic<int> done{0};
+};
+
+// Converts and plays the song on a player of its own; the ideal times of
+// the messages per port.
+bool PlaySong(MidiOutSystem& devices, TimerSystem& timer, const std::string& path, int period, bool silent,
+              Run* run) {
+  ResultCode result;
+  Player player(devices, timer, result);
+  DoneFlag listener;
+  player.setListener(&listener);
+  TMIDIEXE p(player);
   p.setDEVICEID1A(0);
   p.setDEVICEID2A(1);
   p.setRESETMODE(0);
   p.setTIMERMIDI(period);
   p.setMIDIDISABLE(silent ? 1 : 0);
-  g_done = 0;
-  QDSetNotifyProc([](int32_t code) {
-    if (code == kQDNotifyDone) g_done = 1;
-  });
-  TQUORMSTR& song = QGSongReader();
-  song.setinFileName(path);
-  if (!QDStreamOpen() || !song.QGmstPreHeader(3)) return false;
-  int32_t division = static_cast<int32_t>(song.getdwTimeDivision());
-  QDSetTimeDiv(division);
+  TQUORMSTR reader(result);
+  reader.setinFileName(path);
+  PackedSong song;
+  if (!player.open() || !reader.Convert(3, 0, &song)) return false;
+  int32_t division = song.division;
   // Ideal times from the packed stream: Σ delta × tempo / division.
-  const uint8_t* data = song.StreamData();
-  uint32_t length = song.StreamDataLength();
+  const uint8_t* data = song.data();
+  uint32_t length = song.length;
   int64_t tempo = 500000, sum = 0;
   StreamRecordView r;
   for (uint32_t at = 0; at < length && DecodeStreamRecord(data, length, at, &r); at += r.size) {
@@ -110,12 +115,12 @@ bool PlaySong(const std::string& path, int period, bool silent, Run* run) {
     if (r.kind() == kRecShort) run->idealUs[r.portB() ? 1 : 0].push_back(double(sum) / division);
   }
   run->seconds = double(sum) / division / 1e6;
-  if (QDStreamOut() != -1 || QDStreamReStart() != 0) return false;
-  while (!g_done.load()) QDTimerSystem().sleep(50);
-  run->startUs = QDPlayer().startUs.load();
-  song.QGmstFreeBuf();
-  QDStreamClose();
-  song.QGmstFreeBuf2();
+  if (!player.take(std::move(song))) return false;
+  player.setTimeDivision(division);
+  if (!player.start() || !player.release()) return false;
+  while (!listener.done.load()) timer.sleep(50);
+  run->startUs = player.state().startUs.load();
+  player.close();
   return true;
 }
 
@@ -159,7 +164,6 @@ static void BM_PlaybackLateness(benchmark::State& state) {
   const int period = static_cast<int>(state.range(0));
   const bool busy = state.range(1) != 0;
   RealTimer timer;
-  QDSetTimerSystem(&timer);
   std::string dir = TempFolder("qmidi-bench-player");
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
@@ -170,11 +174,10 @@ static void BM_PlaybackLateness(benchmark::State& state) {
   }
   for (auto _ : state) {
     CaptureMidiSystem capture(dir + "/cap");
-    QDSetMidiSystem(&capture);
     Run run;
     {
       Spinner spin(busy);
-      if (!PlaySong(path, period, false, &run)) {
+      if (!PlaySong(capture, timer, path, period, false, &run)) {
         state.SkipWithError("the song did not play");
         break;
       }
@@ -192,7 +195,6 @@ static void BM_PlaybackLateness(benchmark::State& state) {
         at.push_back(run.idealUs[port][i]);
       }
     }
-    QDSetMidiSystem(nullptr);
     if (late.empty()) continue;
     // Drift: the least-squares slope of lateness over the song.
     double n = double(late.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
@@ -215,7 +217,6 @@ static void BM_PlaybackLateness(benchmark::State& state) {
     state.counters["notes_per_s"] = n / 2 / run.seconds;
   }
   state.SetLabel(timer.scheduling());
-  QDSetTimerSystem(nullptr);
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_PlaybackLateness)
@@ -226,7 +227,7 @@ BENCHMARK(BM_PlaybackLateness)
 // of one core over the run's wall time (the reset phase and lead-in included).
 static void BM_SilentRunCpu(benchmark::State& state) {
   RealTimer timer;
-  QDSetTimerSystem(&timer);
+  CaptureMidiSystem capture(TempFolder("qmidi-bench-silent") + "/cap");
   std::string dir = TempFolder("qmidi-bench-silent");
   std::filesystem::create_directories(dir);
   std::string path = dir + "/dense.mid";
@@ -239,7 +240,7 @@ static void BM_SilentRunCpu(benchmark::State& state) {
     getrusage(RUSAGE_SELF, &before);
     auto t0 = std::chrono::steady_clock::now();
     Run run;
-    if (!PlaySong(path, 8, true, &run)) {
+    if (!PlaySong(capture, timer, path, 8, true, &run)) {
       state.SkipWithError("the song did not play");
       break;
     }
@@ -251,8 +252,6 @@ static void BM_SilentRunCpu(benchmark::State& state) {
     state.counters["cpu_percent"] = cpu / wall * 100;
     state.counters["wall_s"] = wall;
   }
-  QDMidiExe().setMIDIDISABLE(0);
-  QDSetTimerSystem(nullptr);
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_SilentRunCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

@@ -83,12 +83,15 @@ Bytes LargeSong() {
   return song;
 }
 
-// Converts one song as QGmstPreHeader does; the bytes packed.
+// Converts one song as a song start does; the bytes packed (the song is let go).
 uint32_t ConvertOnce(TQUORMSTR& song, const Bytes& image) {
   song.ResetConverterState(3);
   if (song.ConverterInitImage(image.data(), image.size())) song.ConvertToBuffer(1);
   song.ConverterCleanUp();
-  return song.StreamBytesWritten();
+  const uint32_t written = song.StreamBytesWritten();
+  PackedSong packed;
+  song.TakeConverted(&packed);
+  return written;
 }
 
 // Events packed from a song (records other than no-operations).
@@ -96,19 +99,19 @@ int64_t CountEvents(TQUORMSTR& song, const Bytes& image) {
   song.ResetConverterState(3);
   int64_t events = 0;
   if (song.ConverterInitImage(image.data(), image.size()) && song.ConvertToBuffer(1) == 0) {
+    PackedSong packed;
+    song.TakeConverted(&packed);
     StreamRecordView r;
-    for (uint32_t at = 0; DecodeStreamRecord(song.StreamData(), song.StreamBytesWritten(), at, &r);
-         at += r.size)
+    for (uint32_t at = 0; DecodeStreamRecord(packed.data(), packed.length, at, &r); at += r.size)
       events += r.kind() != kRecNop;
   }
   song.ConverterCleanUp();
-  song.QGmstFreeBuf2();
   return events;
 }
 
 void Run(benchmark::State& state, const std::vector<Bytes>& songs) {
-  TQUORMSTR song;
-  QDPlayer().RESETMODE = 0;
+  ResultCode result;
+  TQUORMSTR song(result);
   int64_t bytes = 0, events = 0;
   for (const Bytes& s : songs) {
     bytes += static_cast<int64_t>(s.size());
@@ -117,7 +120,6 @@ void Run(benchmark::State& state, const std::vector<Bytes>& songs) {
   for (auto _ : state) {
     for (const Bytes& s : songs) {
       benchmark::DoNotOptimize(ConvertOnce(song, s));
-      song.QGmstFreeBuf2();
     }
   }
   state.SetBytesProcessed(state.iterations() * bytes);

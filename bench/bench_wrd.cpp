@@ -42,13 +42,14 @@ static void BM_CompileScript1MB(benchmark::State& state) {
   const std::string script = MakeScript(1 << 20);
   const std::string name = (dir / "song.wrd").string();
   std::ofstream(name, std::ios::binary).write(script.data(), static_cast<std::streamsize>(script.size()));
-  WRDState().inputs = TWRDInputs{};
+  static TWRDState s;
+  s.inputs = TWRDInputs{};
   for (auto _ : state) {
-    if (!subWRDInit(name) || !subWRDTableCalc()) state.SkipWithError("the script did not compile");
-    benchmark::DoNotOptimize(WRDState().commands.size());
+    if (!subWRDInit(s, name) || !subWRDTableCalc(s)) state.SkipWithError("the script did not compile");
+    benchmark::DoNotOptimize(s.commands.size());
   }
-  state.counters["entries"] = static_cast<double>(WRDState().commands.size());
-  state.counters["cells"] = static_cast<double>(WRDState().cells.size());
+  state.counters["entries"] = static_cast<double>(s.commands.size());
+  state.counters["cells"] = static_cast<double>(s.cells.size());
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(script.size()));
 }
 BENCHMARK(BM_CompileScript1MB)->Unit(benchmark::kMillisecond);

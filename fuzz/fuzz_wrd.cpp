@@ -33,12 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.songEnd = data[3] * 1000;
     in.timeMapEntries = data[3];
   }
-  WRDState().inputs = in;
+  static TWRDState state;
+  state.inputs = in;
   const std::string path = ScriptPath();
   if (FILE* f = std::fopen(path.c_str(), "wb")) {
     std::fwrite(data, 1, size, f);
     std::fclose(f);
   }
-  if (subWRDInit(path)) subWRDTableCalc();
+  if (subWRDInit(state, path)) subWRDTableCalc(state);
   return 0;
 }

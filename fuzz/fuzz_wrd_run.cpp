@@ -17,9 +17,8 @@
 #include <string>
 
 #include "engine/graphics/display.h"
-#include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
-#include "engine/wrd/wrd_display.h"
+#include "engine/wrd/wrd_runtime.h"
 #include "engine/wrd/wrd_executor.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/glyphs.h"
@@ -52,14 +51,16 @@ struct Setup {
   SilentMessages silent;
   BlockFonts fonts;
   HeadlessPresenter presenter{HeadlessOptions{{}, 0.0, std::string(), 0, {}}};
+  ResultCode result;
+  GraphicsDisplay display{presenter, fonts, result};
+  WrdRuntime wrd{display, result};
   fs::path dir;
 
   Setup() {
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     dir = fs::path(base) / ("fuzz_wrd_run_" + std::to_string(getpid()));
     fs::create_directories(dir);
-    QRSetGlyphSystem(&fonts);
-    QDSetPresenter(&presenter);
+    wrd.pictures().setMessages(&silent);
     write("SONG.MID", reinterpret_cast<const uint8_t*>("MThd"), 4);
   }
   ~Setup() {
@@ -98,21 +99,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[1] & 2) setup.write("SONG.MAG", picture, pictureSize);
   setup.write("SONG.WRD", script, scriptSize);
 
-  TWRDCRE& wrd = WRDControl();
+  WrdRuntime& wrd = setup.wrd;
+  TWRDState& s = wrd.state();
   wrd.setVisible(-1);
   wrd.setWRDDelay(kOffsets[data[0] & 7]);
-  QGSongReader().setinFileName((setup.dir / "SONG.MID").string());
-  if (wrd.subWRDLoad() && WRDState().loaded && WRDState().displayExists) {
+  if (wrd.load((setup.dir / "SONG.WRD").string(), PackedSong()) && s.loaded && s.displayExists) {
     // The stand-in song has no time table: let every time-0 entry run.
-    WRDState().inputs.timeMapEntries = 1000000;
-    wrd.subWRDKaisiMsgOut();
-    subWRDTableCalc();
-    WRDState().running = -1;
-    const size_t count = WRDState().commands.size();
-    for (int i = 1; i <= kMaxSteps && static_cast<size_t>(WRDState().nextEntry.load()) < count; ++i)
-      subWRDTick(i * kStep);
-    subWRDTick(99999999);  // past every time a script can give
+    s.inputs.timeMapEntries = 1000000;
+    wrd.startMessage();
+    wrd.tableCalc();
+    s.running = -1;
+    const size_t count = s.commands.size();
+    for (int i = 1; i <= kMaxSteps && static_cast<size_t>(s.nextEntry.load()) < count; ++i) wrd.tick(i * kStep);
+    wrd.tick(99999999);  // past every time a script can give
   }
-  wrd.subWRDStop();
+  wrd.stop();
   return 0;
 }

@@ -1,6 +1,5 @@
 #include "platform/message_box.h"
 
-#include <atomic>
 #include <iostream>
 #include <string>
 
@@ -15,14 +14,9 @@ class StandardError final : public MessageSink {
   }
 };
 
-StandardError g_default;
-std::atomic<MessageSink*> g_sink{nullptr};
-
 }  // namespace
 
-void QDMessageBox(std::string_view caption, std::string_view text, MessageIcon icon) {
-  MessageSink* s = g_sink.load();
-  (s ? *s : static_cast<MessageSink&>(g_default)).show(caption, text, icon);
+void QDMessageBox(MessageSink* sink, std::string_view caption, std::string_view text, MessageIcon icon) {
+  StandardError standardError;
+  (sink ? *sink : static_cast<MessageSink&>(standardError)).show(caption, text, icon);
 }
-
-void QDSetMessageSink(MessageSink* sink) { g_sink.store(sink); }

@@ -1,6 +1,7 @@
 // A message box for the user: the engine reports a few failures this way
-// (a picture it cannot load, for example). The host installs a sink that
-// shows a real dialog; without one the message goes to standard error.
+// (a picture it cannot load, for example), through the sink its host gives
+// it (EngineServices::messages); without one the message goes to standard
+// error.
 // Std-only so that the core may use it.
 #pragma once
 
@@ -15,8 +16,5 @@ class MessageSink {
   virtual void show(std::string_view caption, std::string_view text, MessageIcon icon) = 0;
 };
 
-// Shows a message through the installed sink.
-void QDMessageBox(std::string_view caption, std::string_view text, MessageIcon icon);
-// Installs the sink (null restores the standard-error default). The sink must
-// outlive its use.
-void QDSetMessageSink(MessageSink* sink);
+// Shows a message through the sink given; without one on standard error.
+void QDMessageBox(MessageSink* sink, std::string_view caption, std::string_view text, MessageIcon icon);

@@ -6,19 +6,12 @@
 #include <atomic>
 #include <cstdint>
 
-class TResultCode {
+class ResultCode {
  public:
   void set(int32_t code) { code_.store(code); }
   int32_t get() const { return code_.load(); }
   void clear() { set(0); }
-  std::atomic<int32_t>& value() { return code_; }
 
  private:
   std::atomic<int32_t> code_{0};
 };
-
-// Until every part is given its engine's code, the parts that are not yet
-// share this one.
-TResultCode& QGProcessResultCode();
-inline std::atomic<int32_t>& QGEngineErrorCode() { return QGProcessResultCode().value(); }
-inline void QGSetErrorCode(int32_t code) { QGProcessResultCode().set(code); }

@@ -34,11 +34,11 @@ int Convert(const ToolArgs& a) {
   QGFILE* file = QGOpenFile(in, QG_GENERIC_READ);
   if (file == nullptr) return Fail(a, in, in + ": cannot be read (missing or empty)", 0);
   std::vector<uint8_t> image;
-  QGSetErrorCode(0);
-  bool ok = RcpToSmfImage(file->data, file->dataSize, kind == 36, &image);
+  ResultCode result;
+  bool ok = RcpToSmfImage(file->data, file->dataSize, kind == 36, &image, &result);
   QGCloseFile(kQGFileRecordTag, file);
   if (!ok) {
-    int32_t code = QGEngineErrorCode().load();
+    int32_t code = result.get();
     if (code == kRcpErrNotVersion2)
       return Fail(a, in, in + ": not a Recomposer v2 song (it does not start with \"" + kRcpSignature + "\")", code);
     if (code == kRcpErrHeaderNotRead)

@@ -19,7 +19,8 @@ QMIDI_TOOL_COMMAND(devices, {
     MidiDeviceConfig config;
     ApplyDeviceOptions(a, config);
     config.captureFolder = a.get("--capture");
-    MidiOutSystem& devices = InstallMachineMidiDevices(config);
+    std::unique_ptr<MidiOutSystem> machine = MakeMachineMidiDevices(config);
+    MidiOutSystem& devices = *machine;
 
     struct Row {
       int id;

@@ -25,7 +25,6 @@ std::string upperExtension(const std::string& path) {
 int runImage(const ToolArgs& a) {
   const std::string& in = a.arg(0, "FILE");
   const std::string& out = a.arg(1, "OUT.png");
-  QGResetPalette();
   std::string ext = upperExtension(in);
   TQGBitmap picture;
   bool ok = ext == ".MAG"   ? MagLoad(in, picture, 1)

@@ -19,8 +19,8 @@ std::string hex8(uint32_t v) {
 
 int runInfo(const ToolArgs& a) {
   const std::string& path = a.arg(0, "FILE");
-  TQUORMSTR& song = QGSongReader();
-  QGSetErrorCode(0);
+  ResultCode result;
+  TQUORMSTR song(result);
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
     std::cerr << "qmidi-tool info: no such song file \"" << path << "\"\n";
@@ -33,7 +33,7 @@ int runInfo(const ToolArgs& a) {
   uint32_t hyosi = song.getdwHyosi();
   int32_t beats = song.getBeatsPerBar();
   std::string wrd = song.getWRDFileName();
-  int32_t code = QGEngineErrorCode().load();
+  int32_t code = result.get();
 
   if (a.json()) {
     JsonWriter(std::cout)

@@ -10,14 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/player/midi_player.h"
+#include "engine/core/engine.h"
 #include "engine/player/output_status.h"
-#include "engine/player/tmidiexe.h"
-#include "engine/song/song_reader.h"
 #include "platform/mididevices/machine_midi.h"
 #include "platform/realtimer/real_timer.h"
 #include "support/cp932.h"
-#include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/device_options.h"
 #include "tools/module_commands.h"
@@ -25,14 +22,16 @@
 
 namespace {
 
-std::atomic<int> g_done{0};       // notification 969 came
 std::atomic<int> g_interrupt{0};  // Ctrl-C or SIGTERM
 
-void onNotify(int32_t code) {
-  if (code == kQDNotifyDone) g_done.store(1);
-}
-
 void onSignal(int) { g_interrupt.store(1); }
+
+// Learns when the song's threads have finished.
+class DoneFlag final : public EngineListener {
+ public:
+  void engineDone() override { done.store(1); }
+  std::atomic<int> done{0};
+};
 
 struct Sample {
   int32_t ms, position, tempo, timeSignature, level;
@@ -85,8 +84,9 @@ int runPlay(const ToolArgs& a) {
   config.captureFolder = a.get("--capture");
   for (const std::string& o : outs)
     if (!isNumber(o)) config.rawDevices.push_back(o);
-  InstallMachineTimer();
-  MidiOutSystem& devices = InstallMachineMidiDevices(config);
+  RealTimer timer;
+  std::unique_ptr<MidiOutSystem> machine = MakeMachineMidiDevices(config);
+  MidiOutSystem& devices = *machine;
   int32_t ids[4];
   for (int i = 0; i < 4; ++i) {
     if (isNumber(outs[i])) {
@@ -104,7 +104,11 @@ int runPlay(const ToolArgs& a) {
   if (ids[0] == kMidiNoDevice && ids[1] == kMidiNoDevice && ids[2] == kMidiNoDevice && ids[3] == kMidiNoDevice)
     throw UsageError("--devices leaves every output out of use");
 
-  TMIDIEXE& player = QDMidiExe();
+  Engine engine(EngineServices{&devices, &timer, nullptr, nullptr});
+  DoneFlag done;
+  engine.setListener(&done);
+  Player& p = engine.player();
+  TMIDIEXE& player = engine.properties();
   player.setDEVICEID1A(ids[0]);
   player.setDEVICEID2A(ids[1]);
   player.setDEVICEID1B(ids[2]);
@@ -117,32 +121,27 @@ int runPlay(const ToolArgs& a) {
   player.setMIDICURRENTTIME2(kQDShowPosition);
   player.setMIDITIMEOPTION1(kQDShowTempo);
   player.setMIDITIMEOPTION2(kQDShowTimeSignature);
-  QDSetNotifyProc(&onNotify);
 
-  TQUORMSTR& song = QGSongReader();
+  TQUORMSTR& song = engine.song();
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
     std::cerr << "qmidi-tool play: no such song file \"" << path << "\"\n";
     return 1;
   }
-  QGSetErrorCode(0);
   song.QGmstTitle();
   std::string title = Cp932ToUtf8(song.getinFileTitle());
-  if (!QDStreamOpen()) {
+  if (!p.open()) {
     std::cerr << "qmidi-tool play: the output devices did not open\n";
-    QDStreamClose();
+    p.close();
     return 1;
   }
-  if (!song.QGmstPreHeader(3)) {
-    int32_t code = QGEngineErrorCode().load();
-    std::cerr << "qmidi-tool play: the song could not be converted, result code " << code << '\n';
-    song.QGmstFreeBuf();
-    QDStreamClose();
-    song.QGmstFreeBuf2();
+  PackedSong packed;
+  if (!song.Convert(3, static_cast<int32_t>(mode), &packed) || !p.take(std::move(packed))) {
+    std::cerr << "qmidi-tool play: the song could not be converted, result code " << engine.result().get() << '\n';
+    p.close();
     return 1;
   }
-  QDSetTimeDiv(static_cast<int32_t>(song.getdwTimeDivision()));
-  QDSetSongInfo(song.getdwTickDivision(), song.getdwHyosi());
+  p.setSongInfo(p.song().tickDivision, song.getdwHyosi());
   int32_t lengthMs = player.getMIDITOTALTIME1();
   const bool json = a.json();
   if (!json) {
@@ -150,24 +149,22 @@ int runPlay(const ToolArgs& a) {
               << "title:    " << title << '\n'
               << "length:   " << clock(lengthMs) << ", play mode " << mode << ", timer " << period
               << " ms" << (a.flag("--silent") ? ", silent" : "") << '\n'
-              << "detected: " << QDPlayer().detectedSetup.load() << '\n';
+              << "detected: " << p.state().detectedSetup.load() << '\n';
     if (!config.captureFolder.empty()) std::cout << "capture:  " << config.captureFolder << '\n';
     std::cout << std::flush;
   }
 
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
-  g_done = 0;
-  bool started = QDStreamOut() == -1 && QDStreamReStart() == 0;
+  bool started = p.start() && p.release();
   std::vector<Sample> samples;
   bool interrupted = false;
-  TimerSystem& timer = QDTimerSystem();
   uint32_t nextPrint = timer.timeGetTime() + 1000;
-  while (started && !g_done.load()) {
+  while (started && !done.done.load()) {
     timer.sleep(20);
     if (g_interrupt.load() && !interrupted) {
       interrupted = true;
-      QDStreamStop();
+      p.stop();
     }
     if (static_cast<int32_t>(timer.timeGetTime() - nextPrint) < 0) continue;
     nextPrint += 1000;
@@ -178,14 +175,14 @@ int runPlay(const ToolArgs& a) {
       std::cout << "  " << clock(s.ms) << "   bar " << position(s.position) << "   tempo " << s.tempo
                 << "   " << signature(s.timeSignature) << "   level " << s.level << std::endl;
   }
-  int64_t ticks = QDPlayer().totalTicks.load();
-  int32_t markers = QDPlayer().markerIndex.load();
-  song.QGmstFreeBuf();
-  MidiResult closed = QDStreamClose();
-  song.QGmstFreeBuf2();
+  int64_t ticks = p.state().totalTicks.load();
+  int32_t markers = p.state().markerIndex.load();
+  const int32_t detected = p.state().detectedSetup.load();
+  MidiResult closed = p.close();
+  engine.setListener(nullptr);
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
-  int32_t code = QGEngineErrorCode().load();
+  int32_t code = engine.result().get();
   bool ok = started && closed == kMidiOk;
 
   if (json) {
@@ -196,7 +193,7 @@ int runPlay(const ToolArgs& a) {
         .field("lengthMs", lengthMs)
         .field("ticks", static_cast<int64_t>(ticks))
         .field("markers", markers)
-        .field("detected", QDPlayer().detectedSetup.load())
+        .field("detected", detected)
         .field("interrupted", interrupted)
         .field("ended", ok);
     j.key("progress").beginArray();

@@ -5,7 +5,8 @@
 // reached by then, so picture and sound stay together. The 640 x 400 screen
 // is scaled by a whole factor with square pixels kept sharp. A song without
 // a WRD script shows its title and the current bar and beat. The file is
-// written under a temporary name and renamed when complete.
+// written under a temporary name and renamed when complete. Many songs go
+// into a folder at once, one engine per worker thread.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -13,22 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/graphics/display.h"
 #include "engine/player/output_status.h"
-#include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
-#include "engine/wrd/wrd_display.h"
-#include "engine/wrd/wrd_executor.h"
-#include "tools/song_audio.h"
 #include "platform/encode/temp_output.h"
 #include "platform/encode/video_file.h"
 #include "platform/freetype/freetype_glyphs.h"
-#include "platform/glyphs.h"
 #include "platform/headless/headless_presenter.h"
-#include "support/result_code.h"
+#include "support/cp932.h"
 #include "tools/json_writer.h"
-#include "tools/render_common.h"
 #include "tools/module_commands.h"
+#include "tools/render_common.h"
+#include "tools/song_audio.h"
 #include "tools/tool_command.h"
 
 namespace {
@@ -67,12 +63,12 @@ void ScaleToRgb(const Screen& s, int k, std::vector<uint8_t>* rgb) {
 }
 
 // The WRD display as the script left it.
-void ReadWrdScreen(Screen* s) {
-  const TQGBitmap& screen = QDScreenBuffer();
+void ReadWrdScreen(GraphicsDisplay& display, Screen* s) {
+  const TQGBitmap& screen = display.screen();
   const int rows = std::min(screen.height(), kScreenHeight);
   if (screen.base && screen.width() == kScreenWidth && rows > 0)
     std::memcpy(s->pixels.data(), screen.base, static_cast<size_t>(kScreenWidth) * rows);
-  const QGPalette& p = QDDisplayPalette();
+  const QGPalette& p = display.palette();
   for (size_t i = 0; i < 256; ++i) s->colours[i] = {p[i].red, p[i].green, p[i].blue};
 }
 
@@ -118,23 +114,23 @@ class TitleScreen {
   std::string shownBeat_;
 };
 
-// The song's WRD script loaded onto a headless display, as a song start
-// loads it; empty message on success.
-std::string LoadScript(int32_t offset) {
-  TWRDCRE& wrd = WRDControl();
+// The song's WRD script loaded onto the engine's headless display, as a song
+// start loads it; empty message on success.
+std::string LoadScript(Engine& engine, const std::string& script, const PackedSong& song, int32_t offset) {
+  WrdRuntime& wrd = engine.wrd();
   wrd.setWRDDelay(offset);
   wrd.setFullScreen(0);
-  wrd.subWRDLoadMsgOut();
-  if (!wrd.subWRDLoad()) return "the WRD script could not be loaded";
-  TWRDState& s = WRDState();
-  if (!s.displayExists)
-    return "no display could be made (result code " + std::to_string(QGEngineErrorCode().load()) +
+  wrd.loadMessage(engine.song().getinFileName());
+  if (!wrd.load(script, song)) return "the WRD script could not be loaded";
+  if (!wrd.problem().empty()) return {};  // played as no script
+  if (!wrd.displayExists())
+    return "no display could be made (result code " + std::to_string(engine.result().get()) +
            "; is a font installed?)";
-  if (s.loaded.load()) {
-    wrd.subWRDKaisiMsgOut();
-    subWRDTableCalc();
+  if (wrd.loaded()) {
+    wrd.startMessage();
+    wrd.tableCalc();
   }
-  s.running = -1;
+  wrd.state().running = -1;
   return {};
 }
 
@@ -158,98 +154,94 @@ VideoOptions ReadVideoOptions(const ToolArgs& a) {
   return v;
 }
 
-// Everything the display needs while the video is made; put back at the end.
-class Display {
- public:
-  Display() {
-    HeadlessOptions options;
-    options.framesFolder = "";
-    options.refreshHz = 0;
-    presenter_ = std::make_unique<HeadlessPresenter>(options);
-    QRSetGlyphSystem(&glyphs_);
-    QDSetPresenter(presenter_.get());
-  }
-  ~Display() {
-    WRDState().running = 0;
-    WRDControl().subWRDStop();
-    QDFree();
-    QDSetPresenter(nullptr);
-    QRSetGlyphSystem(nullptr);
-  }
-  GlyphSystem& glyphs() { return glyphs_; }
-
- private:
-  FreeTypeGlyphSystem glyphs_;
-  std::unique_ptr<HeadlessPresenter> presenter_;
+// What one render made.
+struct VideoResult {
+  int64_t frames = 0;
+  uint32_t songMs = 0;
+  bool scripted = false;
 };
 
-int runRenderVideo(const ToolArgs& a) {
-  const std::string& songPath = a.arg(0, "SONG");
-  const std::string& outPath = a.arg(1, "OUT");
-  const RenderOptions options = ReadRenderOptions(a);
-  const VideoOptions video = ReadVideoOptions(a);
+struct VideoJob {
+  RenderOptions options;
+  VideoOptions video;
   VideoFileFormat format;
-  if (!VideoFileFormatFor(outPath, &format))
-    return Fail("cannot tell the format of \"" + outPath + "\": name it .mp4, .webm or .mkv");
+  bool progress = true;
+};
 
+// Renders songPath into outPath with the engine (its display is headless,
+// its glyphs FreeType); "" on success, else what went wrong.
+std::string RenderVideo(Engine& engine, const std::string& songPath, const std::string& outPath,
+                        const VideoJob& job, VideoResult* made) {
   std::string error;
-  RenderSong song;
-  if (!song.convert(songPath, options.mode, &error)) return Fail(error);
-  song.song.volume = options.volume;
-  song.song.balance = options.balance;
+  RenderSong song(engine);
+  if (!song.convert(songPath, job.options.mode, &error)) return error;
+  song.song.volume = job.options.volume;
+  song.song.balance = job.options.balance;
   std::unique_ptr<SoftSynthSystem> synth;
   std::unique_ptr<MidiOutPort> port;
-  if (!OpenOfflineSynth(options, kVideoAudioRate, &synth, &port, &error)) return Fail(error);
+  if (!OpenOfflineSynth(job.options, kVideoAudioRate, &synth, &port, &error)) return error;
 
-  Display display;
-  const bool scripted = !QGSongReader().getWRDFileName().empty();
-  std::unique_ptr<TitleScreen> title;
+  WrdRuntime& wrd = engine.wrd();
+  struct Stop {
+    WrdRuntime& wrd;
+    ~Stop() {
+      wrd.state().running = 0;
+      wrd.stop();
+    }
+  } stop{wrd};
+  const std::string script = engine.song().getWRDFileName();
+  bool scripted = !script.empty();
   if (scripted) {
-    error = LoadScript(video.offset);
-    if (!error.empty()) return Fail(error);
-  } else {
-    title = std::make_unique<TitleScreen>(display.glyphs(), song.titleSjis);
-    if (!title->hasFont()) return Fail("no font for the title screen (is fonts-ipafont-mincho installed?)");
+    error = LoadScript(engine, script, song.packed(), job.video.offset);
+    if (!error.empty()) return error;
+    if (!wrd.problem().empty()) {
+      // A script that does not load is shown as none, and said.
+      std::cerr << "qmidi-tool render-video: the WRD script was not loaded: " << wrd.problem()
+                << "; the title screen is shown\n";
+      scripted = false;
+    }
+  }
+  std::unique_ptr<TitleScreen> title;
+  if (!scripted) {
+    title = std::make_unique<TitleScreen>(engine.display().glyphs(), song.titleSjis);
+    if (!title->hasFont()) return "no font for the title screen (is fonts-ipafont-mincho installed?)";
   }
 
-  // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
-  InterruptGuard interrupt;
+  const VideoOptions& video = job.video;
   TempOutput temp(outPath);
   VideoFileWriter file;
-  if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale, video.fps, &error))
-    return Fail("cannot write \"" + outPath + "\": " + error);
+  if (!file.open(temp.path(), job.format, kScreenWidth * video.scale, kScreenHeight * video.scale, video.fps,
+                 &error))
+    return "cannot write \"" + outPath + "\": " + error;
 
   SongAudio audio(*synth, port.get(), song.song, kVideoAudioRate);
-  ProgressBar progress(song.songMs);
+  ProgressBar progress(song.songMs, job.progress);
   std::vector<float> sound;
   std::vector<uint8_t> rgb;
   Screen shown, next;
   int64_t frames = 0, soundWritten = 0;
   for (;; ++frames) {
-    if (InterruptGuard::interrupted()) {
-      std::cerr << "qmidi-tool render-video: interrupted, nothing written\n";
-      return 130;
-    }
+    if (InterruptGuard::interrupted()) return "interrupted, nothing written";
     // The sound up to this frame's time (silence once the song has ended).
     const int64_t frameSample = frames * kVideoAudioRate / video.fps;
     if (audio.ended() && frameSample >= audio.frames() && frames > 0) {
       sound.assign(static_cast<size_t>(2 * (frameSample - soundWritten)), 0.0f);
-      if (!file.writeAudio(sound.data(), static_cast<int>(frameSample - soundWritten), &error)) return Fail(error);
+      if (!file.writeAudio(sound.data(), static_cast<int>(frameSample - soundWritten), &error)) return error;
       break;
     }
     const int64_t want = frameSample - soundWritten;
     sound.resize(static_cast<size_t>(2 * std::max<int64_t>(want, 0)));
     const int got = want > 0 ? audio.render(sound.data(), static_cast<int>(want)) : 0;
     std::fill(sound.begin() + 2 * got, sound.end(), 0.0f);
-    if (want > 0 && !file.writeAudio(sound.data(), static_cast<int>(want), &error)) return Fail(error);
+    if (want > 0 && !file.writeAudio(sound.data(), static_cast<int>(want), &error)) return error;
     soundWritten = std::max(soundWritten, frameSample);
     audio.sendDue();
 
     // The picture at that time.
     bool changed;
     if (scripted) {
-      subWRDTick(audio.positionReached());
-      ReadWrdScreen(&next);
+      wrd.executor().tick(audio.positionReached());
+      ReadWrdScreen(engine.display(), &next);
       changed = frames == 0 || !(next == shown);
       if (changed) shown = next;
     } else {
@@ -258,35 +250,98 @@ int runRenderVideo(const ToolArgs& a) {
     }
     if (changed) {
       ScaleToRgb(shown, video.scale, &rgb);
-      if (!file.writeFrame(rgb.data(), &error)) return Fail(error);
+      if (!file.writeFrame(rgb.data(), &error)) return error;
     } else if (!file.repeatFrame(&error)) {
-      return Fail(error);
+      return error;
     }
     progress.update(frameSample * 1000 / kVideoAudioRate);
   }
-  if (!file.finish(&error) || !temp.commit(&error)) return Fail(error);
+  if (!file.finish(&error) || !temp.commit(&error)) return error;
   port->close();
+  *made = {frames, song.songMs, scripted};
+  return {};
+}
 
-  const int64_t lengthMs = frames * 1000 / video.fps;
+std::string Summary(const std::string& outPath, const VideoJob& job, const VideoResult& r) {
+  const int64_t lengthMs = r.frames * 1000 / job.video.fps;
+  return "wrote " + outPath + ": " + job.format.codec + ", " + std::to_string(kScreenWidth * job.video.scale) +
+         "x" + std::to_string(kScreenHeight * job.video.scale) + ", " + std::to_string(r.frames) +
+         " frames at " + std::to_string(job.video.fps) + " fps, " + std::to_string(lengthMs / 1000) + '.' +
+         std::to_string(lengthMs % 1000 / 100) + " s" + (r.scripted ? "" : ", title screen (no WRD script)");
+}
+
+// An engine with a headless display and FreeType glyphs of its own.
+class VideoWorker final : public RenderWorker {
+ public:
+  explicit VideoWorker(const VideoJob& job)
+      : job_(job), presenter_(Headless()), engine_(EngineServices{nullptr, nullptr, &presenter_, &glyphs_}) {}
+  std::string render(const BatchItem& item, std::string* done) override {
+    VideoResult made;
+    std::string error = RenderVideo(engine_, item.song, item.out, job_, &made);
+    if (error.empty()) *done = Summary(item.out, job_, made);
+    return error;
+  }
+  Engine& engine() { return engine_; }
+
+  static HeadlessOptions Headless() {
+    HeadlessOptions options;
+    options.framesFolder = "";
+    options.refreshHz = 0;
+    return options;
+  }
+
+ private:
+  const VideoJob& job_;
+  FreeTypeGlyphSystem glyphs_;
+  HeadlessPresenter presenter_;
+  Engine engine_;
+};
+
+int runRenderVideo(const ToolArgs& a) {
+  const bool batch = IsBatchForm(a);
+  VideoJob job;
+  job.options = ReadRenderOptions(a);
+  job.video = ReadVideoOptions(a);
+  const std::string extension = "." + a.get("--format", "mp4");
+  const std::string formatOf = batch ? "song" + extension : a.arg(1, "OUT");
+  if (!VideoFileFormatFor(formatOf, &job.format))
+    return Fail("cannot tell the format of \"" + formatOf + "\": name it .mp4, .webm or .mkv");
+  if (batch) {
+    job.progress = false;
+    const std::vector<BatchItem> items = BatchItems(a, extension);
+    return RunBatch("render-video", items, BatchJobs(a), [&] { return std::make_unique<VideoWorker>(job); });
+  }
+
+  const std::string& songPath = a.arg(0, "SONG");
+  const std::string& outPath = a.arg(1, "OUT");
+  // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
+  InterruptGuard interrupt;
+  VideoWorker worker(job);
+  VideoResult made;
+  const std::string error = RenderVideo(worker.engine(), songPath, outPath, job, &made);
+  if (!error.empty()) {
+    if (InterruptGuard::interrupted()) {
+      std::cerr << "qmidi-tool render-video: interrupted, nothing written\n";
+      return 130;
+    }
+    return Fail(error);
+  }
   if (a.json()) {
     JsonWriter j(std::cout);
     j.beginObject()
         .field("file", outPath)
-        .field("codec", format.codec)
-        .field("frames", frames)
-        .field("fps", video.fps)
-        .field("width", kScreenWidth * video.scale)
-        .field("height", kScreenHeight * video.scale)
-        .field("lengthMs", lengthMs)
-        .field("songMs", song.songMs)
-        .field("script", scripted)
+        .field("codec", job.format.codec)
+        .field("frames", made.frames)
+        .field("fps", job.video.fps)
+        .field("width", kScreenWidth * job.video.scale)
+        .field("height", kScreenHeight * job.video.scale)
+        .field("lengthMs", made.frames * 1000 / job.video.fps)
+        .field("songMs", made.songMs)
+        .field("script", made.scripted)
         .endObject();
     std::cout << '\n';
   } else {
-    std::cout << "wrote " << outPath << ": " << format.codec << ", " << kScreenWidth * video.scale << "x"
-              << kScreenHeight * video.scale << ", " << frames << " frames at " << video.fps << " fps, "
-              << lengthMs / 1000 << '.' << lengthMs % 1000 / 100 << " s"
-              << (scripted ? "" : ", title screen (no WRD script)") << '\n';
+    std::cout << Summary(outPath, job, made) << '\n';
   }
   return 0;
 }
@@ -297,6 +352,10 @@ QMIDI_TOOL_COMMAND(render_video, {
   "render-video",
   ModuleCommandSummary("render-video"),
   "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--volume 0-100] "
-  "[--balance 0-100] [--json]",
-  {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance"},
+  "[--balance 0-100] [--json]\n"
+  "  or:  render-video --jobs N [--format EXT] [--fps N] [--scale K] [--mode N] [--offset STEPS] "
+  "[--soundfont FILE] [--volume 0-100] [--balance 0-100] SONG... OUTDIR\n"
+  "       writes OUTDIR/<song's base name>.EXT (mp4 by default; webm, mkv), N songs at a time\n"
+  "       (default: the number of cores)",
+  {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance", "--jobs", "--format"},
   runRenderVideo})

@@ -12,17 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/graphics/display.h"
-#include "engine/player/midi_player.h"
-#include "engine/song/song_reader.h"
-#include "engine/wrd/wrd_compiler.h"
-#include "engine/wrd/wrd_display.h"
-#include "engine/wrd/wrd_executor.h"
+#include "engine/core/engine.h"
 #include "platform/freetype/freetype_glyphs.h"
-#include "platform/glyphs.h"
 #include "platform/headless/headless_presenter.h"
 #include "platform/png/png_file.h"
-#include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/module_commands.h"
 #include "tools/tool_command.h"
@@ -62,11 +55,11 @@ std::string frameName(int index, int32_t position) {
 }
 
 // The screen buffer through the display palette.
-bool writeScreen(const std::string& path, std::string* error) {
+bool writeScreen(GraphicsDisplay& display, const std::string& path, std::string* error) {
   std::array<PngRgb, 256> palette;
-  const QGPalette& p = QDDisplayPalette();
+  const QGPalette& p = display.palette();
   for (size_t i = 0; i < 256; ++i) palette[i] = {p[i].red, p[i].green, p[i].blue};
-  const TQGBitmap& screen = QDScreenBuffer();
+  const TQGBitmap& screen = display.screen();
   if (!screen.base) {
     *error = "no screen";
     return false;
@@ -98,56 +91,46 @@ int runRenderWrd(const ToolArgs& a) {
     return 1;
   }
 
-  // The song, converted without a device.
-  TMIDIEXEState& player = QDPlayer();
-  player.MIDIDISABLE = 1;
-  player.DEVICEID1A = 0;
-  TQUORMSTR& song = QGSongReader();
-  song.setinFileName(songPath);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool render-wrd: no such song file \"" << songPath << "\"\n";
-    return 1;
-  }
-  QGSetErrorCode(0);
-  QDStreamOpen();
-  if (!song.QGmstPreHeader(3)) {
-    std::cerr << "qmidi-tool render-wrd: the song could not be converted (result code "
-              << QGEngineErrorCode().load() << ")\n";
-    return 1;
-  }
-  const TimeTableEntry* table = song.TimeTable();
-  const uint32_t entries = song.TimeTableEntries();
-
+  // An engine with a headless display: the song converted as a start
+  // converts it, its script loaded as a start loads it.
   FreeTypeGlyphSystem glyphs;
   HeadlessOptions options;
   options.framesFolder = "";
   options.refreshHz = 0;
   HeadlessPresenter presenter(options);
-  QRSetGlyphSystem(&glyphs);
-  QDSetPresenter(&presenter);
-  TWRDCRE& wrd = WRDControl();
-  auto cleanUp = [&] {
-    wrd.subWRDStop();
-    QDFree();
-    QDSetPresenter(nullptr);
-    QRSetGlyphSystem(nullptr);
-    QDStreamClose();
-  };
+  Engine engine(EngineServices{nullptr, nullptr, &presenter, &glyphs});
+  TQUORMSTR& song = engine.song();
+  song.setinFileName(songPath);
+  if (song.getinFileName().empty()) {
+    std::cerr << "qmidi-tool render-wrd: no such song file \"" << songPath << "\"\n";
+    return 1;
+  }
+  PackedSong packed;
+  if (!song.Convert(3, 0, &packed)) {
+    std::cerr << "qmidi-tool render-wrd: the song could not be converted (result code "
+              << engine.result().get() << ")\n";
+    return 1;
+  }
+  const TimeTableEntry* table = packed.timeTable();
+  const uint32_t entries = table ? packed.entries : 0;
 
+  WrdRuntime& wrd = engine.wrd();
+  auto cleanUp = [&] { wrd.stop(); };
   wrd.setWRDDelay(static_cast<int32_t>(offset));
   wrd.setFullScreen(0);
-  wrd.subWRDLoadMsgOut();
-  if (!wrd.subWRDLoad()) {
+  wrd.loadMessage(song.getinFileName());
+  if (!wrd.load(song.getWRDFileName(), packed)) {
     std::cerr << "qmidi-tool render-wrd: the script could not be loaded\n";
     cleanUp();
     return 1;
   }
-  TWRDState& s = WRDState();
+  TWRDState& s = wrd.state();
   if (!s.displayExists) {
     std::cerr << "qmidi-tool render-wrd: "
               << (song.getWRDFileName().empty() ? "the song has no .wrd script"
+                  : !wrd.problem().empty()      ? "the WRD script was not loaded: " + wrd.problem()
                                                 : "no display could be made (result code " +
-                                                      std::to_string(QGEngineErrorCode().load()) +
+                                                      std::to_string(engine.result().get()) +
                                                       "; is a font installed?)")
               << '\n';
     cleanUp();
@@ -155,10 +138,11 @@ int runRenderWrd(const ToolArgs& a) {
   }
   const bool loaded = s.loaded.load() != 0;
   if (loaded) {
-    wrd.subWRDKaisiMsgOut();
-    subWRDTableCalc();
+    wrd.startMessage();
+    wrd.tableCalc();
   }
   s.running = -1;
+  WrdExecutor& executor = wrd.executor();
 
   struct Frame {
     std::string file;
@@ -169,7 +153,7 @@ int runRenderWrd(const ToolArgs& a) {
   auto write = [&](int32_t position, const std::string& name) {
     std::string error;
     const std::string path = (fs::path(outDir) / name).string();
-    if (writeScreen(path, &error)) {
+    if (writeScreen(engine.display(), path, &error)) {
       frames.push_back({path, position});
     } else {
       std::cerr << "qmidi-tool render-wrd: cannot write \"" << path << "\": " << error << '\n';
@@ -184,19 +168,19 @@ int runRenderWrd(const ToolArgs& a) {
     // Requested positions before this entry's are shown as they stand then.
     while (nextAt < at.size() && at[nextAt] <= position) {
       presenter.setSongPosition(at[nextAt]);
-      subWRDTick(at[nextAt]);
+      executor.tick(at[nextAt]);
       write(at[nextAt], frameName(static_cast<int>(frames.size()), at[nextAt]));
       ++nextAt;
     }
     presenter.setSongPosition(position);
-    subWRDTick(position);
+    executor.tick(position);
     last = position;
     if (every > 0 && (i + 1) % static_cast<uint32_t>(every) == 0)
       write(position, frameName(static_cast<int>(frames.size()), position));
   }
   // Positions past the song's end still run what the script has left.
   for (; nextAt < at.size() && !failed; ++nextAt) {
-    subWRDTick(at[nextAt]);
+    executor.tick(at[nextAt]);
     last = std::max(last, at[nextAt]);
     write(at[nextAt], frameName(static_cast<int>(frames.size()), at[nextAt]));
   }
@@ -213,7 +197,7 @@ int runRenderWrd(const ToolArgs& a) {
         .field("entries", total)
         .field("entriesRun", ran)
         .field("timeTableEntries", entries)
-        .field("errorcode", QGEngineErrorCode().load());
+        .field("errorcode", engine.result().get());
     j.key("frames").beginArray();
     for (const Frame& f : frames) j.beginObject().field("png", f.file).field("position", f.position).endObject();
     j.endArray();

@@ -1,16 +1,13 @@
 // qmidi-tool stream: converts a song the way the engine does before playing
-// it (QGmstPreHeader(3) in play mode --mode) and prints the packed records
-// and the time table. The player's stream is opened on no device, so no
-// real device is touched and nothing waits for one.
+// it (mode 3, with the edits of play mode --mode) and prints the packed
+// records and the time table. No device is touched.
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 
-#include "engine/player/midi_player.h"
 #include "engine/song/song_reader.h"
 #include "support/result_code.h"
-#include "tools/device_free_stream.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
 
@@ -58,21 +55,21 @@ int runStream(const ToolArgs& a) {
   long mode = a.getInt("--mode", 0);
   if (mode < INT32_MIN || mode > INT32_MAX) throw UsageError("--mode is out of range");
 
-  TQUORMSTR& song = QGSongReader();
+  ResultCode result;
+  TQUORMSTR song(result);
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
     std::cerr << "qmidi-tool stream: no such song file \"" << path << "\"\n";
     return 1;
   }
-  TDeviceFreeStream stream(static_cast<int32_t>(mode));
-  TMIDIEXEState& player = QDPlayer();
-  bool ok = song.QGmstPreHeader(3);
-  int32_t code = QGEngineErrorCode().load();
+  PackedSong packed;
+  const bool ok = song.Convert(3, static_cast<int32_t>(mode), &packed);
+  const int32_t code = result.get();
 
-  const uint8_t* data = ok ? song.StreamData() : nullptr;
-  uint32_t length = ok ? song.StreamDataLength() : 0;
-  const TimeTableEntry* table = ok ? song.TimeTable() : nullptr;
-  uint32_t entries = ok ? song.TimeTableEntries() : 0;
+  const uint8_t* data = packed.data();
+  const uint32_t length = data ? packed.length : 0;
+  const TimeTableEntry* table = packed.timeTable();
+  const uint32_t entries = table ? packed.entries : 0;
 
   if (a.json()) {
     JsonWriter j(std::cout);
@@ -83,8 +80,8 @@ int runStream(const ToolArgs& a) {
         .field("maxTimeIdx", song.getdwMaxTimeIdx())
         .field("maxTempo", song.getdwMaxTempo())
         .field("dataLength", length)
-        .field("longMax", ok ? song.LongMessageMax() : 0u)
-        .field("detected", player.detectedSetup.load());
+        .field("longMax", ok ? packed.longMessageMax : 0u)
+        .field("detected", song.DetectedSetup());
     j.key("records").beginArray();
     StreamRecordView r;
     for (uint32_t at = 0; at < length && DecodeStreamRecord(data, length, at, &r); at += r.size) {
@@ -109,10 +106,10 @@ int runStream(const ToolArgs& a) {
     std::cout << "file:            " << song.getinFileName() << '\n'
               << "division:        " << song.getdwTimeDivision() << " (normalised "
               << song.getdwTickDivision() << ")\n"
-              << "play mode:       " << mode << ", detected set-up " << player.detectedSetup.load()
+              << "play mode:       " << mode << ", detected set-up " << song.DetectedSetup()
               << '\n'
               << "stream:          " << length << " bytes, long-message maximum "
-              << song.LongMessageMax() << '\n'
+              << packed.longMessageMax << '\n'
               << "time table:      " << entries << " entries, song length "
               << position(song.getdwMaxTempo()) << " (bar.tick), "
               << (entries ? table[entries - 1].ms : 0) << " ms\n";
@@ -131,8 +128,6 @@ int runStream(const ToolArgs& a) {
       std::cout << '\n';
     }
   }
-  song.QGmstFreeBuf();
-  song.QGmstFreeBuf2();
   return ok ? 0 : 1;
 }
 

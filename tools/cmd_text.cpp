@@ -53,17 +53,12 @@ int runText(const ToolArgs& a) {
   options.framesFolder = "";
   options.refreshHz = 0;
   HeadlessPresenter presenter(options);
-  QRSetGlyphSystem(&glyphs);
-  QDSetPresenter(&presenter);
-  auto cleanUp = [&] {
-    QDFree();
-    QDSetPresenter(nullptr);
-    QRSetGlyphSystem(nullptr);
-  };
+  ResultCode result;
+  GraphicsDisplay display(presenter, glyphs, result);
+  auto cleanUp = [&] { display.free(); };
 
-  QGSetErrorCode(0);
-  if (!QDCreate(640, 400, font, nullptr, false)) {
-    std::cerr << "qmidi-tool text: no display (result code " << QGEngineErrorCode().load()
+  if (!display.create(640, 400, font, nullptr, false)) {
+    std::cerr << "qmidi-tool text: no display (result code " << result.get()
               << "; is a font for \"" << font.face << "\" installed?)\n";
     cleanUp();
     return 1;
@@ -77,9 +72,9 @@ int runText(const ToolArgs& a) {
     i += n;
   }
   int32_t width = 0;
-  bool whole = QRSetMoji(QDTextLayer(), 0, 0, &width, chars, 0, static_cast<int>(chars.size()),
+  bool whole = display.drawText(display.textLayer(), 0, 0, &width, chars, 0, static_cast<int>(chars.size()),
                          static_cast<int32_t>(colour));
-  int32_t code = QGEngineErrorCode().load();
+  int32_t code = result.get();
   if (width == 0) {
     std::cerr << "qmidi-tool text: nothing drawn (result code " << code
               << "; a line holds at most 640 pixels)\n";
@@ -88,10 +83,10 @@ int runText(const ToolArgs& a) {
   }
   std::array<PngRgb, 256> palette;
   for (int i = 0; i < 256; ++i)
-    palette[i] = {QDDisplayPalette()[i].red, QDDisplayPalette()[i].green,
-                  QDDisplayPalette()[i].blue};
+    palette[i] = {display.palette()[i].red, display.palette()[i].green,
+                  display.palette()[i].blue};
   // The text layer's first 16 rows, cut to the line (rows are display-width apart).
-  const TQGBitmap& layer = QDTextLayer();
+  const TQGBitmap& layer = display.textLayer();
   std::vector<uint8_t> line(static_cast<size_t>(width) * kGlyphRows);
   for (int r = 0; r < kGlyphRows; ++r)
     std::copy_n(layer.base + static_cast<size_t>(r) * layer.width(), width,

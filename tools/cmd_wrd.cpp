@@ -5,14 +5,10 @@
 #include <iostream>
 #include <sstream>
 
-#include "engine/player/midi_player.h"
-#include "engine/song/song_reader.h"
+#include "engine/core/engine.h"
 #include "engine/wrd/wrd_compiler.h"
-#include "engine/wrd/wrd_display.h"
 #include "engine/wrd/wrd_state.h"
 #include "support/cp932.h"
-#include "support/result_code.h"
-#include "tools/device_free_stream.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
 
@@ -36,31 +32,30 @@ void bareScriptInputs(const ToolArgs& a, TWRDInputs& in) {
   in.displayOffset = static_cast<int32_t>(a.getInt("--offset", 0));
 }
 
-// A song: converted as a song start converts it (on no device), then its
-// script compiled exactly as the engine's WRD load compiles it. Returns the
-// script's name; empty after a message when there is nothing to compile.
-std::string compileForSong(const std::string& path, const ToolArgs& a, bool* ok) {
+// A song: converted as a song start converts it, then its script compiled
+// exactly as the engine's WRD load compiles it. Returns the script's name;
+// empty after a message when there is nothing to compile.
+std::string compileForSong(Engine& engine, const std::string& path, const ToolArgs& a, bool* ok) {
   for (const char* option : {"--division", "--beats", "--end"})
     if (a.has(option))
       throw UsageError(std::string(option) + " is for a bare script; a song gives its own");
-  TQUORMSTR& song = QGSongReader();
+  TQUORMSTR& song = engine.song();
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
     std::cerr << "qmidi-tool wrd: no such song file \"" << path << "\"\n";
     return {};
   }
-  TDeviceFreeStream stream;
   std::string script;
-  if (!song.QGmstPreHeader(3)) {
-    std::cerr << "qmidi-tool wrd: the song could not be converted (result code "
-              << QGEngineErrorCode().load() << ")\n";
+  PackedSong packed;
+  if (!song.Convert(3, 0, &packed)) {
+    std::cerr << "qmidi-tool wrd: the song could not be converted (result code " << engine.result().get()
+              << ")\n";
   } else if ((script = song.getWRDFileName()).empty()) {
     std::cerr << "qmidi-tool wrd: the song has no .wrd script beside it\n";
   } else {
-    TWRDCRE& wrd = WRDControl();
-    wrd.setWRDFileName(script);
+    WrdRuntime& wrd = engine.wrd();
     wrd.setWRDDelay(static_cast<int32_t>(a.getInt("--offset", 0)));
-    *ok = wrd.compileSongScript(song);
+    *ok = wrd.compileScript(script, packed);
   }
   return script;
 }
@@ -128,14 +123,10 @@ const char* opName(uint8_t op) {
   }
 }
 
-const char* errorText(int32_t code) {
-  switch (code) {
-    case kWRDCompiled: return "compiled";
-    case kWRDErrRead: return "the script is missing, empty or unreadable";
-    case kWRDErrTokens: return "the script did not end within 5,000,000 tokens";
-    case kWRDErrCapacity: return "the script needs more table entries than allowed";
-    default: return "the compiler failed (see the trace log)";
-  }
+std::string errorText(const TWRDState& s) {
+  if (s.errorCode == kWRDCompiled) return "compiled";
+  if (s.errorCode == kWRDErrFault) return "the compiler failed (see the trace log)";
+  return "the script is " + WRDProblemText(s);
 }
 
 std::string position(int32_t time) {
@@ -209,7 +200,7 @@ void printJson(const TWRDState& s) {
 }
 
 void printText(const std::string& script, const TWRDState& s) {
-  std::cout << "WRD script " << script << ": " << errorText(s.errorCode) << '\n'
+  std::cout << "WRD script " << script << ": " << errorText(s) << '\n'
             << "division " << s.division << ", bar " << s.barLength << " ticks; " << s.commands.size()
             << " entries, " << s.cells.size() << " cells, " << s.rects.size() << " rectangles, "
             << s.pictures.size() << " pictures/copies, " << s.palRecords.size() << " palettes, "
@@ -280,23 +271,24 @@ QMIDI_TOOL_COMMAND(wrd, {
   "  --raw       the table as compiled, before times are settled and text batched",
   {"--offset", "--division", "--beats", "--end"},
   [](const ToolArgs& a) {
-    TWRDState& s = WRDState();
+    Engine engine{EngineServices{}};
+    TWRDState& s = engine.wrd().state();
     const std::string& arg = a.arg(0, "SONG_OR_WRD");
     s.inputs.xyMode = a.flag("--xymode");
     bool ok = false;
     std::string script = arg;
     if (endsWithNoCase(arg, ".wrd")) {
       bareScriptInputs(a, s.inputs);
-      ok = subWRDInit(script);
+      ok = subWRDInit(s, script);
     } else {
-      script = compileForSong(arg, a, &ok);
+      script = compileForSong(engine, arg, a, &ok);
       if (script.empty()) return 1;
     }
-    if (ok && !a.flag("--raw")) ok = subWRDTableCalc();
+    if (ok && !a.flag("--raw")) ok = subWRDTableCalc(s);
     if (a.json())
       printJson(s);
     else
       printText(script, s);
-    if (!ok) std::cerr << "qmidi-tool wrd: " << errorText(s.errorCode) << '\n';
+    if (!ok) std::cerr << "qmidi-tool wrd: " << errorText(s) << '\n';
     return ok ? 0 : 1;
   }})

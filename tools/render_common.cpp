@@ -2,13 +2,16 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <set>
+#include <thread>
 
-#include "engine/player/midi_player.h"
-#include "engine/player/tmidiexe.h"
-#include "engine/song/song_reader.h"
-#include "support/result_code.h"
+#include "engine/player/reset_sequences.h"
+#include "platform/encode/temp_output.h"
 
 namespace {
 
@@ -28,47 +31,27 @@ int32_t RangeOption(const ToolArgs& a, const std::string& name, long fallback, l
 
 }  // namespace
 
-RenderSong::~RenderSong() {
-  if (!converted_) return;
-  TQUORMSTR& reader = QGSongReader();
-  reader.QGmstFreeBuf();
-  QDStreamClose();
-  reader.QGmstFreeBuf2();
-}
-
 bool RenderSong::convert(const std::string& path, int32_t mode, std::string* error) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
     *error = "no such song file \"" + path + "\"";
     return false;
   }
-  // The converter wants an open output: a silent one, no device is touched.
-  TMIDIEXEState& player = QDPlayer();
-  player.MIDIDISABLE = 1;
-  QDMidiExe().setDEVICEID1A(0);
-  QDMidiExe().setRESETMODE(mode);
-  TQUORMSTR& reader = QGSongReader();
+  TQUORMSTR& reader = engine_.song();
   reader.setinFileName(path);
-  QGSetErrorCode(0);
-  QDStreamOpen();
-  converted_ = true;
+  engine_.result().clear();
   reader.QGmstTitle();
-  if (!reader.QGmstPreHeader(3)) {
+  if (!reader.Convert(3, mode, &packed_)) {
     *error = "\"" + path + "\" could not be converted as a song (result code " +
-             std::to_string(QGEngineErrorCode().load()) + ")";
+             std::to_string(engine_.result().get()) + ")";
     return false;
   }
   titleSjis = reader.getinFileTitle();
-  tickDivision = reader.getdwTickDivision();
-  song.data = reader.StreamData();
-  song.length = reader.StreamDataLength();
-  song.table = reader.TimeTable();
-  song.entries = reader.TimeTableEntries();
-  song.division = static_cast<int32_t>(reader.getdwTimeDivision());
-  song.speed = player.SPEED.load();
-  song.resetKind = player.resetKind.load();
-  song.detectedSetup = player.detectedSetup.load();
-  songMs = song.entries ? song.table[song.entries - 1].ms : 0;
+  tickDivision = packed_.tickDivision;
+  song = QDOfflineSong::Of(packed_);
+  song.speed = engine_.player().state().SPEED.load();
+  song.resetKind = QDResetKindOfMode(mode);
+  songMs = packed_.lengthMs();
   return true;
 }
 
@@ -100,7 +83,8 @@ bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynt
   return true;
 }
 
-ProgressBar::ProgressBar(int64_t totalMs) : totalMs_(totalMs), enabled_(isatty(STDERR_FILENO) == 1) {}
+ProgressBar::ProgressBar(int64_t totalMs, bool enabled)
+    : totalMs_(totalMs), enabled_(enabled && isatty(STDERR_FILENO) == 1) {}
 
 ProgressBar::~ProgressBar() {
   if (enabled_ && lastShown_ >= 0) std::fputs("\r\033[K", stderr);
@@ -117,4 +101,70 @@ void ProgressBar::update(int64_t doneMs) {
   std::fprintf(stderr, "\r[%s] %3d%%  %s / %s", bar.c_str(), percent, Clock(doneMs).c_str(),
                Clock(totalMs_).c_str());
   std::fflush(stderr);
+}
+
+// --- The batch form ---------------------------------------------------------------
+
+bool IsBatchForm(const ToolArgs& a) {
+  if (a.has("--jobs") || a.has("--format") || a.positional.size() > 2) return true;
+  std::error_code ec;
+  return a.positional.size() == 2 && std::filesystem::is_directory(a.positional[1], ec);
+}
+
+std::vector<BatchItem> BatchItems(const ToolArgs& a, const std::string& extension) {
+  if (a.positional.size() < 2) throw UsageError("give the songs and then the output folder");
+  const std::filesystem::path folder = a.positional.back();
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  std::vector<BatchItem> items;
+  std::set<std::string> names;
+  for (size_t i = 0; i + 1 < a.positional.size(); ++i) {
+    const std::string& song = a.positional[i];
+    const std::string name = std::filesystem::path(song).stem().string() + extension;
+    if (!names.insert(name).second)
+      throw UsageError("two songs would both be written as \"" + name + "\"");
+    items.push_back({song, (folder / name).string()});
+  }
+  return items;
+}
+
+int BatchJobs(const ToolArgs& a) {
+  const long cores = static_cast<long>(std::max(1u, std::thread::hardware_concurrency()));
+  const long jobs = a.getInt("--jobs", cores);
+  if (jobs < 1 || jobs > 256) throw UsageError("--jobs takes 1 to 256");
+  return static_cast<int>(jobs);
+}
+
+int RunBatch(const std::string& command, const std::vector<BatchItem>& items, int jobs,
+             const std::function<std::unique_ptr<RenderWorker>()>& makeWorker) {
+  InterruptGuard interrupt;
+  std::atomic<size_t> next{0};
+  std::atomic<int> failures{0};
+  std::mutex print;
+  size_t finished = 0;
+  auto work = [&] {
+    std::unique_ptr<RenderWorker> worker = makeWorker();
+    for (size_t i = next++; i < items.size() && !InterruptGuard::interrupted(); i = next++) {
+      std::string done;
+      const std::string error = worker->render(items[i], &done);
+      std::lock_guard lock(print);
+      const std::string count = "[" + std::to_string(++finished) + "/" + std::to_string(items.size()) + "] ";
+      if (error.empty()) {
+        std::cout << count << done << std::endl;
+      } else {
+        ++failures;
+        std::cerr << "qmidi-tool " << command << ": " << count << items[i].song << ": " << error << std::endl;
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  const size_t n = std::min(items.size(), static_cast<size_t>(jobs));
+  for (size_t t = 1; t < n; ++t) threads.emplace_back(work);
+  work();
+  for (std::thread& t : threads) t.join();
+  if (InterruptGuard::interrupted()) {
+    std::cerr << "qmidi-tool " << command << ": interrupted; the songs finished are kept\n";
+    return 130;
+  }
+  return failures.load() ? 1 : 0;
 }

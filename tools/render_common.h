@@ -1,36 +1,37 @@
 // What render-audio and render-video share: the song converted as the
 // engine converts it before playing, the soft synth rendering offline, the
-// checks of the common options, and the progress bar.
+// checks of the common options, the progress bar, and the batch form (many
+// songs into a folder, one engine per worker thread).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/core/engine.h"
 #include "engine/player/offline_player.h"
 #include "platform/softsynth/soft_synth.h"
 #include "tools/tool_command.h"
 
-// A converted song, held until the object goes (then the buffers are freed
-// and the player's outputs closed).
+// A song converted by an engine's song reader, held for the offline driver.
 class RenderSong {
  public:
-  RenderSong() = default;
-  ~RenderSong();
-  RenderSong(const RenderSong&) = delete;
-  RenderSong& operator=(const RenderSong&) = delete;
+  explicit RenderSong(Engine& engine) : engine_(engine) {}
 
-  // Converts the song in play mode `mode` without touching a device; false
-  // with a message for the user.
+  // Converts the song in play mode `mode`; false with a message for the user.
   bool convert(const std::string& path, int32_t mode, std::string* error);
 
+  const PackedSong& packed() const { return packed_; }
   QDOfflineSong song;
   std::string titleSjis;  // the song's title, Shift-JIS as written
   uint32_t songMs = 0;    // the time table's length
   int32_t tickDivision = 960;
 
  private:
-  bool converted_ = false;
+  Engine& engine_;
+  PackedSong packed_;
 };
 
 // The options both commands take.
@@ -51,7 +52,7 @@ bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynt
 // A bar on stderr while stderr is a terminal: "[#####.....]  45%  0:15 / 0:34".
 class ProgressBar {
  public:
-  explicit ProgressBar(int64_t totalMs);
+  explicit ProgressBar(int64_t totalMs, bool enabled = true);
   ~ProgressBar();
   void update(int64_t doneMs);
 
@@ -60,3 +61,37 @@ class ProgressBar {
   int lastShown_ = -1;
   bool enabled_;
 };
+
+// --- The batch form: SONG... OUTDIR, each song into OUTDIR/<base name>.<ext>.
+
+// One song of a batch and the file it becomes.
+struct BatchItem {
+  std::string song;
+  std::string out;
+};
+
+// The command line's batch form: --jobs or --format given, more than two
+// arguments, or the last one an existing folder. A single-song form (SONG
+// OUT) gives false.
+bool IsBatchForm(const ToolArgs& a);
+// The songs and their output names in the folder (the last argument, made
+// when missing); UsageError for a missing argument or two songs of one name.
+std::vector<BatchItem> BatchItems(const ToolArgs& a, const std::string& extension);
+// --jobs, by default the number of cores.
+int BatchJobs(const ToolArgs& a);
+
+// Renders one song into one file with a worker's own engine; "" on success,
+// else what went wrong. done receives the summary line of a success.
+class RenderWorker {
+ public:
+  virtual ~RenderWorker() = default;
+  virtual std::string render(const BatchItem& item, std::string* done) = 0;
+};
+
+// Renders every item on `jobs` worker threads, each with a worker (and its
+// engine) of its own made by makeWorker on that thread; a line per song on
+// standard output as it ends ("[3/8] OUT: ..."), failures on stderr, Ctrl-C
+// stops between songs. The exit status: 0, 1 when a song failed, 130 when
+// interrupted.
+int RunBatch(const std::string& command, const std::vector<BatchItem>& items, int jobs,
+             const std::function<std::unique_ptr<RenderWorker>()>& makeWorker);

@@ -19,6 +19,7 @@ Engine::Engine(EngineServices services, const EngineSettings& settings)
       wrd_(display_, result_),
       properties_(player_) {
   player_.setListener(this);
+  wrd_.pictures().setMessages(services.messages);
   apply(settings);
 }
 

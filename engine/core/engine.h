@@ -21,6 +21,7 @@
 #include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_runtime.h"
 #include "platform/glyphs.h"
+#include "platform/message_box.h"
 #include "platform/midi_out.h"
 #include "platform/presenter.h"
 #include "platform/timer.h"
@@ -28,12 +29,13 @@
 
 // The platform services an engine uses. A service left null is one that
 // does nothing or fails visibly (no devices, no periodic timer, no picture,
-// no fonts); the services must outlive the engine.
+// no fonts, messages on standard error); the services must outlive the engine.
 struct EngineServices {
   MidiOutSystem* devices = nullptr;
   TimerSystem* timer = nullptr;
   Presenter* presenter = nullptr;
   GlyphSystem* glyphs = nullptr;
+  MessageSink* messages = nullptr;
 };
 
 // The settings an engine starts with (the host's settings store, command
@@ -73,9 +75,9 @@ class Engine final : public PlaySteps, private PlayerListener {
 
   TQUORMSTR& song() { return song_; }
   Player& player() { return player_; }
-  Display& display() { return display_; }
+  GraphicsDisplay& display() { return display_; }
   WrdRuntime& wrd() { return wrd_; }
-  TResultCode& result() { return result_; }
+  ResultCode& result() { return result_; }
   TMIDIEXE& properties() { return properties_; }
   TQUORONPU& score() { return score_; }
   const EngineServices& services() const { return services_; }
@@ -117,10 +119,10 @@ class Engine final : public PlaySteps, private PlayerListener {
   EngineListener* listener() const { return listener_.load(); }
 
   EngineServices services_;
-  TResultCode result_;
+  ResultCode result_;
   TQUORMSTR song_;
   Player player_;
-  Display display_;
+  GraphicsDisplay display_;
   WrdRuntime wrd_;
   TMIDIEXE properties_;
   TQUORONPU score_;

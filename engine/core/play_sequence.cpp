@@ -4,10 +4,10 @@
 
 #include "support/guard.h"
 
-TPlaySequence::TPlaySequence(PlaySteps& steps, Post post, Ended ended)
+PlaySequence::PlaySequence(PlaySteps& steps, Post post, Ended ended)
     : steps_(steps), post_(std::move(post)), ended_(std::move(ended)) {}
 
-bool TPlaySequence::play(const void* owner) {
+bool PlaySequence::play(const void* owner) {
   return QGuard("TForm1.OnUserPar2", false, [&] {
     switch (state_) {
       case State::Stopping:
@@ -36,16 +36,16 @@ bool TPlaySequence::play(const void* owner) {
   });
 }
 
-void TPlaySequence::applyStopKind(TStopKind kind) {
+void PlaySequence::applyStopKind(StopKind kind) {
   switch (kind) {
-    case TStopKind::Stop:
-    case TStopKind::StopQuiet: endFlag_ = -1; break;
-    case TStopKind::Next: endFlag_ = 0; break;
-    case TStopKind::Close: break;
+    case StopKind::Stop:
+    case StopKind::StopQuiet: endFlag_ = -1; break;
+    case StopKind::Next: endFlag_ = 0; break;
+    case StopKind::Close: break;
   }
 }
 
-void TPlaySequence::stop(TStopKind kind) {
+void PlaySequence::stop(StopKind kind) {
   QGuardVoid("TForm1.subStop", [&] {
     switch (state_) {
       case State::Idle:
@@ -61,9 +61,9 @@ void TPlaySequence::stop(TStopKind kind) {
       case State::Paused:
       case State::Stopping:
         steps_.requestStop();
-        if (kind == TStopKind::Close) break;
+        if (kind == StopKind::Close) break;
         applyStopKind(kind);
-        if (kind == TStopKind::Stop && state_ != State::Stopping) steps_.wrdStopMessage();
+        if (kind == StopKind::Stop && state_ != State::Stopping) steps_.wrdStopMessage();
         steps_.stopSong();
         break;
     }
@@ -71,15 +71,15 @@ void TPlaySequence::stop(TStopKind kind) {
   });
 }
 
-void TPlaySequence::pause() {
+void PlaySequence::pause() {
   if (state_ == State::Playing && steps_.pauseSong()) state_ = State::Paused;
 }
 
-void TPlaySequence::resume() {
+void PlaySequence::resume() {
   if (state_ == State::Paused && steps_.resumeSong()) state_ = State::Playing;
 }
 
-void TPlaySequence::opened(bool ok) {
+void PlaySequence::opened(bool ok) {
   QGuardVoid("TForm1.OnUserPar1", [&] {
     if (state_ != State::Opening) return;
     if (!ok) steps_.setResult(kErrOpen);
@@ -94,7 +94,7 @@ void TPlaySequence::opened(bool ok) {
   });
 }
 
-void TPlaySequence::begin() {
+void PlaySequence::begin() {
   QGuardVoid("TForm1.subStart", [&] {
     if (state_ != State::Starting) return;
     if (stopAsked_) {
@@ -107,21 +107,22 @@ void TPlaySequence::begin() {
       return;
     }
     state_ = State::Playing;
+    if (started_) started_();
   });
 }
 
-void TPlaySequence::done() {
+void PlaySequence::done() {
   QGuardVoid("TForm1.OnMomDone", [&] {
     if (state_ == State::Playing || state_ == State::Paused || state_ == State::Stopping) close();
   });
 }
 
-void TPlaySequence::close() {
+void PlaySequence::close() {
   state_ = State::Closing;
   if (!steps_.closeOutputs()) closed(1);  // nothing could be started to close them: end here
 }
 
-void TPlaySequence::closed(int32_t closeResult) {
+void PlaySequence::closed(int32_t closeResult) {
   QGuardVoid("TForm1.OnMOMClose", [&] {
     if (state_ != State::Closing) return;
     if (closeResult != 0) steps_.setResult(kErrStreamClose);
@@ -136,8 +137,8 @@ void TPlaySequence::closed(int32_t closeResult) {
 }
 
 // The song's end: the WRD display goes as STOPOPTION says, and the end is
-// reported once, releasing the owner.
-void TPlaySequence::report() {
+// reported once, with the song's owner.
+void PlaySequence::report() {
   const bool visible = steps_.wrdVisible();
   if (steps_.wrdLoaded() && (stopOption_ == 0 || !visible)) steps_.wrdStop();
   int32_t status = kStatusEndedStop;
@@ -147,20 +148,18 @@ void TPlaySequence::report() {
     endFlag_ = -1;
     status = kStatusEndedContinue;
   }
-  const void* owner = owner_;
-  owner_ = nullptr;
-  if (ended_) ended_(status, owner);
+  if (ended_) ended_(status, owner_);
 }
 
-const char* PlayStateName(TPlaySequence::State state) {
+const char* PlayStateName(PlaySequence::State state) {
   switch (state) {
-    case TPlaySequence::State::Idle: return "idle";
-    case TPlaySequence::State::Opening: return "opening";
-    case TPlaySequence::State::Starting: return "starting";
-    case TPlaySequence::State::Playing: return "playing";
-    case TPlaySequence::State::Paused: return "paused";
-    case TPlaySequence::State::Stopping: return "stopping";
-    case TPlaySequence::State::Closing: return "closing";
+    case PlaySequence::State::Idle: return "idle";
+    case PlaySequence::State::Opening: return "opening";
+    case PlaySequence::State::Starting: return "starting";
+    case PlaySequence::State::Playing: return "playing";
+    case PlaySequence::State::Paused: return "paused";
+    case PlaySequence::State::Stopping: return "stopping";
+    case PlaySequence::State::Closing: return "closing";
   }
   return "?";
 }

@@ -2,8 +2,10 @@
 // outputs, on the player's worker), started (converted, its WRD script
 // loaded, its threads released), played (and paused), stopped, and closed
 // (the outputs, on the worker), and every song started ends with exactly one
-// end report, -1 (ended, stop) or -2 (ended, the next may follow), which
-// also releases the playback owner.
+// end report, -1 (ended, stop) or -2 (ended, the next may follow), told to
+// whoever made the sequence with the song's owner (the windows release the
+// owner there when a status sink is registered; without one it stays until
+// CLOSE). A song whose start failed is reported too (startFailed() says so).
 //
 //   idle --play--> opening --opened--> starting --(begin)--> playing <--> paused
 //                     |                   |                     |          |
@@ -72,30 +74,32 @@ constexpr int32_t kStatusEndedStop = -1;
 constexpr int32_t kStatusEndedContinue = -2;
 
 // How a stop was asked for.
-enum class TStopKind {
+enum class StopKind {
   Stop,      // F7, Shift+End, the automation STOP and CLOSE: the end reports -1
   StopQuiet, // Shift+End: the same without the status-line message
   Next,      // F9/F10 with STOPOPTION 1: the end reports -2
   Close,     // F3 while a song is open: the stop flags only, the end flag kept
 };
 
-class TPlaySequence {
+class PlaySequence {
  public:
   enum class State { Idle, Opening, Starting, Playing, Paused, Stopping, Closing };
 
   using Post = std::function<void(std::function<void()>)>;
-  // Told once per song started: the end status (-1 or -2) and the owner
+  // Told once per song opened: the end status (-1 or -2) and the owner
   // that asked for it (null: the windows or the command line).
   using Ended = std::function<void(int32_t status, const void* owner)>;
 
-  TPlaySequence(PlaySteps& steps, Post post, Ended ended);
+  PlaySequence(PlaySteps& steps, Post post, Ended ended);
+  // Told each time a song has started playing (its threads released).
+  void setStarted(std::function<void()> started) { started_ = std::move(started); }
 
   // --- The owner's requests.
   // Starts the current song for owner (OnUserPar2): the WRD end flag
   // follows STOPOPTION (-1 for 0, else 0). False when nothing was started
   // or queued (no song to open: result code 9403).
   bool play(const void* owner = nullptr);
-  void stop(TStopKind kind);
+  void stop(StopKind kind);
   // PAUSE holds a playing song; RESTART lets a paused one go on.
   void pause();
   void resume();
@@ -129,12 +133,13 @@ class TPlaySequence {
  private:
   void begin();
   void close();
-  void applyStopKind(TStopKind kind);
+  void applyStopKind(StopKind kind);
   void report();
 
   PlaySteps& steps_;
   Post post_;
   Ended ended_;
+  std::function<void()> started_;
   State state_ = State::Idle;
   const void* owner_ = nullptr;
   bool stopAsked_ = false;
@@ -146,4 +151,4 @@ class TPlaySequence {
 };
 
 // The state's name, for messages and tests.
-const char* PlayStateName(TPlaySequence::State state);
+const char* PlayStateName(PlaySequence::State state);

@@ -115,18 +115,18 @@ void readRle8(ByteView f, const DibInfo& info, const qg::RasterLock& r) {
   }
 }
 
-void refuse() {
-  QDMessageBox(kQGLoadFailCaption, kQGBmpNot256Text, MessageIcon::Information);
+void refuse(MessageSink* messages) {
+  QDMessageBox(messages, kQGLoadFailCaption, kQGBmpNot256Text, MessageIcon::Information);
 }
 
 }  // namespace
 
-bool QGameDIBLoadBytes(ByteView f, TQGBitmap& bitmap) {
+bool QGameDIBLoadBytes(ByteView f, TQGBitmap& bitmap, MessageSink* messages) {
   bool ok = QGuard("QGameDIBLoad", false, [&] {
     QGFreeBitmap(bitmap);
     DibInfo info;
     if (!readInfo(f, info)) {
-      refuse();
+      refuse(messages);
       return false;
     }
     if (!QGClearBitmap(info.width, info.height, bitmap)) return false;
@@ -153,17 +153,17 @@ bool QGameDIBLoadBytes(ByteView f, TQGBitmap& bitmap) {
   return ok;
 }
 
-bool QGameDIBLoad(const std::string& fileName, TQGBitmap& bitmap) {
+bool QGameDIBLoad(const std::string& fileName, TQGBitmap& bitmap, MessageSink* messages) {
   return QGuard("QGameDIBLoad", false, [&] {
     QGFreeBitmap(bitmap);
     return qg::WithFileBytes(fileName, 504,
-                             [&](ByteView f) { return QGameDIBLoadBytes(f, bitmap); });
+                             [&](ByteView f) { return QGameDIBLoadBytes(f, bitmap, messages); });
   });
 }
 
-bool QGameBMPLoad(const std::string& fileName, TQGBitmap& bitmap) {
+bool QGameBMPLoad(const std::string& fileName, TQGBitmap& bitmap, MessageSink* messages) {
   return QGuard("QGameBMPLoad", false, [&] {
-    if (!QGameDIBLoad(fileName, bitmap)) return false;
+    if (!QGameDIBLoad(fileName, bitmap, messages)) return false;
     TQGBitmap flipped;
     struct Freer {
       TQGBitmap& b;

@@ -210,13 +210,13 @@ bool QGameComLoadBytes(ByteView f, TQGBitmap& bitmap) {
   return ok;
 }
 
-bool QGameComLoad(const std::string& fileName, TQGBitmap& bitmap) {
+bool QGameComLoad(const std::string& fileName, TQGBitmap& bitmap, MessageSink* messages) {
   return QGuard("QGameComLoad", false, [&] {
     QGFreeBitmap(bitmap);
     uint32_t size = QGGetFileSize(fileName);
     return qg::WithFileBytes(fileName, 503, [&](ByteView f) {
       if (f.size() != size) {
-        QDMessageBox(kQGLoadFailCaption, kQGPhoSizeText, MessageIcon::None);
+        QDMessageBox(messages, kQGLoadFailCaption, kQGPhoSizeText, MessageIcon::None);
         return false;
       }
       return QGameComLoadBytes(f, bitmap);

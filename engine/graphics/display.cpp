@@ -42,9 +42,9 @@ int surfaceIndex(QGSurface s) { return static_cast<int>(s) - 1; }
 // Lock, unlock and present for the four rasters. The surfaces are plain
 // memory, so a lock fails only when the record does not belong to the
 // display in force (freed, or of another size).
-class Display::Surfaces final : public QGSurfaceOps {
+class GraphicsDisplay::Surfaces final : public QGSurfaceOps {
  public:
-  explicit Surfaces(Display& d) : d_(d) {}
+  explicit Surfaces(GraphicsDisplay& d) : d_(d) {}
 
   uint8_t* lock(TQGBitmap& raster) override {
     int i = surfaceIndex(raster.storage.surface);
@@ -82,7 +82,7 @@ class Display::Surfaces final : public QGSurfaceOps {
   void failed(int32_t code) override { d_.result_.set(code); }
 
  private:
-  Display& d_;
+  GraphicsDisplay& d_;
 };
 
 namespace {
@@ -104,7 +104,7 @@ GlyphFontRequest fontRequest(const QDFont& font) {
 
 }  // namespace
 
-void Display::releaseSurfaces() {
+void GraphicsDisplay::releaseSurfaces() {
   for (int i = 0; i < 4; ++i) {
     TQGBitmap& b = rasters_[i];
     b.base = nullptr;
@@ -116,7 +116,7 @@ void Display::releaseSurfaces() {
 }
 
 // The raster record for surface i over its storage.
-bool Display::makeSurface(int i, int32_t width, int32_t height) {
+bool GraphicsDisplay::makeSurface(int i, int32_t width, int32_t height) {
   uint32_t bytes = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
   Surface& s = surfaces_[i];
   s.pixels.reset(new (std::nothrow) uint8_t[bytes]());
@@ -132,12 +132,12 @@ bool Display::makeSurface(int i, int32_t width, int32_t height) {
   return true;
 }
 
-void Display::sendPalette(int first, int count) {
+void GraphicsDisplay::sendPalette(int first, int count) {
   presenter_.setPaletteEntries(first, count, reinterpret_cast<const uint8_t*>(&palette_[first]));
 }
 
 // Tears down what set-up made; true when a display existed.
-bool Display::tearDown() {
+bool GraphicsDisplay::tearDown() {
   bool existed = exists_;
   if (existed || surfaces_[0].pixels) presenter_.close();
   releaseSurfaces();
@@ -145,7 +145,7 @@ bool Display::tearDown() {
   return existed;
 }
 
-bool Display::createTextObjects(const QDFont& font) {
+bool GraphicsDisplay::createTextObjects(const QDFont& font) {
   Text& t = text_;
   t.face = glyphs_.open(fontRequest(font));
   if (!t.face) return false;
@@ -159,7 +159,7 @@ bool Display::createTextObjects(const QDFont& font) {
   return true;
 }
 
-void Display::freeTextObjects() {
+void GraphicsDisplay::freeTextObjects() {
   Text& t = text_;
   t.face.reset();
   t.canvas.clear();
@@ -168,7 +168,7 @@ void Display::freeTextObjects() {
 }
 
 // Draws the laid-out strings white on black into the rendering bitmap.
-void Display::renderLine(const std::vector<std::string>& strings,
+void GraphicsDisplay::renderLine(const std::vector<std::string>& strings,
                          const std::vector<std::pair<int, int32_t>>& laid, int32_t lineWidth) {
   Text& t = text_;
   std::fill(t.canvas.begin(), t.canvas.end(), 0);
@@ -186,15 +186,15 @@ void Display::renderLine(const std::vector<std::string>& strings,
   }
 }
 
-Display::Display(Presenter& presenter, GlyphSystem& glyphs, TResultCode& result)
+GraphicsDisplay::GraphicsDisplay(Presenter& presenter, GlyphSystem& glyphs, ResultCode& result)
     : presenter_(presenter), glyphs_(glyphs), result_(result), ops_(std::make_unique<Surfaces>(*this)) {}
 
-Display::~Display() {
+GraphicsDisplay::~GraphicsDisplay() {
   freeTextObjects();
   tearDown();
 }
 
-bool Display::create(int32_t width, int32_t height, const QDFont& font, const QGPaletteEntry* palette256,
+bool GraphicsDisplay::create(int32_t width, int32_t height, const QDFont& font, const QGPaletteEntry* palette256,
                      bool exclusive) {
   return QGuard("QDCreate", false, [&] {
     // A display left standing would keep the presenter and its rasters.
@@ -255,14 +255,14 @@ bool Display::create(int32_t width, int32_t height, const QDFont& font, const QG
   });
 }
 
-bool Display::free() {
+bool GraphicsDisplay::free() {
   return QGuard("QDFree", false, [&] {
     freeText();
     return tearDown();
   });
 }
 
-void Display::setPaletteEntries(int first, int count, const QGPaletteEntry* entries) {
+void GraphicsDisplay::setPaletteEntries(int first, int count, const QGPaletteEntry* entries) {
   QGuardVoid("QDSetPaletteEntries", [&] {
     if (!entries || count <= 0) return;
     // Entries outside 0..255 are left out.
@@ -274,11 +274,11 @@ void Display::setPaletteEntries(int first, int count, const QGPaletteEntry* entr
   });
 }
 
-void Display::waitForVerticalBlank() {
+void GraphicsDisplay::waitForVerticalBlank() {
   QGuardVoid("QDWaitForVerticalBlank", [&] { presenter_.waitForVerticalBlank(); });
 }
 
-bool Display::createText(const QDFont& font) {
+bool GraphicsDisplay::createText(const QDFont& font) {
   return QGuard("QRSetMojiCreate", false, [&] {
     freeTextObjects();
     if (createTextObjects(font)) return true;
@@ -287,11 +287,11 @@ bool Display::createText(const QDFont& font) {
   });
 }
 
-void Display::freeText() {
+void GraphicsDisplay::freeText() {
   QGuardVoid("QRSetMojiFree", [&] { freeTextObjects(); });
 }
 
-bool Display::drawText(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
+bool GraphicsDisplay::drawText(TQGBitmap& dest, int32_t x, int32_t y, int32_t* widthOut,
                        const std::vector<std::string>& strings, int first, int end, int32_t colour) {
   if (widthOut) *widthOut = 0;
   return QGuard("QRSetMoji", false, [&] {

@@ -4,7 +4,8 @@
 // The rasters are plain memory served through the surface identities of
 // bitmap.h; the presenter it is given (platform/presenter.h) shows the
 // screen buffer and the glyph system (platform/glyphs.h) draws the text.
-// Each engine has one.
+// Each engine has one (named GraphicsDisplay: Xlib's headers, which Qt's
+// bring in, take the name Display).
 //
 // Threads: create, free, createText and freeText run on the engine's window
 // thread; drawing, presenting and palette changes on the thread that runs
@@ -29,12 +30,12 @@ struct QDFont {
   bool bold = false;
 };
 
-class Display {
+class GraphicsDisplay {
  public:
-  Display(Presenter& presenter, GlyphSystem& glyphs, TResultCode& result);
-  ~Display();
-  Display(const Display&) = delete;
-  Display& operator=(const Display&) = delete;
+  GraphicsDisplay(Presenter& presenter, GlyphSystem& glyphs, ResultCode& result);
+  ~GraphicsDisplay();
+  GraphicsDisplay(const GraphicsDisplay&) = delete;
+  GraphicsDisplay& operator=(const GraphicsDisplay&) = delete;
 
   Presenter& presenter() { return presenter_; }
   GlyphSystem& glyphs() { return glyphs_; }
@@ -48,7 +49,7 @@ class Display {
   // True between a successful create and free (QDDisplayExists). A create
   // that fails closes what it opened again.
   bool exists() const { return exists_; }
-  // Display size in force (640 x 400 normally; 640 x 480 when the presenter
+  // GraphicsDisplay size in force (640 x 400 normally; 640 x 480 when the presenter
   // only offers that).
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
@@ -63,7 +64,7 @@ class Display {
   // are released either way).
   bool free();
 
-  // Display palette: count entries from first; then shown at once.
+  // GraphicsDisplay palette: count entries from first; then shown at once.
   void setPaletteEntries(int first, int count, const QGPaletteEntry* entries);
   const QGPalette& palette() const { return palette_; }
   void waitForVerticalBlank();
@@ -107,7 +108,7 @@ class Display {
 
   Presenter& presenter_;
   GlyphSystem& glyphs_;
-  TResultCode& result_;
+  ResultCode& result_;
   std::unique_ptr<Surfaces> ops_;
   bool exists_ = false;
   bool exclusive_ = false;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/graphics/bitmap.h"
+#include "platform/message_box.h"
 #include "support/byte_view.h"
 
 // The user's message when a picture cannot be loaded (UTF-8).
@@ -38,8 +39,11 @@ int QGMagPlace(int colour);
 // ---- PHO -----------------------------------------------------------------------
 
 constexpr uint32_t kQGPhoBytes = 96000;
-bool QGamePHOLoad(const std::string& fileName, TQGBitmap& bitmap);
-bool QGamePHOLoadBytes(ByteView file, TQGBitmap& bitmap);
+// A file of the wrong size is refused with a message to the user (through
+// messages; standard error when null), as are BMPs of other depths and COM
+// pictures of the wrong size below.
+bool QGamePHOLoad(const std::string& fileName, TQGBitmap& bitmap, MessageSink* messages = nullptr);
+bool QGamePHOLoadBytes(ByteView file, TQGBitmap& bitmap, MessageSink* messages = nullptr);
 // Three planes of 80 x 400 bytes (bit 7 leftmost) into a 640 x 400 bitmap that
 // already exists: pixel = 241 - colour number.
 bool QGamePHOLoadSub(TQGBitmap& bitmap, const uint8_t* image);
@@ -49,7 +53,7 @@ bool QGamePHOLoadSub(TQGBitmap& bitmap, const uint8_t* image);
 constexpr uint32_t kQGComPlaneBytes = 32000;  // 80 bytes x 400 rows
 constexpr uint32_t kQGComCodedMarker = 858;    // 00 4C CD 21 here: the coded variant
 
-bool QGameComLoad(const std::string& fileName, TQGBitmap& bitmap);
+bool QGameComLoad(const std::string& fileName, TQGBitmap& bitmap, MessageSink* messages = nullptr);
 bool QGameComLoadBytes(ByteView file, TQGBitmap& bitmap);
 // Creates a (8 x width) x height bitmap at origin (x, y) from four planes of
 // 80-byte rows; width is in bytes per plane row (at most 80), height at most 400.
@@ -78,7 +82,7 @@ int sub01B2(ByteView data, uint64_t& bitPosition, const QGComCodeTree& tree);
 // uncompressed or RLE8, any palette length) as a bottom-up DIB: raster row 0
 // is the picture's bottom row. Then the colours go to the nearest ones of the
 // graphics engine's palette.
-bool QGameDIBLoad(const std::string& fileName, TQGBitmap& bitmap);
-bool QGameDIBLoadBytes(ByteView file, TQGBitmap& bitmap);
+bool QGameDIBLoad(const std::string& fileName, TQGBitmap& bitmap, MessageSink* messages = nullptr);
+bool QGameDIBLoadBytes(ByteView file, TQGBitmap& bitmap, MessageSink* messages = nullptr);
 // QGameDIBLoad with the rows turned top-down.
-bool QGameBMPLoad(const std::string& fileName, TQGBitmap& bitmap);
+bool QGameBMPLoad(const std::string& fileName, TQGBitmap& bitmap, MessageSink* messages = nullptr);

@@ -31,11 +31,11 @@ bool QGamePHOLoadSub(TQGBitmap& bitmap, const uint8_t* image) {
   });
 }
 
-bool QGamePHOLoadBytes(ByteView file, TQGBitmap& bitmap) {
+bool QGamePHOLoadBytes(ByteView file, TQGBitmap& bitmap, MessageSink* messages) {
   bool ok = QGuard("QGamePHOLoad", false, [&] {
     QGFreeBitmap(bitmap);
     if (file.size() < kQGPhoBytes) {
-      QDMessageBox(kQGLoadFailCaption, kQGPhoSizeText, MessageIcon::None);
+      QDMessageBox(messages, kQGLoadFailCaption, kQGPhoSizeText, MessageIcon::None);
       return false;
     }
     if (!QGClearBitmap(640, 400, bitmap)) return false;
@@ -45,10 +45,10 @@ bool QGamePHOLoadBytes(ByteView file, TQGBitmap& bitmap) {
   return ok;
 }
 
-bool QGamePHOLoad(const std::string& fileName, TQGBitmap& bitmap) {
+bool QGamePHOLoad(const std::string& fileName, TQGBitmap& bitmap, MessageSink* messages) {
   return QGuard("QGamePHOLoad", false, [&] {
     QGFreeBitmap(bitmap);
     return qg::WithFileBytes(fileName, 502,
-                             [&](ByteView f) { return QGamePHOLoadBytes(f, bitmap); });
+                             [&](ByteView f) { return QGamePHOLoadBytes(f, bitmap, messages); });
   });
 }

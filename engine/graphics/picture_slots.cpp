@@ -208,9 +208,9 @@ bool PictureSlots::load(int32_t slot) {
       ~Freer() { QGFreeBitmap(b); }
     } freer{picture};
     if (ext == ".MAG") return MagLoad(path, picture, 1) && create(slot, picture);
-    bool loaded = ext == ".PHO"   ? QGamePHOLoad(path, picture)
-                  : ext == ".COM" ? QGameComLoad(path, picture)
-                                  : QGameBMPLoad(path, picture);
+    bool loaded = ext == ".PHO"   ? QGamePHOLoad(path, picture, messages_)
+                  : ext == ".COM" ? QGameComLoad(path, picture, messages_)
+                                  : QGameBMPLoad(path, picture, messages_);
     if (!loaded || !create(slot, picture)) return false;
     slots_[slot]->originX = 0;
     slots_[slot]->originY = 0;

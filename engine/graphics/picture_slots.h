@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/graphics/bitmap.h"
+#include "platform/message_box.h"
 
 constexpr int kQGSlotCount = 64;
 // Info-header compression of a slot record whose storage holds the packed
@@ -36,6 +37,8 @@ class PictureSlots {
   PictureSlots& operator=(const PictureSlots&) = delete;
 
   QGSlotNameTable& names() { return names_; }
+  // Where a picture that cannot be loaded is said (null: standard error).
+  void setMessages(MessageSink* messages) { messages_ = messages; }
   // Loads the file named for the slot by its extension (".MAG", ".PHO",
   // ".COM", anything else BMP; case ignored) and packs it into the slot
   // (QGMagBMPLoad). True without doing anything when the slot has no name.
@@ -49,6 +52,7 @@ class PictureSlots {
   TQGBitmap* picture(int32_t slot) const;
 
  private:
+  MessageSink* messages_ = nullptr;
   QGSlotNameTable names_;
   std::array<TQGBitmap*, kQGSlotCount> slots_{};
 };

@@ -9,10 +9,9 @@
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
-#include "engine/wrd/wrd_display.h"
+#include "engine/wrd/wrd_runtime.h"
 #include "engine/wrd/wrd_state.h"
 #include "support/cp932.h"
-#include "support/result_code.h"
 
 namespace {
 
@@ -190,15 +189,15 @@ const void* TQMIDIOLE::token() const {
   return reinterpret_cast<const void*>(static_cast<uintptr_t>(number_));
 }
 
-bool TQMIDIOLE::ownsPlayback() const { return QGSongReader().getOlePlayPointer() == token(); }
+bool TQMIDIOLE::ownsPlayback() const { return form_.sequence().owner() == token(); }
 
-bool TQMIDIOLE::ownerFree() { return QGSongReader().getOlePlayPointer() == nullptr; }
+bool TQMIDIOLE::ownerFree() const { return form_.sequence().owner() == nullptr; }
 
-void TQMIDIOLE::takeEngineCode() { errorCode_ = QGEngineErrorCode().load(); }
+void TQMIDIOLE::takeEngineCode() { errorCode_ = form_.engine().result().get(); }
 
 int32_t TQMIDIOLE::getNumber(int32_t d) {
-  TMIDIEXE& p = QDMidiExe();
-  TQUORONPU& score = QDScoreSettings();
+  TMIDIEXE& p = form_.engine().properties();
+  TQUORONPU& score = form_.engine().score();
   TEngineValues& v = form_.values();
   switch (d) {
     case 1: return p.getDEVICEID1A();
@@ -215,9 +214,9 @@ int32_t TQMIDIOLE::getNumber(int32_t d) {
     case 13: return p.getSPEED();
     case 14: return 0;
     case 15: return v.wrdDelay;
-    case 16: return Flag(WRDControl().getFullScreen());
-    case 17: return WRDControl().getLeft();
-    case 18: return WRDControl().getTop();
+    case 16: return Flag(form_.engine().wrd().getFullScreen());
+    case 17: return form_.engine().wrd().getLeft();
+    case 18: return form_.engine().wrd().getTop();
     case 19: return Flag(v.wrdVisible);
     case 20: return p.getDEVBALANCE();
     case 21: return p.getDEVVOLUME();
@@ -232,7 +231,7 @@ int32_t TQMIDIOLE::getNumber(int32_t d) {
     case 31: return p.getMIDITIMEOPTION2();
     case 33: return p.getMIDITOTALTIME1();
     case 34: return p.getMIDITOTALTIME2();
-    case 35: return QGSongReader().getOUTSTATUSBNK();
+    case 35: return form_.engine().song().getOUTSTATUSBNK();
     case 36: return p.getOUTSTATUSCH();
     case 37: return Flag(p.getOUTSTATUSENABLE());
     case 38: return outStatusId();
@@ -249,7 +248,7 @@ int32_t TQMIDIOLE::getNumber(int32_t d) {
     case 50: {
       // The engine's main window is the WRD picture window.
       if (QWidget* w = form_.form2() ? form_.form2()->pictureWindow() : nullptr) return w->isMinimized() ? 1 : 0;
-      return WRDControl().getMinimised() != 0 ? 1 : 0;
+      return form_.engine().wrd().getMinimised() != 0 ? 1 : 0;
     }
     default: Fail("member " + std::to_string(d) + " has no number to read");
   }
@@ -260,8 +259,8 @@ void TQMIDIOLE::putNumber(int32_t d, int32_t value) {
   if (!m || !m->put || (m->type != T::I4 && m->type != T::BOOL))
     Fail("member " + std::to_string(d) + " takes no number");
   if (m->guarded && !ownerFree()) return;  // succeeds and changes nothing
-  TMIDIEXE& p = QDMidiExe();
-  TQUORONPU& score = QDScoreSettings();
+  TMIDIEXE& p = form_.engine().properties();
+  TQUORONPU& score = form_.engine().score();
   TEngineValues& v = form_.values();
   switch (d) {
     case 1: p.setDEVICEID1A(value); v.devices[kHostPortAFirst] = value; return;
@@ -277,15 +276,15 @@ void TQMIDIOLE::putNumber(int32_t d, int32_t value) {
     case 13: p.setSPEED(value); return;
     case 15:
       v.wrdDelay = value;
-      WRDControl().setWRDDelay(value);
-      WRDState().inputs.displayOffset = value;
+      form_.engine().wrd().setWRDDelay(value);
+      form_.engine().wrd().state().inputs.displayOffset = value;
       return;
-    case 16: WRDControl().setFullScreen(Flag(value)); return;
-    case 17: WRDControl().setLeft(value); return;
-    case 18: WRDControl().setTop(value); return;
+    case 16: form_.engine().wrd().setFullScreen(Flag(value)); return;
+    case 17: form_.engine().wrd().setLeft(value); return;
+    case 18: form_.engine().wrd().setTop(value); return;
     case 19:
       v.wrdVisible = value != 0;
-      QDSetWrdDisplay(value != 0);
+      form_.engine().setWrdVisible(value != 0);
       return;
     case 20: p.setDEVBALANCE(value); return;
     case 21: p.setDEVVOLUME(value); return;
@@ -295,7 +294,7 @@ void TQMIDIOLE::putNumber(int32_t d, int32_t value) {
     case 25:
       p.setEXTOPTION4(value);
       v.optionWord = (v.optionWord & ~1) | (value & 1);
-      WRDState().inputs.xyMode = (value & 1) != 0;
+      form_.engine().wrd().state().inputs.xyMode = (value & 1) != 0;
       return;
     case 26: p.setMIDICURRENTTIME1(value); return;
     case 27: p.setMIDICURRENTTIME2(value); return;
@@ -318,7 +317,7 @@ void TQMIDIOLE::putNumber(int32_t d, int32_t value) {
       if (QWidget* w = form_.form2() ? form_.form2()->pictureWindow() : nullptr) {
         if (w->isMinimized() != minimise) minimise ? w->showMinimized() : w->showNormal();
       }
-      WRDControl().setMinimised(minimise ? 1 : 0);  // kept for a window yet to come
+      form_.engine().wrd().setMinimised(minimise ? 1 : 0);  // kept for a window yet to come
       return;
     }
     default: Fail("member " + std::to_string(d) + " takes no number");
@@ -345,8 +344,8 @@ void TQMIDIOLE::putText(int32_t d, const std::string& utf8) {
 }
 
 int32_t TQMIDIOLE::outStatusId() {
-  TQUORMSTR& song = QGSongReader();
-  switch (QDMidiExe().getOUTSTATUSCH()) {
+  TQUORMSTR& song = form_.engine().song();
+  switch (form_.engine().properties().getOUTSTATUSCH()) {
     case 1000: {
       const uint32_t h = song.getdwHyosi();
       int32_t beats = static_cast<int32_t>(h >> 24);
@@ -355,21 +354,21 @@ int32_t TQMIDIOLE::outStatusId() {
     }
     case 1001: return Denominator(song.getdwHyosi());
     case 1002: return song.getWRDFileName().empty() ? 0 : 1;
-    case 2000: return TWRDEXE().getSlotCount();
+    case 2000: return TWRDEXE(form_.engine().wrd().state()).getSlotCount();
     default: return song.getOUTSTATUSID();
   }
 }
 
 std::string TQMIDIOLE::outStatusMemo() {
-  TQUORMSTR& song = QGSongReader();
-  switch (QDMidiExe().getOUTSTATUSCH()) {
+  TQUORMSTR& song = form_.engine().song();
+  switch (form_.engine().properties().getOUTSTATUSCH()) {
     case 1000: return QHOleText(song.getinFileCm6(), true);
     case 1001: return QHOleText(song.getinFileGsd(), true);
     case 1002: return QHOleText(song.getWRDFileName(), false);
     case 2000: {
-      const int32_t slot = QDMidiExe().getEXTOPTION1();
+      const int32_t slot = form_.engine().properties().getEXTOPTION1();
       if (slot < 0 || slot >= kWRDSlots) return {};
-      return QHOleText(TWRDEXE().getSlotName(slot), false);
+      return QHOleText(TWRDEXE(form_.engine().wrd().state()).getSlotName(slot), false);
     }
     default: return QHOleText(song.getOUTSTATUSMEMO(), true);
   }
@@ -395,10 +394,10 @@ void TQMIDIOLE::call(int32_t d) {
 void TQMIDIOLE::CLOSE() {
   // The result code is the close's own: a failure of some earlier song
   // must not keep the owner for ever (guarded puts would stay refused).
-  QGEngineErrorCode().store(0);
+  form_.engine().result().clear();
   form_.subOLEClose();
   takeEngineCode();
-  if (errorCode_ == 0) QGSongReader().setOlePlayPointer(nullptr);
+  if (errorCode_ == 0) form_.sequence().setOwner(nullptr);
 }
 
 void TQMIDIOLE::DEVICESET() {
@@ -429,7 +428,7 @@ void TQMIDIOLE::STEP() {
   if (!ownerFree() && !ownsPlayback()) return;
   form_.subOLEStep();
   takeEngineCode();
-  if (errorCode_ == 0) QGSongReader().setOlePlayPointer(token());
+  if (errorCode_ == 0) form_.sequence().setOwner(token());
 }
 
 void TQMIDIOLE::STOP() {
@@ -438,18 +437,18 @@ void TQMIDIOLE::STOP() {
 }
 
 void TQMIDIOLE::PLAY() {
-  TQUORMSTR& song = QGSongReader();
+  TQUORMSTR& song = form_.engine().song();
   song.setinFileName(fileName_);  // a name that does not exist keeps the previous song
-  song.setOlePlayPointer(token());
+  // The caller owns the playback from now on (a STOP right after it acts).
+  form_.sequence().setOwner(token());
   title_ = QHOleText(song.getMIDITITLE(), true);
   memo_ = QHOleText(song.getMIDIMEMO(), true);
-  // The start itself happens when the engine window takes message 1890.
-  form_.postMessage(kUserPar7);
+  form_.subOLEPlay(token());
 }
 
 void TQMIDIOLE::STATUS() {
   if (!ownerFree()) return;
-  TQUORMSTR& song = QGSongReader();
+  TQUORMSTR& song = form_.engine().song();
   song.setinFileName(fileName_);
   form_.subOLEStatus();
   takeEngineCode();
@@ -457,8 +456,8 @@ void TQMIDIOLE::STATUS() {
   memo_ = QHOleText(song.getinFileMemo(), true);
   // The picture slot names of the song's script, for OUTSTATUSID/OUTSTATUSMEMO
   // (never over the tables of a script that is playing).
-  if (QDMidiExe().getOUTSTATUSCH() == 2000 && !form_.state().SongOpen && !WRDControl().getWRDLoaded()) {
+  if (form_.engine().properties().getOUTSTATUSCH() == 2000 && !form_.sequence().songOpen() && !form_.engine().wrd().getWRDLoaded()) {
     const std::string script = song.getWRDFileName();
-    if (!script.empty()) subWRDInit2(script);
+    if (!script.empty()) subWRDInit2(form_.engine().wrd().state(), script);
   }
 }

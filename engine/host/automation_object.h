@@ -92,7 +92,7 @@ class TQMIDIOLE {
   void STOP();
 
  private:
-  static bool ownerFree();
+  bool ownerFree() const;
   void takeEngineCode();
   std::string outStatusMemo();
   int32_t outStatusId();

@@ -17,48 +17,43 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/graphics/display.h"
 #include "engine/host/option_dialogs.h"
 #include "engine/host/qt_keys.h"
 #include "engine/host/settings_store.h"
 #include "engine/host/x11_hot_keys.h"
-#include "engine/player/midi_player.h"
-#include "engine/player/output_status.h"
-#include "engine/player/tmidiexe.h"
-#include "engine/song/song_reader.h"
-#include "engine/wrd/wrd_compiler.h"
-#include "engine/wrd/wrd_display.h"
-#include "engine/wrd/wrd_state.h"
 #include "platform/presenter.h"
 #include "support/dos_names.h"
 #include "support/guard.h"
-#include "support/result_code.h"
 #include "support/trace.h"
 
 #include <X11/keysym.h>  // key names only; no Xlib macros
 
 namespace {
 
-TForm1* g_form1 = nullptr;
+// A command-line song starts this long after the window's first paint (ten
+// rounds of 20 ms and nine more): a timer, so that the window thread keeps
+// answering (automation calls among them) meanwhile.
+constexpr int kAutoStartDelayMs = 19 * 20;
 
-// The delayed auto-start's 20 ms between its steps: a timer, so that the
-// window thread keeps answering (automation calls among them) meanwhile.
-constexpr int kAutoStartStepMs = 20;
-
-void Post(int message, intptr_t wParam = 0) {
-  if (TForm1* f = g_form1) QCoreApplication::postEvent(f, new THostMessage(message, wParam));
+// The engine's settings from the values the settings store, the command line
+// and the dialogs keep.
+EngineSettings SettingsOf(const TEngineValues& v) {
+  EngineSettings s;
+  for (size_t i = 0; i < v.devices.size(); ++i) s.devices[i] = v.devices[i];
+  s.timerMidi = v.timerMidi;
+  s.resetMode = v.resetMode;
+  s.wrdDelay = v.wrdDelay;
+  s.wrdVisible = v.wrdVisible;
+  s.xyMode = (v.optionWord & 1) != 0;
+  s.font.face = v.wrdFont.family().toStdString();
+  const int px = v.wrdFont.pixelSize() > 0 ? v.wrdFont.pixelSize() : (v.wrdFont.pointSize() * 96 + 36) / 72;
+  s.font.height = -px;
+  if (v.wrdFont.pointSize() > 0) s.font.size = v.wrdFont.pointSize();
+  s.font.bold = v.wrdFont.bold();
+  return s;
 }
 
 }  // namespace
-
-QEvent::Type QHMessageType(int message) {
-  return QEvent::Type(message == kUserPar8 ? kHotKeyEventType : message);
-}
-
-THostMessage::THostMessage(int message, intptr_t wParam, intptr_t lParam)
-    : QEvent(QHMessageType(message)), message_(message), wParam_(wParam), lParam_(lParam) {}
-
-TForm1* QHForm1() { return g_form1; }
 
 // ---------------------------------------------------------------- TForm2
 
@@ -114,14 +109,18 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
 
 // ---------------------------------------------------------------- TForm1
 
-TForm1::TForm1(TForm2* form2, TOKBottomDlg1* dlg1, TOkBottomDlg2* dlg2, Options options)
+TForm1::TForm1(Engine& engine, TForm2* form2, TOKBottomDlg1* dlg1, TOkBottomDlg2* dlg2, Options options)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::Tool),
+      engine_(engine),
+      seq_(engine, [this](std::function<void()> f) { queued(std::move(f)); },
+           [this](int32_t status, const void* owner) { onSongEnded(status, owner); }),
       form2_(form2),
       dlg1_(dlg1),
       dlg2_(dlg2),
       options_(std::move(options)) {
-  g_form1 = this;
   if (form2_) form2_->setForm1(this);
+  seq_.setStarted([this] { onSongStarted(); });
+  engine_.setListener(this);
   setWindowTitle(QString::fromUtf8(kForm1Caption));
   setGeometry(1, 1, 164, 1);
   QPalette desk = palette();
@@ -130,34 +129,32 @@ TForm1::TForm1(TForm2* form2, TOKBottomDlg1* dlg1, TOkBottomDlg2* dlg2, Options 
   setFocusPolicy(Qt::StrongFocus);
 
   THostKeyActions a;
-  a.timeDivisionBase = [] { return QDPlayer().baseDivision.load(); };
-  a.setTimeDivision = [](int32_t d) { QDSetTimeDiv(d); };
+  a.timeDivisionBase = [this] { return engine_.player().state().baseDivision.load(); };
+  a.setTimeDivision = [this](int32_t d) { engine_.player().setTimeDivision(d); };
   a.wrdOffset = [this] { return wrdOffset_; };
   a.setWrdOffset = [this](int32_t v) { wrdOffset_ = v; };
-  a.stopOption = [this] { return stopOption_; };
-  a.wrdLoaded = [this] { return wrdLoaded(); };
-  a.clickGuard = [] { return WRDState().clickGuard.load() != 0; };
-  a.clearClickGuard = [] { WRDState().clickGuard = 0; };
+  a.stopOption = [this] { return seq_.stopOption(); };
+  a.wrdLoaded = [this] { return engine_.wrd().loaded(); };
+  a.clickGuard = [this] { return engine_.wrd().getClickGuard() != 0; };
+  a.clearClickGuard = [this] { engine_.wrd().setClickGuard(0); };
   a.raiseStatus = [this](int32_t v1, int32_t v2, int32_t v3, int32_t v4) { raiseStatus(v1, v2, v3, v4); };
   a.fileStop = [this] { MN_FILESTOPClick(); };
   a.fileStart = [this] { MN_FILESTARTClick(); };
   a.fileNext = [this] { MN_FILENEXTClick(); };
   a.fileClose = [this] { MN_FILECLOSEClick(); };
   a.filePause = [this] { MN_FILEPAUSEClick(); };
-  a.hotKeyStop = [this] {
-    requestStop();
-    if (state_.Playing) {
-      setWrdEndFlag(-1);
-      subStop();
-    }
-  };
+  a.hotKeyStop = [this] { seq_.stop(StopKind::StopQuiet); };
   keys_ = std::make_unique<THostKeys>(state_, std::move(a));
   FormCreate();
 }
 
 TForm1::~TForm1() {
   FormDestroy();
-  if (g_form1 == this) g_form1 = nullptr;
+  engine_.setListener(nullptr);
+}
+
+void TForm1::queued(std::function<void()> f) {
+  QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
 }
 
 void TForm1::FormCreate() {
@@ -169,16 +166,17 @@ void TForm1::FormCreate() {
     {
       uint8_t table[256 * 4] = {};
       if (QIPaletteTable(table)) {
-        auto& sys = WRDState().systemPalette;
+        std::array<TWRDPalEntry, 256> sys{};
         for (size_t i = 0; i < sys.size(); ++i)
           sys[i] = TWRDPalEntry{table[i * 4], table[i * 4 + 1], table[i * 4 + 2], table[i * 4 + 3]};
+        engine_.wrd().setSystemPalette(sys);
       }
     }
     state_.SavedTitle = kProgramTitle;
     state_.reset();
     setWrdEndFlag(-1);
     values_.wrdVisible = false;
-    WRDState().inputs.beatsPerBar = 4;
+    engine_.wrd().state().inputs.beatsPerBar = 4;
 
     QHWriteHandle(qint64(winId()));
     resize(1, 1);
@@ -192,7 +190,7 @@ void TForm1::FormCreate() {
                                       {kHotKeyShiftEnd, XK_End},
                                       {kHotKeyShiftPageUp, XK_Page_Up},
                                       {kHotKeyShiftPageDown, XK_Page_Down}},
-        [](int id) { Post(kUserPar8, id); });
+        [this](int id) { queued([this, id] { keys_->hotKey(id); }); });
     const std::pair<QKeySequence, int> hotKeys[] = {
         {QKeySequence(Qt::SHIFT | Qt::Key_Delete), kHotKeyShiftDelete},
         {QKeySequence(Qt::SHIFT | Qt::Key_End), kHotKeyShiftEnd},
@@ -203,7 +201,7 @@ void TForm1::FormCreate() {
       auto* s = new QShortcut(seq, this);
       s->setContext(Qt::ApplicationShortcut);
       const int hotId = id;
-      connect(s, &QShortcut::activated, this, [hotId] { Post(kUserPar8, hotId); });
+      connect(s, &QShortcut::activated, this, [this, hotId] { keys_->hotKey(hotId); });
     }
     QHReadPlaySettings(values_);
 
@@ -212,7 +210,6 @@ void TForm1::FormCreate() {
     if (commandLine_.wrdDelay) values_.wrdDelay = *commandLine_.wrdDelay;
     subCMDExec();
     pushValues();
-    QDSetStatusProc(&TForm1::StatusProc);
     buildMenus();
     hide();
   });
@@ -231,11 +228,11 @@ void TForm1::subCMDExec() {
     QGTrText("TForm1.subCMDExec");
     return;
   }
-  QGSongReader().setinFileName(song);
+  engine_.song().setinFileName(song);
   state_.CommandLineMode = -1;
   state_.AutoStartPending = -1;
   values_.wrdVisible = true;
-  stopOption_ = 0;
+  setStopOption(0);
 }
 
 void TForm1::buildMenus() {
@@ -273,30 +270,15 @@ bool TForm1::hasMenu() const { return tray_ != nullptr; }
 QMenu* TForm1::menu() const { return menu_; }
 
 void TForm1::pushValues() {
-  QGuardVoid("TForm1.pushValues", [&] {
-    TMIDIEXE& p = QDMidiExe();
-    p.setDEVICEID1A(values_.devices[kHostPortAFirst]);
-    p.setDEVICEID2A(values_.devices[kHostPortBFirst]);
-    p.setDEVICEID1B(values_.devices[kHostPortASecond]);
-    p.setDEVICEID2B(values_.devices[kHostPortBSecond]);
-    p.setTIMERMIDI(values_.timerMidi);
-    p.setRESETMODE(values_.resetMode);
-    p.setEXTOPTION4((p.getEXTOPTION4() & ~1) | (values_.optionWord & 1));
-    QDSetWrdDisplay(values_.wrdVisible);
-    WRDState().inputs.displayOffset = values_.wrdDelay;
-    WRDState().inputs.xyMode = (values_.optionWord & 1) != 0;
-  });
+  QGuardVoid("TForm1.pushValues", [&] { engine_.apply(SettingsOf(values_)); });
 }
 
 void TForm1::pullValues() {
   QGuardVoid("TForm1.pullValues", [&] {
-    TMIDIEXE& p = QDMidiExe();
-    values_.devices[kHostPortAFirst] = p.getDEVICEID1A();
-    values_.devices[kHostPortBFirst] = p.getDEVICEID2A();
-    values_.devices[kHostPortASecond] = p.getDEVICEID1B();
-    values_.devices[kHostPortBSecond] = p.getDEVICEID2B();
-    values_.resetMode = p.getRESETMODE();
-    values_.optionWord = (values_.optionWord & ~1) | (p.getEXTOPTION4() & 1);
+    const EngineSettings s = engine_.settings();
+    for (size_t i = 0; i < values_.devices.size(); ++i) values_.devices[i] = s.devices[i];
+    values_.resetMode = s.resetMode;
+    values_.optionWord = (values_.optionWord & ~1) | (s.xyMode ? 1 : 0);
   });
 }
 
@@ -304,37 +286,29 @@ void TForm1::pullValues() {
 
 void TForm1::setStatusSink(TStatusSink* sink) {
   sink_ = sink;
-  QDSetStatusSink(sink != nullptr);
+  engine_.player().setStatusSink(sink != nullptr);
 }
 
 void TForm1::raiseStatus(int32_t v1, int32_t v2, int32_t v3, int32_t v4) {
   if (sink_) sink_->OnStatus(v1, v2, v3, v4);
 }
 
+// The display values of the progress report (Value1 > 0 only).
+void TForm1::sendProgress() {
+  QGuardVoid("TForm1.OnUserPar6", [&] {
+    if (!sink_) return;
+    Player& p = engine_.player();
+    const int32_t v1 = p.displayValue(1);
+    if (v1 > 0) raiseStatus(v1, p.displayValue(2), p.displayValue(3), p.displayValue(4));
+  });
+}
 
-void TForm1::NotifyProc(int32_t code) { Post(kUserPar1, code); }
-void TForm1::postMessage(int message, intptr_t wParam) { Post(message, wParam); }
-void TForm1::StatusProc(int32_t msSinceStart) { Post(kUserPar6, msSinceStart); }
+void TForm1::engineOpened(bool ok) { queued([this, ok] { seq_.opened(ok); }); }
+void TForm1::engineDone() { queued([this] { seq_.done(); }); }
+void TForm1::engineClosed(MidiResult result) { queued([this, result] { seq_.closed(result); }); }
+void TForm1::engineProgress(int32_t) { queued([this] { sendProgress(); }); }
 
 // ---------------------------------------------------------------- events
-
-bool TForm1::event(QEvent* e) {
-  if (auto* m = dynamic_cast<THostMessage*>(e)) {
-    switch (m->message()) {
-      case kUserPar1: OnUserPar1(m->wParam()); break;
-      case kUserPar2: OnUserPar2(); break;
-      case kUserPar3: OnUserPar3(); break;
-      case kUserPar4: OnUserPar4(); break;
-      case kUserPar5: OnUserPar5(); break;
-      case kUserPar6: OnUserPar6(); break;
-      case kUserPar7: OnUserPar7(); break;
-      case kUserPar8: OnUserPar8(m->wParam()); break;
-      default: break;
-    }
-    return true;
-  }
-  return QWidget::event(e);
-}
 
 void TForm1::paintEvent(QPaintEvent*) { firstPaint(); }
 
@@ -344,10 +318,15 @@ void TForm1::showEvent(QShowEvent* e) {
   QTimer::singleShot(50, this, [this] { firstPaint(); });
 }
 
+// The window is shown once after creation: a command-line song starts a
+// while after its first paint; otherwise the window hides again.
 void TForm1::firstPaint() {
   if (!state_.FirstPaint) return;
   state_.FirstPaint = 0;
-  Post(kUserPar3);
+  QTimer::singleShot(state_.AutoStartPending ? kAutoStartDelayMs : 20, Qt::PreciseTimer, this, [this] {
+    hide();
+    if (state_.AutoStartPending) commandLineStart();
+  });
 }
 
 void TForm1::keyPressEvent(QKeyEvent* e) {
@@ -366,84 +345,7 @@ void TForm1::mousePressEvent(QMouseEvent* e) {
                                                         : TMouseButton::Middle);
 }
 
-void TForm1::OnUserPar1(intptr_t code) {
-  QGuardVoid("TForm1.OnUserPar1", [&] {
-    switch (code) {
-      case kQDNotifyOpen:
-        state_.StartedByOpen = -1;
-        subStart();
-        break;
-      case kQDNotifyClosed: OnMOMClose(); break;
-      case kQDNotifyDone: OnMomDone(); break;
-      default: break;
-    }
-  });
-}
-
-void TForm1::OnUserPar2() {
-  QGuardVoid("TForm1.OnUserPar2", [&] {
-    // A play asked for while the previous song is still being stopped (a
-    // client's STOP and PLAY back to back, as a jukebox's Next does) would
-    // be lost: it waits for that song's close and starts then, for the
-    // client that asked.
-    if (state_.SongOpen && QDPlayer().stopFlag1.load() != 0) {
-      playPending_ = true;
-      pendingPlayOwner_ = QGSongReader().getOlePlayPointer();
-      return;
-    }
-    setWrdEndFlag(stopOption_ == 0 ? -1 : 0);
-    subFileStart();
-  });
-}
-
-void TForm1::OnUserPar3() {
-  QGuardVoid("TForm1.OnUserPar3", [&] {
-    if (state_.AutoStartPending) {
-      state_.StartRetryCount += 1;
-      QTimer::singleShot(kAutoStartStepMs, Qt::PreciseTimer, this, [this] { autoStartRound(); });
-    } else {
-      QTimer::singleShot(kAutoStartStepMs, Qt::PreciseTimer, this, [this] { hide(); });
-    }
-  });
-}
-
-void TForm1::autoStartRound() {
-  QGuardVoid("TForm1.OnUserPar3", [&] {
-    if (state_.StartRetryCount == 10) {
-      hide();
-      commandLineStart();
-    }
-    if (state_.StartRetryCount < 10) Post(kUserPar4);
-  });
-}
-
-void TForm1::OnUserPar4() {
-  QGuardVoid("TForm1.OnUserPar4", [&] {
-    if (state_.AutoStartPending)
-      QTimer::singleShot(kAutoStartStepMs, Qt::PreciseTimer, this, [] { Post(kUserPar3); });
-  });
-}
-
-void TForm1::OnUserPar5() { state_.AlternateDisplay = state_.AlternateDisplay ? 0 : 1; }
-
-void TForm1::OnUserPar6() {
-  QGuardVoid("TForm1.OnUserPar6", [&] {
-    if (!sink_) return;
-    int32_t v1 = QDDisplayValue(1);
-    if (v1 > 0) raiseStatus(v1, QDDisplayValue(2), QDDisplayValue(3), QDDisplayValue(4));
-  });
-}
-
-void TForm1::OnUserPar7() { subOLEPlay(); }
-
-void TForm1::OnUserPar8(intptr_t id) { keys_->hotKey(int(id)); }
-
 // ---------------------------------------------------------------- commands
-
-void TForm1::requestStop() {
-  QDPlayer().stopFlag1 = -1;
-  QDPlayer().stopFlag2 = -1;
-}
 
 void TForm1::closeForm1() {
   hide();
@@ -451,27 +353,59 @@ void TForm1::closeForm1() {
   if (state_.CommandLineMode && !(form2_ && form2_->isVisible())) QCoreApplication::quit();
 }
 
+bool TForm1::portAMissing() { return engine_.player().state().DEVICEID1A.load() == kMidiNoDevice; }
+
 void TForm1::commandLineStart() {
-  if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
-    QGSetErrorCode(kErrNoPortA);
+  if (portAMissing()) {
+    engine_.result().set(kErrNoPortA);
     std::fprintf(stderr, "qmidiexe: error %d: port A has no output device (MidiId1)\n", kErrNoPortA);
     if (form2_ && form2_->onScreen()) subOLEDeviceSet();
-    if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
+    if (portAMissing()) {
       failed_ = true;
       closeForm1();
       return;
     }
   }
-  if (!subOpen()) {
+  if (!play(nullptr)) {
     failed_ = true;
     closeForm1();
   }
 }
 
+bool TForm1::play(const void* owner) {
+  wrdOffset_ = 0;  // F11 / F12 count from each song's start
+  return seq_.play(owner);
+}
+
+void TForm1::onSongStarted() {
+  // A script that could not be loaded is said once, where the user looks.
+  const std::string& problem = engine_.wrd().problem();
+  if (problem.empty() || problem == problemSaid_) return;
+  problemSaid_ = problem;
+  if (state_.CommandLineMode) std::fprintf(stderr, "qmidiexe: the WRD script was not loaded: %s\n", problem.c_str());
+}
+
+void TForm1::onSongEnded(int32_t status, const void*) {
+  if (seq_.startFailed()) {
+    // A song that never played is not reported, and its caller keeps the
+    // song until CLOSE; a command-line run ends with a failure.
+    if (state_.CommandLineMode) {
+      failed_ = true;
+      closeForm1();
+    }
+    return;
+  }
+  if (sink_) {
+    seq_.setOwner(nullptr);
+    raiseStatus(status, 0, 0, 0);
+  }
+  if (status == kStatusEndedStop && state_.CommandLineMode) closeForm1();
+}
+
 void TForm1::MN_FILESTARTClick() {
   QGuardVoid("TForm1.MN_FILEStartClick", [&] {
-    if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
-      QGSetErrorCode(kErrNoPortA);
+    if (portAMissing()) {
+      engine_.result().set(kErrNoPortA);
       subOLEDeviceSet();
     } else {
       subFileStart();
@@ -481,73 +415,60 @@ void TForm1::MN_FILESTARTClick() {
 
 void TForm1::MN_FILESTOPClick() {
   QGuardVoid("TForm1.MN_FILEStopClick", [&] {
-    if (state_.SongOpen || state_.AutomationMode) {
-      requestStop();
-      if (state_.Playing) {
-        setWrdEndFlag(-1);
-        state_.StopPending = 0;
-        wrdStopMsgOut();
-        subStop();
-      }
-    } else {
-      closeForm1();
-    }
+    if (seq_.songOpen() || state_.AutomationMode) seq_.stop(StopKind::Stop);
+    else closeForm1();
   });
 }
 
 void TForm1::MN_FILENEXTClick() {
-  QGuardVoid("TForm1.MN_FILENextClick", [&] {
-    requestStop();
-    if (state_.Playing) {
-      setWrdEndFlag(0);
-      state_.StopPending = 0;
-      subStop();
-    }
-  });
+  QGuardVoid("TForm1.MN_FILENextClick", [&] { seq_.stop(StopKind::Next); });
 }
 
 void TForm1::MN_FILECLOSEClick() {
   QGuardVoid("TForm1.MN_FILECloseClick", [&] {
-    if (state_.SongOpen) requestStop();
+    if (seq_.songOpen()) seq_.stop(StopKind::Close);
     else if (state_.AutomationMode) MN_FILESTOPClick();
     else closeForm1();
   });
 }
 
+void TForm1::MN_FILEPAUSEClick() {
+  QGuardVoid("TForm1.MN_FILEPauseClick", [&] {
+    if (seq_.paused()) subOLEReStart();
+    else subOLEPause();
+  });
+}
+
+void TForm1::subFileStart() {
+  QGuardVoid("TForm1.subFileStart", [&] { play(nullptr); });
+}
+
 // ---------------------------------------------------------------- automation side
 
-void TForm1::subOLEPlay() {
+void TForm1::subOLEPlay(const void* owner) {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEPlay", [&] {
-    if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
-      QGSetErrorCode(kErrNoPortA);
+    if (portAMissing()) {
+      engine_.result().set(kErrNoPortA);
       subOLEDeviceSet();
-    } else {
-      state_.AutomationMode = -1;
-      Post(kUserPar2);
+      return;
     }
+    state_.AutomationMode = -1;
+    play(owner);
   });
 }
 
 void TForm1::subOLEClose() {
   std::this_thread::yield();
-  QGuardVoid("TForm1.subOLEClose", [&] {
-    requestStop();
-    if (state_.Playing) {
-      setWrdEndFlag(-1);
-      state_.StopPending = 0;
-      wrdStopMsgOut();
-      subStop();
-    }
-  });
+  QGuardVoid("TForm1.subOLEClose", [&] { seq_.stop(StopKind::Stop); });
 }
 
 void TForm1::subOLEStop() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEStop", [&] {
-    bool wasPlaying = state_.Playing != 0;
-    subOLEClose();
-    if (!wasPlaying && wrdLoaded()) wrdStop();
+    const bool wasPlaying = seq_.playing();
+    seq_.stop(StopKind::Stop);
+    if (!wasPlaying && engine_.wrd().loaded()) engine_.wrdStop();
   });
 }
 
@@ -571,176 +492,19 @@ void TForm1::subOLEOptionSet() {
 
 void TForm1::subOLEPause() {
   std::this_thread::yield();
-  QGuardVoid("TForm1.subOLEPause", [&] {
-    if (state_.Playing && state_.Running) QDStreamPause();
-  });
+  QGuardVoid("TForm1.subOLEPause", [&] { seq_.pause(); });
 }
 
 void TForm1::subOLEReStart() {
   std::this_thread::yield();
-  QGuardVoid("TForm1.subOLEReStart", [&] {
-    if (state_.Playing) QDStreamResume();
-  });
+  QGuardVoid("TForm1.subOLEReStart", [&] { seq_.resume(); });
 }
 
 void TForm1::subOLEStep() { std::this_thread::yield(); }
 
-void TForm1::MN_FILEPAUSEClick() {
-  QGuardVoid("TForm1.MN_FILEPauseClick", [&] {
-    if (QDStreamPaused()) subOLEReStart();
-    else subOLEPause();
-  });
-}
-
 void TForm1::subOLEStatus() {
   std::this_thread::yield();
-  QGuardVoid("TForm1.subOLEStatus", [&] { QGSongReader().QGmstTitle(); });
-}
-
-// ---------------------------------------------------------------- play sequence
-
-void TForm1::subFileStart() {
-  QGuardVoid("TForm1.subFileStart", [&] {
-    if (state_.SongOpen) return;
-    QGSongReader().QGmstTitle();
-    subOpen();
-  });
-}
-
-bool TForm1::subOpen() {
-  bool ok = QGuard("TForm1.subOpen", false, [&] {
-    std::string name = QGSongReader().getinFileName();
-    if (name.empty()) return false;
-    wrdOffset_ = 0;
-    wrdSetFileName(name);
-    QDSetNotifyProc(&TForm1::NotifyProc);
-    QDPlayer().currentHandle.store(nullptr);
-    return QDStreamOpen();
-  });
-  if (!ok) QGSetErrorCode(kErrOpen);
-  return ok;
-}
-
-void TForm1::subStart() {
-  QGuardVoid("TForm1.subStart", [&] {
-    if (state_.StartedByOpen && state_.Playing) return;
-    TQUORMSTR& song = QGSongReader();
-    wrdLoadMsgOut();
-    if (!song.QGmstPreHeader(3)) {
-      QGSetErrorCode(kErrPreHeader);
-      startFailed();
-      return;
-    }
-    if (!wrdLoad()) QGSetErrorCode(kErrWrdLoad);
-    song.setdwTitleIdx(0);
-    state_.AlternateDisplay = 0;
-    int32_t beats = int32_t(song.getdwHyosi() >> 24);
-    if (beats == 0) beats = 4;
-    wrdSetBeatsPerBar(beats);
-    QDSetSongInfo(song.getdwTickDivision(), song.getdwHyosi());
-    if (values_.wrdVisible && wrdDisplayExists() && wrdLoaded()) {
-      wrdKaisiMsgOut();
-      subWRDTableCalc();
-    }
-    state_.SongOpen = -1;
-    WRDState().running = 0;
-    QDSetTimeDiv(int32_t(song.getdwTimeDivision()));
-    WRDState().running = -1;
-    state_.Playing = QDStreamOut() == -1 ? -1 : 0;
-    state_.Running = 0;
-    if (state_.Playing) {
-      subReStart();
-      state_.FastForwardHeld = 0;
-      state_.SavedTimeDivision = 0;
-    } else {
-      QGSetErrorCode(kErrStreamOut);
-      startFailed();
-    }
-  });
-}
-
-void TForm1::startFailed() {
-  // A command-line run whose song cannot play would otherwise wait forever
-  // with its devices open: close them, and the close notification ends it.
-  if (!state_.CommandLineMode) return;
-  failed_ = true;
-  if (state_.SongOpen) {
-    subStop();
-  } else {
-    QGSongReader().QGmstFreeBuf();
-    QDStreamClose();
-    QGSongReader().QGmstFreeBuf2();
-  }
-}
-
-void TForm1::subReStart() {
-  QGuardVoid("TForm1.subReStart", [&] {
-    if ((state_.SongOpen && state_.Playing && state_.Running) || !QDCurrentHandle()) return;
-    if (QDStreamReStart() == 0) {
-      state_.Running = -1;
-    } else {
-      state_.Running = 0;
-      QGSetErrorCode(kErrRestart);
-    }
-  });
-}
-
-void TForm1::subStop() {
-  QGuardVoid("TForm1.subStop", [&] {
-    WRDState().running = 0;
-    if (!state_.SongOpen) return;
-    QGuiApplication::setApplicationDisplayName(QString::fromUtf8(state_.SavedTitle));
-    if (state_.Playing) {
-      if (QDStreamStop() == -1) {
-        state_.StopPending = -1;
-        return;
-      }
-      QGSetErrorCode(kErrStreamStop);
-    }
-    TQUORMSTR& song = QGSongReader();
-    song.QGmstFreeBuf();
-    MidiResult closed = QDStreamClose();
-    song.QGmstFreeBuf2();
-    if (closed != kMidiOk) QGSetErrorCode(kErrStreamClose);
-  });
-}
-
-void TForm1::OnMomDone() {
-  QGuardVoid("TForm1.OnMomDone", [&] {
-    state_.Playing = 0;
-    state_.Running = 0;
-    state_.StopPending = 0;
-    subStop();
-  });
-}
-
-void TForm1::OnMOMClose() {
-  QGuardVoid("TForm1.OnMOMClose", [&] {
-    state_.Playing = 0;
-    state_.Running = 0;
-    state_.SongOpen = 0;
-    state_.StartedByOpen = 0;
-    if (wrdLoaded() && (stopOption_ == 0 || !values_.wrdVisible)) wrdStop();
-    if (wrdEndFlag()) {
-      if (wrdLoaded() && values_.wrdVisible && stopOption_ == 1) wrdStop();
-      if (sink_) {
-        QGSongReader().setOlePlayPointer(nullptr);
-        raiseStatus(kStatusEndedStop, 0, 0, 0);
-      }
-      if (state_.CommandLineMode) closeForm1();
-    } else {
-      setWrdEndFlag(-1);
-      if (sink_) {
-        QGSongReader().setOlePlayPointer(nullptr);
-        raiseStatus(kStatusEndedContinue, 0, 0, 0);
-      }
-    }
-    if (playPending_) {
-      playPending_ = false;
-      QGSongReader().setOlePlayPointer(pendingPlayOwner_);
-      Post(kUserPar2);
-    }
-  });
+  QGuardVoid("TForm1.subOLEStatus", [&] { engine_.song().QGmstTitle(); });
 }
 
 // ---------------------------------------------------------------- shutdown
@@ -749,16 +513,12 @@ void TForm1::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
   try {
-    wrdStop();
-    if (QDDisplayExists()) QDFree();
-    if (state_.SongOpen) {
-      if (state_.Playing) QDStreamStop();
-      QGSongReader().QGmstFreeBuf();
-      QDStreamClose();
-      QGSongReader().QGmstFreeBuf2();
+    engine_.wrdStop();
+    if (engine_.display().exists()) engine_.display().free();
+    if (seq_.songOpen()) {
+      engine_.player().stop();
+      engine_.player().close();
     }
-    QDSetNotifyProc(nullptr);
-    QDSetStatusProc(nullptr);
     x11HotKeys_.reset();  // the hot keys are given back
     pullValues();
     QHWriteEngineSettings(values_, state_.CommandLineMode != 0);
@@ -767,53 +527,3 @@ void TForm1::FormDestroy() {
     // Shutdown goes on whatever failed.
   }
 }
-
-// ---------------------------------------------------------------- WRD side
-
-namespace {
-
-// The player's status thread hands the executor its tick with the song position.
-void HostWrdTick(uint32_t) {
-  if (TWRDTickHook hook = WRDPlayerHook().load()) {
-    int32_t code = 0;
-    QDStreamPosition(&code);
-    QDPresenter().setSongPosition(code);  // recorded frames carry the position
-    hook(code);
-  }
-}
-
-}  // namespace
-
-void TForm1::wrdSetFileName(const std::string& name) { WRDControl().setWRDFileName(name); }
-void TForm1::wrdSetBeatsPerBar(int32_t beats) { WRDControl().setBeatsPerBar(beats); }
-void TForm1::wrdLoadMsgOut() { WRDControl().subWRDLoadMsgOut(); }
-
-bool TForm1::wrdLoad() {
-  TWRDCRE& w = WRDControl();
-  w.setVisible(values_.wrdVisible ? -1 : 0);
-  w.setWRDDelay(values_.wrdDelay);
-  QDFont font;
-  font.face = values_.wrdFont.family().toStdString();
-  int px = values_.wrdFont.pixelSize() > 0 ? values_.wrdFont.pixelSize()
-                                           : (values_.wrdFont.pointSize() * 96 + 36) / 72;
-  font.height = -px;
-  font.size = values_.wrdFont.pointSize() > 0 ? values_.wrdFont.pointSize() : font.size;
-  font.bold = values_.wrdFont.bold();
-  w.font = font;
-  bool ok = w.subWRDLoad();
-  QDSetWrdHook(WRDPlayerHook().load() ? &HostWrdTick : nullptr);
-  return ok;
-}
-
-void TForm1::wrdKaisiMsgOut() { WRDControl().subWRDKaisiMsgOut(); }
-void TForm1::wrdStopMsgOut() { WRDControl().subWRDStopMsgOut(); }
-
-void TForm1::wrdStop() {
-  QDSetWrdHook(nullptr);
-  WRDControl().subWRDStop();
-}
-
-bool TForm1::wrdLoaded() const { return WRDControl().getWRDLoaded() != 0; }
-bool TForm1::wrdDisplayExists() const { return WRDState().displayExists.load() != 0; }
-int32_t TForm1::wrdEndFlag() const { return WRDControl().getWRDEnd(); }
-void TForm1::setWrdEndFlag(int32_t flag) { WRDControl().setWRDEnd(flag); }

@@ -1,11 +1,11 @@
-// The engine program's two windows. TForm1 is the control window: it owns
-// the play sequence and receives every message the player threads, the
-// automation side and the engine itself post (as Qt events of the message
-// numbers). TForm2 is the WRD picture window: the installed presenter, whose
+// The engine program's two windows around its engine. TForm1 is the control
+// window and the command-line host: it holds the engine's play sequence and
+// drives it from the menus, keys, the command line and the automation side;
+// the engine's reports reach the sequence as queued calls on this window's
+// thread. TForm2 is the WRD picture window: the engine's presenter, whose
 // mouse and key input it hands to TForm1.
 #pragma once
 
-#include <QEvent>
 #include <QObject>
 #include <QWidget>
 
@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/core/engine.h"
+#include "engine/core/play_sequence.h"
 #include "engine/host/command_line.h"
 #include "engine/host/engine_values.h"
 #include "engine/host/host_state.h"
@@ -28,26 +30,6 @@ class QSystemTrayIcon;
 class TForm1;
 class TOKBottomDlg1;
 class TOkBottomDlg2;
-
-// A posted window message: type = the message number (786, the hot-key
-// message, lies below Qt's user range and travels as kHotKeyEventType).
-constexpr int kHotKeyEventType = QEvent::User + kUserPar8;
-
-class THostMessage final : public QEvent {
- public:
-  THostMessage(int message, intptr_t wParam, intptr_t lParam = 0);
-  int message() const { return message_; }
-  intptr_t wParam() const { return wParam_; }
-  intptr_t lParam() const { return lParam_; }
-
- private:
-  int message_;
-  intptr_t wParam_;
-  intptr_t lParam_;
-};
-
-// The Qt event type a message number travels as.
-QEvent::Type QHMessageType(int message);
 
 class TForm2 final : public QObject {
   Q_OBJECT
@@ -80,7 +62,7 @@ class TForm2 final : public QObject {
   TForm1* form1_ = nullptr;
 };
 
-class TForm1 final : public QWidget {
+class TForm1 final : public QWidget, private EngineListener {
   Q_OBJECT
 
  public:
@@ -89,27 +71,31 @@ class TForm1 final : public QWidget {
     bool trayMenu = true;                // offer the menu in the system tray when there is one
   };
 
-  TForm1(TForm2* form2, TOKBottomDlg1* dlg1, TOkBottomDlg2* dlg2, Options options);
+  TForm1(Engine& engine, TForm2* form2, TOKBottomDlg1* dlg1, TOkBottomDlg2* dlg2, Options options);
   ~TForm1() override;
 
+  Engine& engine() { return engine_; }
+  PlaySequence& sequence() { return seq_; }
+  const PlaySequence& sequence() const { return seq_; }
   // Window-thread state, for tests and the automation side.
   const TForm1State& state() const { return state_; }
   TForm2* form2() const { return form2_; }
   const TCommandLine& commandLine() const { return commandLine_; }
   TEngineValues& values() { return values_; }
   int32_t wrdOffset() const { return wrdOffset_; }
-  int32_t stopOption() const { return stopOption_; }
-  void setStopOption(int32_t value) { stopOption_ = value; }
-  int32_t wrdEndFlag() const;
-  void setWrdEndFlag(int32_t flag);
+  int32_t stopOption() const { return seq_.stopOption(); }
+  void setStopOption(int32_t value) { seq_.setStopOption(value); }
+  int32_t wrdEndFlag() const { return seq_.endFlag(); }
+  void setWrdEndFlag(int32_t flag) { seq_.setEndFlag(flag); }
 
   // The status sink (null: none; not owned).
   void setStatusSink(TStatusSink* sink);
   TStatusSink* statusSink() const { return sink_; }
   void raiseStatus(int32_t v1, int32_t v2, int32_t v3, int32_t v4);
 
-  // Operations of the automation side.
-  void subOLEPlay();
+  // Operations of the automation side. PLAY starts the current song for
+  // owner (the automation object, also the playback owner).
+  void subOLEPlay(const void* owner);
   void subOLEClose();
   void subOLEStop();
   void subOLEDeviceSet();
@@ -143,19 +129,11 @@ class TForm1 final : public QWidget {
   // writes the settings. Runs once; the destructor calls it too.
   void FormDestroy();
 
-  // The settings now in force copied to the player and the WRD side, and back.
+  // The settings now in force copied to the engine, and back.
   void pushValues();
   void pullValues();
 
-  // The player's notification procedure: posts message 1884 (any thread).
-  static void NotifyProc(int32_t code);
-  // The player's progress procedure: posts message 1889 (any thread).
-  static void StatusProc(int32_t msSinceStart);
-  // Posts a message to the control window (any thread).
-  static void postMessage(int message, intptr_t wParam = 0);
-
  protected:
-  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -163,44 +141,29 @@ class TForm1 final : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
 
  private:
+  // EngineListener: any thread; each report goes to the window thread.
+  void engineOpened(bool ok) override;
+  void engineDone() override;
+  void engineClosed(MidiResult result) override;
+  void engineProgress(int32_t msSinceStart) override;
+
   void FormCreate();
   void firstPaint();
   void subCMDExec();
   void subFileStart();
-  bool subOpen();
-  void subStart();
-  void subReStart();
-  void subStop();
-  void OnMomDone();
-  void OnMOMClose();
-  void requestStop();
+  bool play(const void* owner);
+  void onSongStarted();
+  void onSongEnded(int32_t status, const void* owner);
+  void sendProgress();
   void closeForm1();
   void buildMenus();
   void commandLineStart();
-  void startFailed();
+  bool portAMissing();
+  // Runs f on the window thread, after what is queued there.
+  void queued(std::function<void()> f);
 
-  // Message handlers.
-  void OnUserPar1(intptr_t code);
-  void OnUserPar2();
-  void OnUserPar3();
-  void autoStartRound();  // the end of an OnUserPar3 round, 20 ms later
-  void OnUserPar4();
-  void OnUserPar5();
-  void OnUserPar6();
-  void OnUserPar7();
-  void OnUserPar8(intptr_t id);
-
-  // The WRD side of the play sequence.
-  void wrdLoadMsgOut();
-  bool wrdLoad();
-  void wrdKaisiMsgOut();
-  void wrdStopMsgOut();
-  void wrdStop();
-  bool wrdLoaded() const;
-  bool wrdDisplayExists() const;
-  void wrdSetFileName(const std::string& name);
-  void wrdSetBeatsPerBar(int32_t beats);
-
+  Engine& engine_;
+  PlaySequence seq_;
   TForm2* form2_;
   TOKBottomDlg1* dlg1_;
   TOkBottomDlg2* dlg2_;
@@ -212,14 +175,9 @@ class TForm1 final : public QWidget {
   std::unique_ptr<TX11HotKeys> x11HotKeys_;  // released before the window goes
   TStatusSink* sink_ = nullptr;
   int32_t wrdOffset_ = 0;
-  int32_t stopOption_ = 0;
   bool destroyed_ = false;
-  bool playPending_ = false;                  // a PLAY waits for the previous song's close
-  const void* pendingPlayOwner_ = nullptr;    // the client it was asked by
   bool failed_ = false;
+  std::string problemSaid_;  // the WRD script problem already said
   QMenu* menu_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
 };
-
-// The one control window of the process (null outside a run).
-TForm1* QHForm1();

@@ -80,7 +80,8 @@ int32_t QHOffsetValue(const QString& text) { return ValueOf(kOffsets, text, 3); 
 
 // ---- Output ports ---------------------------------------------------------
 
-TOKBottomDlg1::TOKBottomDlg1(QWidget* parent) : QDialog(parent) {
+TOKBottomDlg1::TOKBottomDlg1(MidiOutSystem& devices, ResultCode& result, QWidget* parent)
+    : QDialog(parent), devices_(devices), result_(result) {
   setWindowTitle(QStringLiteral("MIDI出力ﾎﾟｰﾄの設定"));
   setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
   setModal(true);
@@ -167,11 +168,11 @@ void TOKBottomDlg1::FormShow() {
     }
     if (source_) current_ = source_->devices;
 
-    MidiOutSystem& system = QDMidiSystem();
+    MidiOutSystem& system = devices_;
     int n = system.deviceCount();
     if (n <= 0) {
       setWindowTitle(QStringLiteral("No Midi OutPut device"));
-      QGSetErrorCode(8099);
+      result_.set(8099);
       return;
     }
     // The entries every list shows; the last position is kept for "なし".

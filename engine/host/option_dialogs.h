@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "engine/host/engine_values.h"
+#include "platform/midi_out.h"
+#include "support/result_code.h"
 
 class QComboBox;
 class QLabel;
@@ -43,7 +45,8 @@ class TOKBottomDlg1 : public QDialog {
  public:
   static constexpr int kMaxEntries = 256;  // list positions per list
 
-  explicit TOKBottomDlg1(QWidget* parent = nullptr);
+  // Lists the devices of the set given; a failure goes into result.
+  TOKBottomDlg1(MidiOutSystem& devices, ResultCode& result, QWidget* parent = nullptr);
 
   // Shows the dialog modally for values; true when OK stored the choice.
   bool run(TEngineValues& values);
@@ -75,6 +78,8 @@ class TOKBottomDlg1 : public QDialog {
  private:
   void showValue(int list);
 
+  MidiOutSystem& devices_;
+  ResultCode& result_;
   TEngineValues* source_ = nullptr;
   std::array<QComboBox*, 4> lists_{};
   std::array<int32_t, 4> current_{kMidiMapper, kMidiMapper, kMidiMapper, kMidiMapper};

@@ -25,14 +25,13 @@
 #include "platform/mididevices/machine_midi.h"
 #include "platform/qt/choose_presenter.h"
 #include "platform/realtimer/real_timer.h"
-#include "support/result_code.h"
 #include "support/trace.h"
 
 namespace {
 
 // The devices as the settings describe them; a wrong value is said once and
 // its default used.
-void InstallDevicesFromSettings() {
+std::unique_ptr<MidiOutSystem> DevicesFromSettings() {
   QICreate();
   MidiDeviceConfig devices;
   auto value = [](const char* name) { return QIReadValue(QString::fromLatin1(name)).toStdString(); };
@@ -42,7 +41,7 @@ void InstallDevicesFromSettings() {
                  problem.c_str());
     QGTrText("QMIDIEXE settings " + problem);
   }
-  InstallMachineMidiDevices(devices);
+  return MakeMachineMidiDevices(devices);
 }
 
 }  // namespace
@@ -60,20 +59,22 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   QGuiApplication::setApplicationDisplayName(QString::fromUtf8(kProgramTitle));
 
-  InstallMachineTimer();
-  InstallDevicesFromSettings();
-  static FreeTypeGlyphSystem glyphs;
-  QRSetGlyphSystem(&glyphs);
+  // The engine's services: the real timer, the machine's devices, FreeType
+  // glyphs and the picture window's presenter.
+  RealTimer timer;
+  std::unique_ptr<MidiOutSystem> devices = DevicesFromSettings();
+  FreeTypeGlyphSystem glyphs;
 
-  // Created in this order: the picture window, the two dialogs, the control window.
+  // Created in this order: the picture window, the engine, the two dialogs,
+  // the control window.
   ChosenPresenter chosen = QDMakeChosenPresenter();
   auto form2 = std::make_unique<TForm2>(std::move(chosen.presenter), std::move(chosen.window));
-  QDSetPresenter(&form2->presenter());
-  auto dlg1 = std::make_unique<TOKBottomDlg1>();
+  auto engine = std::make_unique<Engine>(EngineServices{devices.get(), &timer, &form2->presenter(), &glyphs});
+  auto dlg1 = std::make_unique<TOKBottomDlg1>(*devices, engine->result());
   auto dlg2 = std::make_unique<TOkBottomDlg2>();
   TForm1::Options options;
   options.arguments = arguments;
-  auto form1 = std::make_unique<TForm1>(form2.get(), dlg1.get(), dlg2.get(), options);
+  auto form1 = std::make_unique<TForm1>(*engine, form2.get(), dlg1.get(), dlg2.get(), options);
 
   std::unique_ptr<TStatusFileSink> statusLog;
   if (const char* path = std::getenv("QMIDI_STATUS_LOG"); path && *path) {
@@ -82,23 +83,31 @@ int main(int argc, char** argv) {
   }
 
   const TCommandLine& cl = form1->commandLine();
+  // What is left of the windows and the engine goes in the reverse order.
+  auto end = [&](int rc) {
+    form1->FormDestroy();
+    form1->setStatusSink(nullptr);
+    form1.reset();
+    dlg2.reset();
+    dlg1.reset();
+    engine.reset();
+    form2.reset();
+    return rc;
+  };
   if (cl.regServer || cl.unregServer) {
     // The D-Bus service file and the interface descriptions.
-    form1->FormDestroy();
-    return QHRegisterAutomation(cl.regServer, QCoreApplication::applicationFilePath()) ? 0 : 1;
+    return end(QHRegisterAutomation(cl.regServer, QCoreApplication::applicationFilePath()) ? 0 : 1);
   }
   const bool automation = cl.automation || cl.embedding;
   if (!cl.songName.empty() && !form1->state().CommandLineMode) {
     // The song named cannot be played (the window said why).
-    form1->FormDestroy();
-    return 1;
+    return end(1);
   }
   if (!form1->state().CommandLineMode && !automation && !form1->hasMenu()) {
     std::fprintf(stderr,
                  "usage: qmidiexe <song> [/M1|/M2|/M3|/M5|/M8][/DA|/DJ|/D1 ...]\n"
                  "(without a song the engine waits in the system tray, which this desktop lacks)\n");
-    form1->FormDestroy();
-    return cl.songName.empty() ? 2 : 1;
+    return end(cl.songName.empty() ? 2 : 1);
   }
 
   if (!form2->onScreen()) {
@@ -120,14 +129,8 @@ int main(int argc, char** argv) {
   int rc = app.exec();
   server.reset();
   form1->FormDestroy();
-  const int32_t code = QGEngineErrorCode().load();
+  const int32_t code = engine->result().get();
   if (code != 0) std::fprintf(stderr, "qmidiexe: result code %d\n", code);
   if (form1->failed()) rc = 1;
-  form1->setStatusSink(nullptr);
-  form1.reset();
-  dlg2.reset();
-  dlg1.reset();
-  QDSetPresenter(nullptr);
-  form2.reset();
-  return rc;
+  return end(rc);
 }

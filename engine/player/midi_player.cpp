@@ -35,7 +35,7 @@ int32_t QDTickMicroseconds(int64_t tempo, int64_t eff) {
   return static_cast<int32_t>(us < 1 ? 1 : us);
 }
 
-Player::Player(MidiOutSystem& devices, TimerSystem& timer, TResultCode& result)
+Player::Player(MidiOutSystem& devices, TimerSystem& timer, ResultCode& result)
     : devices_(devices), timer_(timer), result_(result) {}
 
 Player::~Player() {

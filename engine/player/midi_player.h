@@ -191,7 +191,7 @@ struct TMIDIEXEState {
 
 class Player {
  public:
-  Player(MidiOutSystem& devices, TimerSystem& timer, TResultCode& result);
+  Player(MidiOutSystem& devices, TimerSystem& timer, ResultCode& result);
   // Ends the song's threads and the worker, closes every output.
   ~Player();
   Player(const Player&) = delete;
@@ -201,7 +201,7 @@ class Player {
   const TMIDIEXEState& state() const { return s_; }
   MidiOutSystem& devices() { return devices_; }
   TimerSystem& timer() { return timer_; }
-  TResultCode& result() { return result_; }
+  ResultCode& result() { return result_; }
   // Null: nobody listens.
   void setListener(PlayerListener* listener) { listener_.store(listener); }
 
@@ -332,7 +332,7 @@ class Player {
 
   MidiOutSystem& devices_;
   TimerSystem& timer_;
-  TResultCode& result_;
+  ResultCode& result_;
   std::atomic<PlayerListener*> listener_{nullptr};
   TMIDIEXEState s_;
   PackedSong song_;

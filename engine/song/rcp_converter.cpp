@@ -614,7 +614,7 @@ class TrackConverter {
   uint8_t exGg_ = 0, exEe_ = 0, exSum_ = 0;
 };
 
-[[noreturn]] void Refuse(TResultCode* result, int32_t code, const char* why) {
+[[noreturn]] void Refuse(ResultCode* result, int32_t code, const char* why) {
   if (result) result->set(code);
   throw std::runtime_error(why);
 }
@@ -635,7 +635,7 @@ int RcpKindOfName(const std::string& name) {
 }
 
 bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf,
-                   TResultCode* result) {
+                   ResultCode* result) {
   return QGuard(kTraceName, false, [&] {
     if (smf == nullptr) throw std::invalid_argument("no image to fill");
     smf->clear();

@@ -35,4 +35,4 @@ int RcpKindOfName(const std::string& name);
 // cut short). A song that breaks off later gives an image with the tracks
 // converted up to there.
 bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf,
-                   TResultCode* result = nullptr);
+                   ResultCode* result = nullptr);

@@ -86,7 +86,7 @@ bool TQUORMSTR::fail(const char* routine, int32_t code) {
   return false;
 }
 
-TQUORMSTR::TQUORMSTR(TResultCode& result) : result_(result), rcpBuilder_(&RcpToSmfImage) {}
+TQUORMSTR::TQUORMSTR(ResultCode& result) : result_(result), rcpBuilder_(&RcpToSmfImage) {}
 
 // A reader may be destroyed at program end, after the thread's guard
 // bookkeeping is gone: everything is released here without guarded calls.
@@ -98,11 +98,6 @@ TQUORMSTR::~TQUORMSTR() {
     QGGlobalFreePtr(kTagSongFile, file_);
   }
   freeOutput();
-}
-
-TQUORMSTR& QGSongReader() {
-  static TQUORMSTR reader(QGProcessResultCode());
-  return reader;
 }
 
 void TQUORMSTR::setRcpImageBuilder(QGmstRcpImageBuilder builder) {

@@ -65,12 +65,12 @@ constexpr uint32_t kDefaultHyosi = 0x04020000u;  // 4/4
 // Turns a Recomposer song (".RCP", ".R36") into a Standard MIDI File image;
 // the reader uses the engine's converter unless a test gives it another.
 using QGmstRcpImageBuilder = bool (*)(const uint8_t* data, size_t size, bool r36,
-                                      std::vector<uint8_t>* smf, TResultCode* result);
+                                      std::vector<uint8_t>* smf, ResultCode* result);
 
 class TQUORMSTR {
  public:
   // Failures are recorded in result (the engine's result code).
-  explicit TQUORMSTR(TResultCode& result);
+  explicit TQUORMSTR(ResultCode& result);
   ~TQUORMSTR();
   TQUORMSTR(const TQUORMSTR&) = delete;
   TQUORMSTR& operator=(const TQUORMSTR&) = delete;
@@ -178,7 +178,7 @@ class TQUORMSTR {
   void freeOutput();
   bool isRecomposerSong() const;
 
-  TResultCode& result_;
+  ResultCode& result_;
   QGmstRcpImageBuilder rcpBuilder_;
 
   // Song and metadata.
@@ -239,6 +239,3 @@ class TQUORMSTR {
   uint32_t tableCapacity_ = 0;
   uint32_t markers_ = 0;
 };
-
-// Until the engine owns its reader, the program's one.
-TQUORMSTR& QGSongReader();

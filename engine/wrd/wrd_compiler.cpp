@@ -900,13 +900,16 @@ void EndLinesWithCR(uint8_t* data, uint32_t size) {
 
 bool loadScript(TWRDState& s, const std::string& fileName, bool full) {
   s.errorCode = kWRDErrRead;
+  s.readFailure = kWRDReadMissing;
   if (full) s.loaded = 0;
   const uint32_t size = QGGetFileSize(fileName);
   if (size == 0xFFFFFFFFu || size > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return false;
   if (size > kQGDefaultMaxBytes) {
-    s.errorCode = kWRDErrTooLarge;
+    s.readFailure = kWRDReadTooLarge;
     return false;
   }
+  std::error_code ec;
+  if (size == 0 && fs::is_regular_file(fileName, ec) && fs::file_size(fileName, ec) == 0) s.readFailure = kWRDReadEmpty;
   if (!full && size == 0) return false;
   QGFILE* file = QGOpenFile(fileName, QG_GENERIC_READ);
   if (!file) return false;

@@ -49,7 +49,7 @@ TWRDPalette pictureColours(const TQGBitmap& picture) {
 
 }  // namespace
 
-WrdExecutor::WrdExecutor(TWRDState& s, Display& display, PictureSlots& slots, TResultCode& result)
+WrdExecutor::WrdExecutor(TWRDState& s, GraphicsDisplay& display, PictureSlots& slots, ResultCode& result)
     : s_(s), display_(display), slots_(slots), result_(result) {}
 
 TQGBitmap& WrdExecutor::page(int32_t n) { return n == 1 ? display_.page1() : display_.page0(); }

@@ -19,13 +19,13 @@ constexpr int32_t kWRDLookAhead = 3;
 // Result code of a display palette that could not be set.
 constexpr int32_t kWRDPaletteFailed = 9002;
 
-class Display;
+class GraphicsDisplay;
 class PictureSlots;
 
 // Runs a WRD state block's command table on a display with its picture slots.
 class WrdExecutor {
  public:
-  WrdExecutor(TWRDState& s, Display& display, PictureSlots& slots, TResultCode& result);
+  WrdExecutor(TWRDState& s, GraphicsDisplay& display, PictureSlots& slots, ResultCode& result);
 
   // subWRDTick: runs, in table order, every entry whose time lies before
   // position + 3 (so a position that jumped ahead catches up every overdue
@@ -38,7 +38,7 @@ class WrdExecutor {
   // Puts the run-time drawing state back to a script's start: drawing and
   // shown page 0, graphics on, no text batch.
   void resetRunState();
-  // Display entries 226..241 from palette 0; result code 9002 when the
+  // GraphicsDisplay entries 226..241 from palette 0; result code 9002 when the
   // display palette could not be set. Then waits for the vertical blank.
   void applyPalette0();
   // Redraws a rectangle of the screen buffer from the shown page (or colour
@@ -76,7 +76,7 @@ class WrdExecutor {
   void execute(int32_t index);
 
   TWRDState& s_;
-  Display& display_;
+  GraphicsDisplay& display_;
   PictureSlots& slots_;
-  TResultCode& result_;
+  ResultCode& result_;
 };

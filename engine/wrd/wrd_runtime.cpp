@@ -53,18 +53,21 @@ std::vector<QGPaletteEntry> systemEntries(const TWRDState& s) {
 
 }  // namespace
 
-std::string WRDProblemText(int32_t errorCode) {
-  switch (errorCode) {
+std::string WRDProblemText(const TWRDState& s) {
+  switch (s.errorCode) {
     case kWRDCompiled: return {};
-    case kWRDErrRead: return "empty, missing or unreadable";
-    case kWRDErrTooLarge: return "too large (more than " + std::to_string(kQGDefaultMaxBytes) + " bytes)";
-    case kWRDErrTokens: return "never ends (5,000,000 tokens read)";
-    case kWRDErrCapacity: return "needs more table room than a script may have";
-    default: return "could not be compiled";
+    case kWRDErrRead:
+      if (s.readFailure == kWRDReadEmpty) return "empty";
+      if (s.readFailure == kWRDReadTooLarge)
+        return "too large (more than " + std::to_string(kQGDefaultMaxBytes) + " bytes)";
+      return "missing or unreadable";
+    case kWRDErrTokens: return "endless (no end within 5,000,000 tokens)";
+    case kWRDErrCapacity: return "too big for the command tables";
+    default: return "not compilable (see the trace log)";
   }
 }
 
-WrdRuntime::WrdRuntime(Display& display, TResultCode& result)
+WrdRuntime::WrdRuntime(GraphicsDisplay& display, ResultCode& result)
     : display_(display), result_(result), executor_(s_, display, slots_, result) {}
 
 WrdRuntime::~WrdRuntime() {
@@ -181,7 +184,7 @@ void WrdRuntime::loadPictures() {
 }
 
 void WrdRuntime::noteProblem(const std::string& script) {
-  problem_ = script + ": " + WRDProblemText(s_.errorCode);
+  problem_ = script + ": " + WRDProblemText(s_);
   QGTrText("subWRDLoad: the WRD script was not loaded: " + problem_);
 }
 

@@ -31,7 +31,7 @@ inline constexpr const char* kWRDMsgPictures = "MAGファイルをローディ�
 
 class WrdRuntime {
  public:
-  WrdRuntime(Display& display, TResultCode& result);
+  WrdRuntime(GraphicsDisplay& display, ResultCode& result);
   // Stops the ticks and lets the tables and the display go.
   ~WrdRuntime();
   WrdRuntime(const WrdRuntime&) = delete;
@@ -39,9 +39,9 @@ class WrdRuntime {
 
   TWRDState& state() { return s_; }
   const TWRDState& state() const { return s_; }
-  PictureSlots& slots() { return slots_; }
+  PictureSlots& pictures() { return slots_; }
   WrdExecutor& executor() { return executor_; }
-  Display& display() { return display_; }
+  GraphicsDisplay& display() { return display_; }
 
   // --- Settings (the properties of TWRDCRE).
   // WRD display offset in 1/48 quarter notes (WRDDELAY).
@@ -127,8 +127,8 @@ class WrdRuntime {
   void clearLayers();
   void noteProblem(const std::string& script);
 
-  Display& display_;
-  TResultCode& result_;
+  GraphicsDisplay& display_;
+  ResultCode& result_;
   TWRDState s_;
   PictureSlots slots_;
   WrdExecutor executor_;
@@ -146,5 +146,6 @@ class WrdRuntime {
   std::string problem_;
 };
 
-// Why a script did not compile, in words (kWRDErr*).
-std::string WRDProblemText(int32_t errorCode);
+// Why a script did not compile, in words that follow "the script is"
+// ("empty", "too large (more than N bytes)", ...).
+std::string WRDProblemText(const TWRDState& s);

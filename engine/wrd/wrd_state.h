@@ -50,11 +50,17 @@ enum : uint8_t {
 // Why the last compile failed (0: it did not).
 enum : int32_t {
   kWRDCompiled = 0,
-  kWRDErrRead = 1,      // missing, empty or unreadable script
+  kWRDErrRead = 1,      // missing or unreadable script
   kWRDErrTokens = 2,    // not ended after 5,000,000 tokens
   kWRDErrCapacity = 3,  // a table would exceed its limit
   kWRDErrFault = 4,     // an unexpected failure inside the compiler
-  kWRDErrTooLarge = 5,  // larger than the file loader reads
+};
+
+// Why a script was not read (with kWRDErrRead).
+enum : int32_t {
+  kWRDReadMissing = 0,   // missing or unreadable
+  kWRDReadEmpty = 1,     // an empty file
+  kWRDReadTooLarge = 2,  // larger than the file loader reads
 };
 
 constexpr int32_t kWRDTokenLimit = 5000000;
@@ -290,6 +296,7 @@ struct TWRDState {
   }
 
   int32_t errorCode = kWRDCompiled;
+  int32_t readFailure = kWRDReadMissing;  // why, when errorCode is kWRDErrRead
   // Entries any one table may hold; 0 keeps the built-in limits (tests
   // lower it to see a script that needs more fail).
   size_t tableLimit = 0;

@@ -2,8 +2,8 @@
 // are asked: every order of the owner's requests (PLAY, STOP, PAUSE,
 // RESTART, CLOSE, F3, Next) arriving while a song opens, starts, plays or
 // stops, and the player's reports arriving after them. Whatever the order,
-// every song started ends with exactly one end report, no song stopped
-// before it started ever plays, and the owner is released at the end.
+// every song opened ends with exactly one end report with its owner, and no
+// song stopped before it started ever plays.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -15,7 +15,7 @@
 
 namespace {
 
-using State = TPlaySequence::State;
+using State = PlaySequence::State;
 
 class FakeSteps final : public PlaySteps {
  public:
@@ -68,7 +68,7 @@ class Rig {
         case State::Opening: seq.opened(true); break;
         case State::Starting: Drain(); break;
         case State::Playing: seq.done(); break;
-        case State::Paused: seq.stop(TStopKind::Stop); break;
+        case State::Paused: seq.stop(StopKind::Stop); break;
         case State::Stopping: seq.done(); break;
         case State::Closing: seq.closed(0); break;
         case State::Idle: break;
@@ -84,7 +84,7 @@ class Rig {
     if (s == State::Starting) return;
     Drain();
     if (s == State::Playing) return;
-    seq.stop(TStopKind::Stop);
+    seq.stop(StopKind::Stop);
     ASSERT_EQ(seq.state(), State::Stopping);
   }
 
@@ -93,8 +93,11 @@ class Rig {
   FakeSteps steps;
   std::deque<std::function<void()>> queue;
   std::vector<std::pair<int32_t, const void*>> ends;
-  TPlaySequence seq{steps, [this](std::function<void()> f) { queue.push_back(std::move(f)); },
-                    [this](int32_t status, const void* owner) { ends.emplace_back(status, owner); }};
+  PlaySequence seq{steps, [this](std::function<void()> f) { queue.push_back(std::move(f)); },
+                    [this](int32_t status, const void* owner) {
+                      ends.emplace_back(status, owner);
+                      seq.setOwner(nullptr);  // as the windows do with a status sink
+                    }};
 };
 
 class Sequence : public ::testing::Test, public Rig {};
@@ -102,15 +105,15 @@ class Sequence : public ::testing::Test, public Rig {};
 enum class Request { Play, Stop, Pause, Restart, Close, F3, Next };
 const char* kRequestNames[] = {"PLAY", "STOP", "PAUSE", "RESTART", "CLOSE", "F3", "Next"};
 
-void Send(TPlaySequence& seq, Request r, const void* owner) {
+void Send(PlaySequence& seq, Request r, const void* owner) {
   switch (r) {
     case Request::Play: seq.play(owner); break;
-    case Request::Stop: seq.stop(TStopKind::Stop); break;
+    case Request::Stop: seq.stop(StopKind::Stop); break;
     case Request::Pause: seq.pause(); break;
     case Request::Restart: seq.resume(); break;
-    case Request::Close: seq.stop(TStopKind::Stop); break;
-    case Request::F3: seq.stop(TStopKind::Close); break;
-    case Request::Next: seq.stop(TStopKind::Next); break;
+    case Request::Close: seq.stop(StopKind::Stop); break;
+    case Request::F3: seq.stop(StopKind::Close); break;
+    case Request::Next: seq.stop(StopKind::Next); break;
   }
 }
 
@@ -118,7 +121,7 @@ bool Stops(Request r) { return r == Request::Stop || r == Request::Close || r ==
 
 TEST_F(Sequence, StopRightAfterPlayStopsTheSongBeforeItPlays) {
   ASSERT_TRUE(seq.play(kOwner));
-  seq.stop(TStopKind::Stop);
+  seq.stop(StopKind::Stop);
   seq.opened(true);
   EXPECT_EQ(seq.state(), State::Closing);
   seq.closed(0);
@@ -133,7 +136,7 @@ TEST_F(Sequence, AStopQueuedBeforeTheStartWinsOverIt) {
   ASSERT_TRUE(seq.play(kOwner));
   seq.opened(true);  // the start is posted, not yet run
   EXPECT_EQ(seq.state(), State::Starting);
-  seq.stop(TStopKind::Next);
+  seq.stop(StopKind::Next);
   Drain();
   EXPECT_EQ(steps.starts, 0);
   seq.closed(0);
@@ -143,7 +146,7 @@ TEST_F(Sequence, AStopQueuedBeforeTheStartWinsOverIt) {
 
 TEST_F(Sequence, APlayWhileStoppingStartsAtTheCloseForItsOwner) {
   Reach(State::Playing);
-  seq.stop(TStopKind::Stop);
+  seq.stop(StopKind::Stop);
   EXPECT_TRUE(seq.play(kOther));
   EXPECT_TRUE(seq.playPending());
   seq.done();
@@ -184,7 +187,7 @@ TEST_F(Sequence, StopOptionChoosesTheEndReportAndTheWrdDisplay) {
   EXPECT_EQ(ends.back().first, kStatusEndedContinue);
   EXPECT_EQ(steps.wrdStops, 0) << "the WRD screen stays between songs";
   Reach(State::Playing);
-  seq.stop(TStopKind::Stop);  // a stop still reports -1 and ends the screen
+  seq.stop(StopKind::Stop);  // a stop still reports -1 and ends the screen
   Settle();
   EXPECT_EQ(ends.back().first, kStatusEndedStop);
   EXPECT_EQ(steps.wrdStops, 1);

@@ -65,7 +65,7 @@ class Session final : public EngineListener {
       f();
     }
   }
-  bool idle() const { return seq_.state() == TPlaySequence::State::Idle; }
+  bool idle() const { return seq_.state() == PlaySequence::State::Idle; }
   int32_t result() { return engine_.result().get(); }
   std::string log(int device) const { return qtest::ReadText(capture_.logPath(device)); }
 
@@ -84,7 +84,7 @@ class Session final : public EngineListener {
   Engine engine_;
   std::mutex mutex_;
   std::deque<std::function<void()>> queue_;
-  TPlaySequence seq_;
+  PlaySequence seq_;
 };
 
 // A second of notes: eight eighth notes from key on channel, on port A or B.

@@ -22,8 +22,6 @@ struct Rgb {
 
 class CapturedMessages : public MessageSink {
  public:
-  CapturedMessages() { QDSetMessageSink(this); }
-  ~CapturedMessages() override { QDSetMessageSink(nullptr); }
   void show(std::string_view caption, std::string_view text, MessageIcon icon) override {
     shown.emplace_back(std::string(caption), std::string(text), icon);
   }

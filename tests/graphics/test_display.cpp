@@ -102,8 +102,8 @@ class DisplayTest : public ::testing::Test {
 
   BlockFonts fonts;
   RecordingPresenter presenter;
-  TResultCode result;
-  Display display{presenter, fonts, result};
+  ResultCode result;
+  GraphicsDisplay display{presenter, fonts, result};
 };
 
 TEST_F(DisplayTest, CreateMakesFourRastersWithTheTextLayerClear) {

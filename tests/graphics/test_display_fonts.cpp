@@ -37,8 +37,8 @@ class DisplayFontTest : public ::testing::Test {
 
   FreeTypeGlyphSystem glyphs;
   HeadlessPresenter presenter;
-  TResultCode result;
-  Display display{presenter, glyphs, result};
+  ResultCode result;
+  GraphicsDisplay display{presenter, glyphs, result};
 };
 
 TEST_F(DisplayFontTest, ScriptTextShowsOnThePresentedScreen) {
@@ -85,7 +85,7 @@ TEST_F(DisplayFontTest, AFourEightyOnlyPresenterStillShowsTheScriptRows) {
   HeadlessOptions o = options();
   o.modes = {{640, 480}};
   HeadlessPresenter tall(o);
-  Display display(tall, glyphs, result);
+  GraphicsDisplay display(tall, glyphs, result);
   ASSERT_TRUE(display.create(640, 400, QDFont{}, nullptr, true));
   EXPECT_EQ(display.height(), 480);
   ASSERT_TRUE(display.drawText(display.textLayer(), 0, 384, nullptr, {"Z"}, 0, 1, 226));

@@ -183,12 +183,12 @@ TEST_F(Loaders, PhoPlanesBecomeScreenColours) {
 TEST_F(Loaders, ShortPhoShowsTheMessage) {
   CapturedMessages messages;
   std::vector<uint8_t> file(95999, 0);
-  EXPECT_FALSE(QGamePHOLoad(write("short.pho", file), b));
+  EXPECT_FALSE(QGamePHOLoad(write("short.pho", file), b, &messages));
   EXPECT_FALSE(b.exists());
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(std::get<0>(messages.shown[0]), "ﾋﾞｯﾄﾏｯﾌﾟのﾛｰﾄﾞ失敗");
   EXPECT_EQ(std::get<1>(messages.shown[0]), "PHOﾌｧｲﾙのｻｲｽﾞが96000でない為、ﾛｰﾄﾞ出来ません。");
-  EXPECT_FALSE(QGamePHOLoad(dir.file("missing.pho"), b));
+  EXPECT_FALSE(QGamePHOLoad(dir.file("missing.pho"), b, &messages));
   EXPECT_EQ(messages.shown.size(), 1u);  // a missing file is no message
 }
 
@@ -330,7 +330,7 @@ TEST_F(Loaders, BadAndQuestionableBmpsAreRefusedOrLoaded) {
   for (const char* folder : {"bmp/b", "bmp/q"}) {
     for (const std::string& path : qtest::TestDataFiles(folder, ".bmp")) {
       SCOPED_TRACE(path);
-      if (QGameBMPLoad(path, b)) {
+      if (QGameBMPLoad(path, b, &messages)) {
         ++loaded;
         ASSERT_TRUE(b.exists());
         EXPECT_GT(b.width(), 0);
@@ -349,7 +349,7 @@ TEST_F(Loaders, BadAndQuestionableBmpsAreRefusedOrLoaded) {
 
 TEST_F(Loaders, OtherBitDepthsShowTheMessage) {
   CapturedMessages messages;
-  EXPECT_FALSE(QGameBMPLoad(qtest::TestData("bmp/b/rgb16-880.bmp"), b));
+  EXPECT_FALSE(QGameBMPLoad(qtest::TestData("bmp/b/rgb16-880.bmp"), b, &messages));
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(std::get<0>(messages.shown[0]), "ﾋﾞｯﾄﾏｯﾌﾟのﾛｰﾄﾞ失敗");
   EXPECT_EQ(std::get<1>(messages.shown[0]), "256色ﾋﾞｯﾄﾏｯﾌﾟとして、認識出来ない為、ﾛｰﾄﾞ出来ません。");

@@ -29,9 +29,6 @@ class TestDevices final : public MidiOutSystem {
 
 class Dialogs : public ::testing::Test {
  protected:
-  void SetUp() override { QDSetMidiSystem(&devices_); }
-  void TearDown() override { QDSetMidiSystem(nullptr); }
-
   static QStringList Items(QComboBox* box) {
     QStringList items;
     for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
@@ -46,10 +43,11 @@ class Dialogs : public ::testing::Test {
   }
 
   TestDevices devices_;
+  ResultCode result_;
 };
 
 TEST_F(Dialogs, PortListsHoldTheMapperTheDevicesAndNone) {
-  TOKBottomDlg1 dlg;
+  TOKBottomDlg1 dlg(devices_, result_);
   EXPECT_EQ(dlg.windowTitle(), "MIDI出力ﾎﾟｰﾄの設定");
   EXPECT_EQ(dlg.Label1->text(), "ﾎﾟｰﾄＡ:");
   EXPECT_EQ(dlg.Label2->text(), "ﾎﾟｰﾄＢ:");
@@ -73,7 +71,7 @@ TEST_F(Dialogs, PortListsHoldTheMapperTheDevicesAndNone) {
 }
 
 TEST_F(Dialogs, ADeviceUsedByAnotherListIsRefused) {
-  TOKBottomDlg1 dlg;
+  TOKBottomDlg1 dlg(devices_, result_);
   TEngineValues v;
   v.devices = {0, 256, 1, 256};
   dlg.setSource(&v);
@@ -90,7 +88,7 @@ TEST_F(Dialogs, ADeviceUsedByAnotherListIsRefused) {
 }
 
 TEST_F(Dialogs, NoneInAllFourLists) {
-  TOKBottomDlg1 dlg;
+  TOKBottomDlg1 dlg(devices_, result_);
   TEngineValues v;
   dlg.setSource(&v);
   dlg.FormShow();
@@ -102,7 +100,7 @@ TEST_F(Dialogs, NoneInAllFourLists) {
 
 TEST_F(Dialogs, MissingDevicesShowNone) {
   devices_.names.erase(-1);  // the mapper does not answer
-  TOKBottomDlg1 dlg;
+  TOKBottomDlg1 dlg(devices_, result_);
   TEngineValues v;
   v.devices = {-1, 7, 1, 0};
   dlg.setSource(&v);
@@ -118,14 +116,13 @@ TEST_F(Dialogs, MissingDevicesShowNone) {
 
 TEST_F(Dialogs, NoDeviceAtAll) {
   devices_.count = 0;
-  QGSetErrorCode(0);
-  TOKBottomDlg1 dlg;
+  TOKBottomDlg1 dlg(devices_, result_);
   TEngineValues v;
   v.devices = {0, 1, -1, 256};
   dlg.setSource(&v);
   dlg.FormShow();
   EXPECT_EQ(dlg.windowTitle(), "No Midi OutPut device");
-  EXPECT_EQ(QGEngineErrorCode().load(), 8099);
+  EXPECT_EQ(result_.get(), 8099);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(dlg.list(i)->count(), 0);
   dlg.OKBtnClick();  // nothing to choose: the values stay
   EXPECT_EQ(v.devices, (std::array<int32_t, 4>{0, 1, -1, 256}));
@@ -135,7 +132,7 @@ TEST_F(Dialogs, NoDeviceAtAll) {
 }
 
 TEST_F(Dialogs, CancelChangesNothing) {
-  TOKBottomDlg1 dlg;
+  TOKBottomDlg1 dlg(devices_, result_);
   TEngineValues v;
   v.devices = {0, 256, 256, 256};
   QTimer::singleShot(0, &dlg, [&] {

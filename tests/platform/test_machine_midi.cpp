@@ -93,17 +93,15 @@ TEST(MachineMidi, EnvironmentChoosesTheCaptureFolderUnlessTheConfigDoes) {
   EXPECT_EQ(MidiCaptureFolder(c), "");
   CaptureEnv env(dir.file("env"));
   EXPECT_EQ(MidiCaptureFolder(c), dir.file("env"));
-  MidiOutSystem& installed = InstallMachineMidiDevices(c);
-  EXPECT_EQ(&QDMidiSystem(), &installed);
-  EXPECT_EQ(QDMidiSystem().productName(0), "Capture 0");
+  std::unique_ptr<MidiOutSystem> machine = MakeMachineMidiDevices(c);
+  EXPECT_EQ(machine->productName(0), "Capture 0");
   std::unique_ptr<MidiOutPort> port;
-  ASSERT_EQ(QDMidiSystem().open(1, &port), kMidiOk);
+  ASSERT_EQ(machine->open(1, &port), kMidiOk);
   port->close();
   EXPECT_EQ(qtest::ReadText(dir.file("env/dev1.log")), "open\nclose\n");
 
   c.captureFolder = dir.file("own");
   EXPECT_EQ(MidiCaptureFolder(c), dir.file("own"));
-  QDSetMidiSystem(nullptr);
 }
 
 TEST(MachineMidi, DeviceSettingsFromTextKeepDefaultsForWrongValues) {

@@ -104,7 +104,7 @@ class PlayerTest : public ::testing::Test, public PlayerListener {
   qtest::TempDir dir;
   ManualTimer timer{1000000};
   RecordingSystem devices{timer};
-  TResultCode result;
+  ResultCode result;
   Player player{devices, timer, result};
   TMIDIEXE props{player};
   Stream played;

@@ -83,7 +83,7 @@ class PlayerSetup : public ::testing::Test {
   qtest::TempDir dir;
   ManualTimer timer{1000000};
   Devices devices;
-  TResultCode result;
+  ResultCode result;
   Player player{devices, timer, result};
   Reports reports;
 };

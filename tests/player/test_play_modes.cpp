@@ -172,7 +172,7 @@ class PlayModes : public ::testing::Test, public PlayerListener {
   // the logs of devices 0-3, split into reset phase and song.
   void PlayIn(int32_t mode, const Bytes& song, const std::string& folder) {
     CaptureMidiSystem capture(dir.file(folder), 4, [this] { return timer.nowMicroseconds(); });
-    TResultCode result;
+    ResultCode result;
     Player player(capture, timer, result);
     player.setListener(this);
     TMIDIEXE p(player);

@@ -42,7 +42,7 @@ class MachinePlayer : public ::testing::Test, public PlayerListener {
   }
 
   qtest::TempDir dir;
-  TResultCode result;
+  ResultCode result;
   std::atomic<int> done{0};
   std::atomic<int> reports{0};
 };

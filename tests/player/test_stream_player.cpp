@@ -151,7 +151,7 @@ TEST_F(StreamPlayer, TimerPeriodFollowsTheSystemRange) {
     SCOPED_TRACE(c.asked);
     ManualTimer t(1000000, c.caps);
     RecordingSystem d(t);
-    TResultCode r;
+    ResultCode r;
     Player local(d, t, r);
     TMIDIEXE localProps(local);
     local.setListener(this);

@@ -115,7 +115,7 @@ class OfflinePlayer : public ::testing::Test, public PlayerListener {
   Capture RealTime(const std::string& song, int32_t mode, const std::string& folder) {
     Capture run;
     CaptureMidiSystem capture(dir.file(folder), 4, [this] { return timer.nowMicroseconds(); });
-    TResultCode result;
+    ResultCode result;
     Player player(capture, timer, result);
     player.setListener(this);
     SetOutputs(player, mode);
@@ -146,7 +146,7 @@ class OfflinePlayer : public ::testing::Test, public PlayerListener {
     CaptureMidiSystem capture(dir.file(folder), 4, [&driver] {
       return driver ? (driver->nowFx() + kQDFxPerUs - 1) / kQDFxPerUs : 0;
     });
-    TResultCode result;
+    ResultCode result;
     TQUORMSTR reader(result);
     reader.setinFileName(song);
     PackedSong packed;

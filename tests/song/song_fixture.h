@@ -65,7 +65,7 @@ class SongTest : public ::testing::Test {
   bool TraceHas(const std::string& entry) const;
 
   qtest::TempDir dir;
-  TResultCode result;
+  ResultCode result;
   TQUORMSTR song{result};
   PackedSong packed;
 };

@@ -28,13 +28,13 @@ RcpTrack Track(uint8_t channel = 0) {
   return t;
 }
 
-std::vector<uint8_t> Image(const std::vector<uint8_t>& rcp, bool r36 = false, TResultCode* result = nullptr) {
+std::vector<uint8_t> Image(const std::vector<uint8_t>& rcp, bool r36 = false, ResultCode* result = nullptr) {
   std::vector<uint8_t> image;
   EXPECT_TRUE(RcpToSmfImage(rcp.data(), rcp.size(), r36, &image, result));
   return image;
 }
 
-Smf Convert(const RcpSong& song, int tracks = 18, TResultCode* result = nullptr) {
+Smf Convert(const RcpSong& song, int tracks = 18, ResultCode* result = nullptr) {
   return qtest::ReadSmf(Image(song.Build(tracks), tracks == 36, result));
 }
 
@@ -386,7 +386,7 @@ TEST(RcpConverter, RepeatedMeasuresAndChains) {
 TEST(RcpConverter, ResultCodes) {
   RcpSong song;
   song.tracks = {Track(0).Ev(60, 10, 10, 100).Ev(62, 10, 20, 100).End()};  // always a note sounding
-  TResultCode result;
+  ResultCode result;
   Convert(song, 18, &result);
   EXPECT_EQ(result.get(), 0);
   song.tracks = {Track(0).Ev(60, 10, 5, 100).Ev(62, 10, 20, 100).End()};  // a rest of 5 ticks
@@ -401,7 +401,7 @@ TEST(RcpConverter, RefusedSongsLeaveACodeAndATraceEntry) {
   song.signature = "COME ON MUSIC RECOMPOSER RCP3.0";
   Bytes rcp = song.Build();
   std::vector<uint8_t> image = {1, 2, 3};
-  TResultCode result;
+  ResultCode result;
   EXPECT_FALSE(RcpToSmfImage(rcp.data(), rcp.size(), false, &image, &result));
   EXPECT_TRUE(image.empty());
   EXPECT_EQ(result.get(), kRcpErrNotVersion2);

@@ -38,7 +38,7 @@ class SongHeader : public ::testing::Test {
     return path;
   }
   qtest::TempDir dir;
-  TResultCode result;
+  ResultCode result;
   TQUORMSTR song{result};
 };
 

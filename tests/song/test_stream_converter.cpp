@@ -354,7 +354,7 @@ TEST_F(Converter, ModeZeroPacksNoMarkers) {
 }
 
 namespace {
-bool FakeRecomposer(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf, TResultCode*) {
+bool FakeRecomposer(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf, ResultCode*) {
   if (size < 4 || r36) return false;
   Track t;
   t.at(0, {0x90, data[0], 1}).end();

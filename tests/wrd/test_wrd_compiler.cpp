@@ -1,5 +1,9 @@
 // The compiler: timing, every command with its defaults and clamps,
 // palettes and fades, pictures and slots, and the post-pass.
+#include <filesystem>
+
+#include "engine/wrd/wrd_runtime.h"
+#include "support/file_record.h"
 #include "support/tracked_memory.h"
 #include "tests/wrd/wrd_test_util.h"
 
@@ -19,14 +23,23 @@ class Compiler : public wrdtest::WrdTest {
   }
 };
 
-TEST_F(Compiler, EmptyOrMissingScriptsAreRefused) {
+TEST_F(Compiler, EmptyMissingOrTooLargeScriptsAreRefusedSayingWhy) {
   std::string empty = dir_.write("empty.wrd", "");
   s.loaded = -1;
   EXPECT_FALSE(subWRDInit(s, empty));
   EXPECT_FALSE(TWRDEXE(s).getLoaded());
   EXPECT_EQ(s.errorCode, kWRDErrRead);
+  EXPECT_EQ(WRDProblemText(s), "empty");
   EXPECT_FALSE(subWRDInit2(s, empty));
   EXPECT_FALSE(subWRDInit(s, dir_.file("none.wrd")));
+  EXPECT_EQ(s.errorCode, kWRDErrRead);
+  EXPECT_EQ(WRDProblemText(s), "missing or unreadable");
+  // One byte over what the file loader reads (a sparse file: nothing written).
+  std::string big = dir_.write("big.wrd", "@GCLS");
+  std::filesystem::resize_file(big, kQGDefaultMaxBytes + 1);
+  EXPECT_FALSE(subWRDInit(s, big));
+  EXPECT_EQ(s.errorCode, kWRDErrRead);
+  EXPECT_NE(WRDProblemText(s).find("too large"), std::string::npos);
 
   // A script compiles; only subWRDInit marks it loaded and shrinks the tables.
   std::string ok = dir_.write("ok.wrd", Lines({"@MAG(A)"}));

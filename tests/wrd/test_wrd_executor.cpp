@@ -99,8 +99,8 @@ class WrdRun : public ::testing::Test {
   BlockFonts fonts_;
   StandIn presenter_;
   qtest::TempDir dir_;
-  TResultCode result_;
-  Display display_{presenter_, fonts_, result_};
+  ResultCode result_;
+  GraphicsDisplay display_{presenter_, fonts_, result_};
   WrdRuntime wrd_{display_, result_};
 };
 

@@ -10,7 +10,9 @@
 
 #include "engine/song/song_reader.h"
 #include "engine/wrd/wrd_compiler.h"
-#include "engine/wrd/wrd_display.h"
+#include "engine/wrd/wrd_runtime.h"
+#include "platform/glyphs.h"
+#include "platform/presenter.h"
 #include "engine/wrd/wrd_state.h"
 #include "tests/common/test_files.h"
 #include "tests/song/song_fixture.h"
@@ -69,8 +71,7 @@ TEST(WrdTool, FailuresAndWrongCommandLines) {
 }
 
 // The command table as the tool's JSON writes it.
-std::string EntriesJson() {
-  const TWRDState& s = WRDState();
+std::string EntriesJson(const TWRDState& s) {
   std::ostringstream o;
   o << "\"entries\":[";
   for (size_t i = 0; i < s.commands.size(); ++i)
@@ -89,12 +90,8 @@ std::string EntriesOf(const std::string& json) {
 
 class WrdToolSong : public songtest::SongTest {
  protected:
-  void TearDown() override {
-    WRDControl().subWRDStop();
-    QGSongReader().QGmstFreeBuf();
-    QGSongReader().QGmstFreeBuf2();
-    songtest::SongTest::TearDown();
-  }
+  GraphicsDisplay display{QDNoPresenter(), QRNoGlyphs(), result};
+  WrdRuntime wrd{display, result};
 };
 
 TEST_F(WrdToolSong, ASongsScriptGetsTheTableOfTheEnginesLoad) {
@@ -106,33 +103,33 @@ TEST_F(WrdToolSong, ASongsScriptGetsTheTableOfTheEnginesLoad) {
       .at(0, {0x90, 60, 100})
       .at(96 * 3 * 8, {0x80, 60, 0})
       .end();
-  const std::string song = dir.write("waltz.mid", songtest::Smf(96, {t}));
+  const std::string path = dir.write("waltz.mid", songtest::Smf(96, {t}));
   dir.write("waltz.wrd", std::string("@WAIT(2)\r\nA\r\n@WMODE(11)\r\nB\r\nC\r\n@REST(1,24)\r\nD\r\n"
                                      "@END\r\nE\r\n"));
 
   // The engine: a song start converts the song, then loads its script.
-  QGSongReader().setinFileName(song);
-  ASSERT_TRUE(QGSongReader().QGmstPreHeader(3));
-  TWRDCRE& wrd = WRDControl();
+  song.setinFileName(path);
+  ASSERT_TRUE(song.Convert(3, 0, &packed));
   wrd.setVisible(-1);
   wrd.setWRDDelay(0);
-  ASSERT_TRUE(wrd.subWRDLoad());  // no display here: the compile is what counts
-  ASSERT_EQ(WRDState().errorCode, kWRDCompiled);
-  ASSERT_EQ(WRDState().commands.size(), 5u);                    // the five lines of text
-  const int32_t division = QGSongReader().getdwTickDivision();  // 96 normalised
-  EXPECT_EQ(WRDState().division, division);
-  EXPECT_EQ(WRDState().barLength, 3 * division);
-  const std::string raw = EntriesJson();
-  ASSERT_TRUE(subWRDTableCalc());
-  const std::string settled = EntriesJson();
+  ASSERT_TRUE(wrd.load(dir.file("waltz.wrd"), packed));  // no display here: the compile is what counts
+  const TWRDState& s = wrd.state();
+  ASSERT_EQ(s.errorCode, kWRDCompiled);
+  ASSERT_EQ(s.commands.size(), 5u);               // the five lines of text
+  const int32_t division = packed.tickDivision;  // 96 normalised
+  EXPECT_EQ(s.division, division);
+  EXPECT_EQ(s.barLength, 3 * division);
+  const std::string raw = EntriesJson(s);
+  ASSERT_TRUE(wrd.tableCalc());
+  const std::string settled = EntriesJson(s);
 
-  ToolRun r = Tool(song + " --json --raw");
+  ToolRun r = Tool(path + " --json --raw");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(EntriesOf(r.out), raw);
-  r = Tool(song + " --json");
+  r = Tool(path + " --json");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(EntriesOf(r.out), settled);
-  r = Tool(song);
+  r = Tool(path);
   EXPECT_NE(r.out.find("division " + std::to_string(division) + ", bar " +
                        std::to_string(3 * division) + " ticks"),
             std::string::npos)
