@@ -10,6 +10,10 @@ PlaySequence::PlaySequence(PlaySteps& steps, Post post, Ended ended)
 bool PlaySequence::play(const void* owner) {
   return QGuard("TForm1.OnUserPar2", false, [&] {
     switch (state_) {
+      case State::Opening:
+      case State::Starting:
+        if (!stopAsked_) return false;  // the song must end first
+        [[fallthrough]];
       case State::Stopping:
       case State::Closing:
         // A stop and a play back to back (a jukebox's Next): the play waits

@@ -15,8 +15,9 @@
 //
 // A stop that comes while the song is still opening or starting stops it:
 // it is closed without playing. A play that comes while a song is being
-// stopped or closed waits for the close and starts then; while a song is
-// opening, starting or playing it is ignored (the song must end first).
+// stopped or closed (or after a stop while it opens or starts) waits for
+// the close and starts then; while a song is opening, starting or playing
+// it is ignored (the song must end first).
 //
 // Threads: every call runs on the owner's thread. The reports of the
 // player's threads (opened, done, closed) and the start of a song that has

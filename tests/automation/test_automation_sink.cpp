@@ -107,6 +107,49 @@ TEST_F(SinkTest, StopReportsEndedAndStop) {
   EXPECT_EQ(sink.ends(), std::vector<int32_t>{-1}) << "a stop is reported as -1 whatever STOPOPTION says";
 }
 
+// Notes the capture log holds (note-ons with a velocity).
+size_t NotesOn(const std::vector<std::string>& lines) {
+  size_t n = 0;
+  for (const auto& [us, hex] : Messages(lines))
+    if (hex.size() >= 6 && hex[0] == '9' && hex.compare(4, 2, "00") != 0) ++n;
+  return n;
+}
+
+TEST_F(SinkTest, AStopRightAfterPlayStopsTheSongBeforeItPlaysAndEndsItOnce) {
+  const std::string path = song("long.mid", Song(32));
+  Engine engine(dir_);
+  Client a(QStringLiteral("a")), b(QStringLiteral("b"));
+  Sink sink;
+  a.exportObject(QStringLiteral("/sink"), &sink);
+  const QString oa = a.create(), ob = b.create();
+  ASSERT_FALSE(IsError(a.setSink(oa, a.uniqueName(), QStringLiteral("/sink"))));
+  a.set(oa, QStringLiteral("MIDIFILENAME"), QString::fromStdString(path));
+  // The song is still opening its devices when the stop comes.
+  ASSERT_FALSE(IsError(a.method(oa, QStringLiteral("PLAY"))));
+  ASSERT_FALSE(IsError(a.method(oa, QStringLiteral("STOP"))));
+  ASSERT_TRUE(SpinUntil([&] { return !sink.ends().empty(); }, 5000)) << "the stopped song ends";
+  ASSERT_TRUE(SpinUntil([&] { auto l = engine.capture(); return !l.empty() && l.back() == "close"; }, 5000));
+  Spin(1500);
+  EXPECT_EQ(sink.ends(), std::vector<int32_t>{-1}) << "one end report";
+  EXPECT_EQ(NotesOn(engine.capture()), 0u) << "the 16-second song never played";
+  EXPECT_FALSE(IsError(b.set(ob, QStringLiteral("TIMERWRD"), 40)));
+  EXPECT_EQ(b.get_i(ob, QStringLiteral("TIMERWRD")), 40) << "the owner was released";
+
+  // PLAY, STOP and PLAY back to back: the first ends once, the second plays.
+  sink.reports.clear();
+  ASSERT_FALSE(IsError(a.method(oa, QStringLiteral("PLAY"))));
+  ASSERT_FALSE(IsError(a.method(oa, QStringLiteral("STOP"))));
+  ASSERT_FALSE(IsError(a.method(oa, QStringLiteral("PLAY"))));
+  ASSERT_TRUE(SpinUntil([&] { return NotesOn(engine.capture()) > 2; }, 8000)) << "the second song plays";
+  EXPECT_EQ(sink.ends(), std::vector<int32_t>{-1});
+  ASSERT_FALSE(IsError(a.method(oa, QStringLiteral("STOP"))));
+  ASSERT_TRUE(SpinUntil([&] { return sink.ends().size() == 2; }, 5000));
+  Spin(500);
+  EXPECT_EQ(sink.ends(), (std::vector<int32_t>{-1, -1}));
+  EXPECT_FALSE(IsError(b.set(ob, QStringLiteral("TIMERWRD"), 50)));
+  EXPECT_EQ(b.get_i(ob, QStringLiteral("TIMERWRD")), 50);
+}
+
 TEST_F(SinkTest, WithoutASinkTheOwnerStaysUntilClose) {
   const std::string path = song("two.mid", Song(2));
   Engine engine(dir_);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -211,6 +212,31 @@ TEST_F(QmidiexeTest, SongThatDoesNotConvertClosesThePortsAndEnds) {
   std::string log = captureLog();
   if (Has(log, "open")) {
     EXPECT_EQ(Lines(log).back(), "close") << log;
+  }
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(QmidiexeTest, AScriptThatDoesNotLoadIsSaidOnceAndTheProgramEndsWithTheSong) {
+  const std::string program = dir_.file("qmidiexe");  // its trace log goes beside it
+  ASSERT_EQ(std::system(("cp '" QMIDIEXE_PATH "' '" + program + "'").c_str()), 0);
+  const std::string path = song();
+  const std::string script = dir_.write("short song.wrd", std::string());
+  for (const char* why : {"empty", "too large"}) {
+    SCOPED_TRACE(why);
+    if (std::string(why) == "too large") std::filesystem::resize_file(script, 9999999 + 1);  // sparse
+    ProcessRun r = run({path}, program);
+    ASSERT_EQ(r.exitCode, 0) << "ended with the song, not kept alive by the script: " << r.err;
+    EXPECT_EQ(Count(r.err, "the WRD script was not loaded"), 1u) << r.err;
+    EXPECT_TRUE(Has(r.err, why)) << r.err;
+    EXPECT_EQ(Lines(captureLog()).back(), "close");
+    const std::string trace = qtest::ReadText(dir_.file("QUORTRC.LOG"));
+    EXPECT_EQ(Count(trace, "the WRD script was not loaded"), 1u) << trace;
+    EXPECT_TRUE(Has(trace, why)) << trace;
   }
 }
 
