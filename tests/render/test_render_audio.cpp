@@ -158,3 +158,34 @@ TEST(RenderAudio, AnInterruptedRenderRemovesItsTemporaryFile) {
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_TRUE(Files(dir.path()).empty()) << "neither the file nor its temporary";
 }
+
+TEST(RenderAudio, ABatchOfEightOnTwoWorkersWritesWhatEachSongAloneWrites) {
+  qtest::TempDir dir;
+  std::string songs;
+  for (int i = 0; i < 8; ++i) {
+    // Each its own instrument, key and length.
+    Track t;
+    t.tempo(0, 400000 + 20000 * i).at(0, {0xC0, static_cast<uint8_t>(i * 9)});
+    for (int n = 0; n <= i % 3; ++n)
+      t.at(n == 0 ? 0 : 240, {0x90, static_cast<uint8_t>(48 + 5 * i + n), 100}).at(240, {0x80, static_cast<uint8_t>(48 + 5 * i + n), 0});
+    t.end();
+    songs += dir.write("song" + std::to_string(i) + ".mid", Smf(480, {t})) + " ";
+  }
+  std::string out;
+  ASSERT_EQ(Tool("render-audio --jobs 2 " + songs + dir.file("batch"), &out), 0) << out;
+  for (int i = 1; i <= 8; ++i)
+    EXPECT_NE(out.find("[" + std::to_string(i) + "/8] wrote "), std::string::npos) << "a line per song\n" << out;
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "song" + std::to_string(i);
+    const std::string alone = dir.file(name + ".wav");
+    ASSERT_EQ(Tool("render-audio " + dir.file(name + ".mid") + " " + alone, &out), 0) << out;
+    const std::vector<uint8_t> batch = qtest::ReadBytes(dir.file("batch/" + name + ".wav"));
+    EXPECT_GT(batch.size(), 44u);
+    EXPECT_TRUE(batch == qtest::ReadBytes(alone)) << name << " differs from its render alone";
+  }
+  EXPECT_EQ(Files(dir.file("batch")).size(), 8u) << "no temporary file left";
+
+  ASSERT_EQ(Tool("render-audio --help", &out), 0);
+  EXPECT_NE(out.find("--jobs N"), std::string::npos) << out;
+  EXPECT_NE(out.find("SONG... OUTDIR"), std::string::npos) << out;
+}

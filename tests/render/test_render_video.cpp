@@ -162,3 +162,27 @@ TEST(RenderVideo, BadInputFailsClearlyAndLeavesNoFile) {
   EXPECT_EQ(Tool("render-video " + kDemo + " " + dir.file("o.mp4") + " --scale 0", &out), 2);
   EXPECT_EQ(Files(dir.path()), std::vector<std::string>{"notes.mid"});
 }
+
+TEST(RenderVideo, ABatchOnTwoWorkersWritesWhatEachSongAloneWrites) {
+  qtest::TempDir dir;
+  std::string songs;
+  for (int i = 0; i < 3; ++i) {
+    Track t;
+    t.tempo(0, 500000).at(0, {0x90, static_cast<uint8_t>(60 + i), 100}).at(1440, {0x80, static_cast<uint8_t>(60 + i), 0}).end();
+    const std::string name = "song" + std::to_string(i);
+    songs += dir.write(name + ".mid", Smf(480, {t})) + " ";
+    // Two of them with a script of their own, drawn by each worker's engine.
+    if (i < 2)
+      dir.write(name + ".wrd", "@COLOR(" + std::to_string(2 + i) + ")\r\nSONG " + std::to_string(i) +
+                                   "\r\n@WAIT(1)\r\n@GLINE(0,0,639,399," + std::to_string(3 + i) + ")\r\n");
+  }
+  std::string out;
+  ASSERT_EQ(Tool("render-video --jobs 2 " + songs + dir.file("batch"), &out), 0) << out;
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "song" + std::to_string(i);
+    const std::string alone = dir.file(name + ".mp4");
+    ASSERT_EQ(Tool("render-video " + dir.file(name + ".mid") + " " + alone, &out), 0) << out;
+    EXPECT_TRUE(qtest::ReadBytes(dir.file("batch/" + name + ".mp4")) == qtest::ReadBytes(alone))
+        << name << " differs from its render alone";
+  }
+}
