@@ -10,8 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static SilentMessages silent;
+  static PictureSlots slots;
   TQGBitmap b;
-  if (QGameDIBLoadBytes(ByteView(data, size), b)) {
+  if (QGameDIBLoadBytes(ByteView(data, size), b, &silent)) {
     TQGBitmap flipped;
     int32_t w = b.width(), h = b.height();
     if (QGClearBitmap(w, h, flipped)) {
@@ -19,13 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       QGmemCopy(b, flipped, kQGOpaque);
     }
     QGFreeBitmap(flipped);
-    if (QDMagCreate(0, b)) {
+    if (slots.create(0, b)) {
       TQGBitmap screen;
       QGClearBitmap(64, 48, screen);
-      QDMagBlt(screen, -3, 5, 0, QGSlotPicture(0), 100, 100);
+      QDMagBlt(screen, -3, 5, 0, slots.picture(0), 100, 100);
       QGFreeBitmap(screen);
     }
-    QDMagFree(0);
+    slots.free(0);
   }
   QGFreeBitmap(b);
   return 0;

@@ -4,18 +4,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/player/midi_player.h"
+#include "engine/player/stream_record.h"
 #include "engine/song/song_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static TQUORMSTR song;
+  static ResultCode result;
+  static TQUORMSTR song(result);
   static const int32_t kModes[] = {0, 1, 2, 3, 5, 8};
-  QDPlayer().RESETMODE = kModes[size % 6];
-  song.ResetConverterState(3);
+  song.ResetConverterState(3, kModes[size % 6]);
   if (song.ConverterInitImage(data, size)) {
     song.ConvertToBuffer(1);
-    const uint8_t* buffer = song.StreamData();
-    uint32_t length = song.StreamBytesWritten();
+    PackedSong packed;
+    song.TakeConverted(&packed);
+    const uint8_t* buffer = packed.data();
+    uint32_t length = packed.length;
     uint32_t markers = 0;
     StreamRecordView r;
     uint32_t at = 0;
@@ -24,10 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       markers += r.marker();
       at += r.size;
     }
-    if (at != length || markers != song.TimeTableEntries()) __builtin_trap();
-    if (song.LongMessageMax() > kLongMessageBufferSize) __builtin_trap();
+    if (at != length || markers != packed.entries) __builtin_trap();
+    if (packed.longMessageMax > kLongMessageBufferSize) __builtin_trap();
   }
   song.ConverterCleanUp();
-  song.QGmstFreeBuf2();
   return 0;
 }

@@ -67,7 +67,7 @@ class TQMIDIOLE {
   TQMIDIOLE(TForm1& form, uint32_t number);
 
   uint32_t number() const { return number_; }
-  // The token OlePlayPointer holds while this object owns playback.
+  // The token the play sequence holds as its owner while this object owns playback.
   const void* token() const;
   bool ownsPlayback() const;
 

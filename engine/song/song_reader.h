@@ -92,8 +92,6 @@ class TQUORMSTR {
   int32_t getdwMaxTempo() const { return maxTempo_; }
   int32_t getdwMaxTimeIdx() const { return maxTimeIdx_; }
   void setdwTitleIdx(int32_t index) { titleIdx_ = index; }
-  const void* getOlePlayPointer() const { return olePlayPointer_; }
-  void setOlePlayPointer(const void* owner) { olePlayPointer_ = owner; }
   std::string getWRDFileName();
   std::string getMIDITITLE();
   std::string getMIDIMEMO();
@@ -191,7 +189,6 @@ class TQUORMSTR {
   int32_t maxTimeIdx_ = 0;
   int32_t maxTempo_ = 0;
   int32_t titleIdx_ = 0;
-  const void* olePlayPointer_ = nullptr;
   int32_t mode_ = 3;
   int32_t playMode_ = 0;
   int32_t detected_ = 0;
