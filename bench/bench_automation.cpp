@@ -382,6 +382,7 @@ int main(int argc, char** argv) {
   // 4. A bystander while 20 clients start and stop songs.
   if (stormSeconds > 0) {
     SpinUntil([&] { return LastLine(work + "/capture/dev0.log") == "close"; }, 5000);
+    Spin(1000);  // the last song's end report follows its close
     const long endsBefore = sink.ends;
     const long opensBefore = CountLines(work + "/capture/dev0.log", "open");
     std::atomic<bool> stop{false};

@@ -39,6 +39,41 @@ TEST(Transfers, MemBltCopiesOpaqueOrSkipsTheTransparentIndex) {
   QGFreeBitmap(dest);
 }
 
+// Keyed blits of every width and offset against a pixel-by-pixel model, in
+// two rasters and within one (rows that overlap), so that the copy eight
+// pixels a step keeps every pixel's rule: the key leaves the destination.
+TEST(Transfers, KeyedBltsOfAnyWidthAndOffsetMatchPixelByPixel) {
+  TQGBitmap src, dest;
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, static_cast<uint8_t>(seed >> 16); };
+  for (int w = 1; w <= 37; ++w) {
+    for (int dx : {0, 1, 3, 7}) {
+      MakeRaster(src, 48, 2, 0);
+      MakeRaster(dest, 48, 2, 0);
+      for (int i = 0; i < 96; ++i) {
+        src.base[i] = (next() & 3) == 0 ? 242 : next();  // a quarter of the pixels are the key
+        dest.base[i] = next();
+      }
+      std::vector<uint8_t> want = Pixels(dest);
+      for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < w && dx + x < 48; ++x)
+          if (src.base[y * 48 + 5 + x] != 242) want[static_cast<size_t>(y * 48 + dx + x)] = src.base[y * 48 + 5 + x];
+      ASSERT_TRUE(QGmemBlt(dest, dx, 0, w, 2, src, 5, 0, 242));
+      EXPECT_EQ(Pixels(dest), want) << "width " << w << " at " << dx;
+
+      // Within one raster, the row shifted by fewer pixels than its width:
+      // pixels are taken left to right as they stand at that moment.
+      std::vector<uint8_t> model = Pixels(src);
+      for (int x = 0; x < w && dx + x < 48; ++x)
+        if (model[static_cast<size_t>(5 + x)] != 242) model[static_cast<size_t>(dx + x)] = model[static_cast<size_t>(5 + x)];
+      ASSERT_TRUE(QGmemBlt(src, dx, 0, w, 1, src, 5, 0, 242));
+      EXPECT_EQ(Pixels(src), model) << "overlapping, width " << w << " at " << dx;
+      QGFreeBitmap(src);
+      QGFreeBitmap(dest);
+    }
+  }
+}
+
 TEST(Transfers, MemBltClipsBothSidesTogether) {
   TQGBitmap src, dest;
   MakePattern(src, 20, 10);
