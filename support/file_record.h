@@ -16,14 +16,18 @@ struct QGFILE {
   uint32_t bufferSize;  // data size rounded up to a multiple of 8
   uint32_t dataSize;    // bytes held: the file size, at most the maximum asked for
   uint32_t readPos;     // next byte for QGReadFile
-  char* name;           // points at nameText
+  char* name;           // the file name, zero-terminated, right after the record
   uint32_t reserved;
-  char nameText[256];   // zero-terminated
+  // (Windows kept the name in 256 bytes of the record and refused longer
+  // names; here it follows the record at whatever length the system opens,
+  // since UTF-8 folder names pass 255 bytes at about 85 Japanese characters.)
 };
 
-// Opens and reads at most maximum bytes of the file. Null when the name is
-// too long, the access is not generic read, the file is missing (a URL
-// request is started for it), empty, or cannot be read.
+// Opens and reads at most maximum bytes of the file. Null when the access is
+// not generic read, the file is missing (a URL request is started for it),
+// is not a regular file, is empty, or cannot be read. Only a regular file is
+// ever read: the name is opened without waiting (a FIFO or device swapped in
+// for a song never holds the caller) and checked on the opened descriptor.
 QGFILE* QGOpenFile(const std::string& name, uint32_t access, uint32_t maximum);
 QGFILE* QGOpenFile(const std::string& name, uint32_t access);
 
