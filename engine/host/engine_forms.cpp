@@ -555,6 +555,7 @@ void TForm1::subOLEDeviceSet() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEDeviceSet", [&] {
     if (!dlg1_) return;
+    if (!QHDialogsCanShow()) return QGSetErrorCode(kErrNoDialogDisplay);  // nobody could close it
     pullValues();
     if (dlg1_->run(values_)) pushValues();
   });
@@ -564,6 +565,7 @@ void TForm1::subOLEOptionSet() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEOptionSet", [&] {
     if (!dlg2_) return;
+    if (!QHDialogsCanShow()) return QGSetErrorCode(kErrNoDialogDisplay);
     pullValues();
     if (dlg2_->run(values_)) pushValues();
   });
