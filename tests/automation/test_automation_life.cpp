@@ -134,6 +134,38 @@ TEST_F(Life, AnObjectItsCreatorNeverUsedStaysForCommandLineToolsUntilReleased) {
   EXPECT_EQ(engine.waitForExit(10000), 0);
 }
 
+TEST_F(Life, AnEngineStartedByTheBusEndsWhenItsBusGoes) {
+  // A bus of this test's own, ended under the engine's feet as a session's
+  // end ends its bus.
+  QProcess daemon;
+  daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                              QStringLiteral("--print-address=1")});
+  ASSERT_TRUE(daemon.waitForStarted(5000));
+  ASSERT_TRUE(SpinUntil([&] { return daemon.canReadLine() || daemon.waitForReadyRead(10); }, 10000));
+  const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+  QProcess engine;
+  QStringList env = Engine::Environment(dir_);
+  env << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + address;
+  engine.setEnvironment(env);
+  engine.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  engine.start(QString::fromStdString(Engine::Path()), {QStringLiteral("-AUTOMATION")});
+  ASSERT_TRUE(engine.waitForStarted(5000));
+  {
+    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("own-bus"));
+    EXPECT_TRUE(SpinUntil([&] { return bus.interface()->isServiceRegistered(kBus).value(); }, 10000));
+    QDBusConnection::disconnectFromBus(QStringLiteral("own-bus"));
+  }
+  daemon.terminate();
+  daemon.waitForFinished(5000);
+  const bool ended = engine.waitForFinished(15000);
+  EXPECT_TRUE(ended) << "the engine outlived its bus";
+  if (!ended) {
+    engine.kill();
+    engine.waitForFinished(5000);
+  }
+  EXPECT_EQ(engine.exitCode(), 0);
+}
+
 TEST_F(Life, RegServerLetsTheBusStartTheEngine) {
   const QString data = qEnvironmentVariable("XDG_DATA_HOME");
   if (data.isEmpty()) GTEST_SKIP() << "the bus was started without XDG_DATA_HOME";
