@@ -40,5 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
   }
   if (subWRDInit(path)) subWRDTableCalc();
+  std::remove(path.c_str());  // nothing of a run stays in /dev/shm
   return 0;
 }

@@ -55,6 +55,11 @@ run_seed title.bin 2 "$root/demo/SCENE.MAG" "$root/demo/DEMO.WRD"
 run_seed graphics.bin 1 "$corpus/com/coded.com" "$corpus/wrd/graphics.wrd"
 run_seed text.bin 0 "$root/demo/SCENE.MAG" "$corpus/wrd/text.wrd"
 
+# Scratch files the targets write live in /dev/shm (or /tmp) while a run
+# lasts; none may stay behind it.
+scratch() { find /dev/shm /tmp -maxdepth 1 -name 'fuzz_*' 2>/dev/null | sort; }
+scratch_before=$(scratch)
+
 for fuzzer in "$build"/fuzz/fuzz_*; do
   [[ -x "$fuzzer" ]] || continue
   target=$(basename "$fuzzer")
@@ -71,4 +76,10 @@ for fuzzer in "$build"/fuzz/fuzz_*; do
     exit 1
   }
 done
+left=$(comm -13 <(echo "$scratch_before") <(scratch))
+if [[ -n "$left" ]]; then
+  echo "test-fuzz: the fuzz targets left files behind:" >&2
+  echo "$left" >&2
+  exit 1
+fi
 echo "test-fuzz: every fuzz target ran clean"

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "support/guard.h"
@@ -176,4 +178,45 @@ int32_t QGGetURL(const std::string& url) {
     QGTrNumHex(609, static_cast<uint32_t>(status));
     return status;
   });
+}
+
+std::string QGFileProblem(const std::string& name) {
+  struct stat st{};
+  if (::stat(name.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "no such file";
+    return std::string("cannot be read: ") + std::strerror(errno);
+  }
+  if (S_ISDIR(st.st_mode)) return "is a folder, not a file";
+  Fill why = Fill::Failed;
+  int fd = openRegularFile(name.c_str(), &why);
+  if (fd < 0) return why == Fill::NoFile ? "is not a regular file" : std::string("cannot be read: ") + std::strerror(errno);
+  ::close(fd);
+  if (st.st_size == 0) return "is empty";
+  return {};
+}
+
+bool QGOutputTarget(const std::string& path, std::string* target, std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path p(path);
+  // Follow a chain of links (at most 40, as the system does) to what it names.
+  for (int hops = 0; fs::is_symlink(fs::symlink_status(p, ec)); ++hops) {
+    if (hops == 40) {
+      *error = "\"" + path + "\" is a loop of symbolic links";
+      return false;
+    }
+    fs::path next = fs::read_symlink(p, ec);
+    if (ec) {
+      *error = "cannot follow the symbolic link \"" + p.string() + "\": " + ec.message();
+      return false;
+    }
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  const fs::file_status st = fs::symlink_status(p, ec);
+  if (fs::exists(st) && !fs::is_regular_file(st)) {
+    *error = "\"" + p.string() + "\" exists and is not a regular file; it is left as it is";
+    return false;
+  }
+  *target = p.string();
+  return true;
 }

@@ -47,3 +47,14 @@ uint32_t QWGetFileSize(const std::string& name);
 // Hands an http(s) name to the platform's URL request; returns its status
 // (0 = started). Any other name starts nothing and gives a non-zero status.
 int32_t QGGetURL(const std::string& url);
+
+// What keeps a named input from being read, in words for a message ("no such
+// file", "is a folder", "is not a regular file", "is empty", "cannot be read:
+// Permission denied"); empty when it is a readable, non-empty regular file.
+std::string QGFileProblem(const std::string& name);
+
+// Where an output named path is written: a symbolic link is followed to the
+// file it names (made when missing); anything else that exists and is not a
+// regular file (a FIFO, a device, a folder) is refused, so that writing and
+// renaming over it never replaces it. False with *error in words.
+bool QGOutputTarget(const std::string& path, std::string* target, std::string* error);

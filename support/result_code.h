@@ -8,3 +8,13 @@
 std::atomic<int32_t>& QGEngineErrorCode();
 
 inline void QGSetErrorCode(int32_t code) { QGEngineErrorCode().store(code); }
+
+// What a result code means, in words for a message ("the song could not be
+// converted"); codes without words of their own get their group's.
+const char* QGResultText(int32_t code);
+// Codes that leave the work done (a song that plays all the same): said as a
+// warning, with a successful exit.
+bool QGResultIsWarning(int32_t code);
+// Codes that only describe a song that is fine (9107: a Recomposer song
+// with rests): clients read them in ERRORCODE; users are not told.
+bool QGResultIsQuiet(int32_t code);

@@ -5,6 +5,7 @@
 
 #include "engine/song/song_reader.h"
 #include "support/cp932.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
@@ -17,13 +18,26 @@ std::string hex8(uint32_t v) {
   return buf;
 }
 
+// A result code the reading left, said on standard error; the exit status.
+int reportCode(const std::string& path, int32_t code) {
+  if (code == 0 || QGResultIsQuiet(code)) return 0;
+  const bool warning = QGResultIsWarning(code);
+  std::cerr << "qmidi-tool info: " << (warning ? "warning: " : "") << path << ": " << QGResultText(code) << " ("
+            << code << ")\n";
+  return warning ? 0 : 1;
+}
+
 int runInfo(const ToolArgs& a) {
   const std::string& path = a.arg(0, "FILE");
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool info: " << path << ": " << problem << '\n';
+    return 1;
+  }
   TQUORMSTR& song = QGSongReader();
   QGSetErrorCode(0);
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool info: no such song file \"" << path << "\"\n";
+    std::cerr << "qmidi-tool info: " << path << ": cannot be read\n";
     return 1;
   }
   std::string title = Cp932ToUtf8(song.getinFileTitle());
@@ -47,7 +61,7 @@ int runInfo(const ToolArgs& a) {
         .field("wrd", wrd)
         .field("errorcode", code)
         .endObject();
-    return 0;
+    return reportCode(path, code);
   }
   std::cout << "file:           " << song.getinFileName() << '\n'
             << "title:          " << title << '\n'
@@ -57,8 +71,7 @@ int runInfo(const ToolArgs& a) {
   std::cout << "time signature: " << (hyosi >> 24) << '/' << (1u << ((hyosi >> 16) & 0x1F)) << " ("
             << hex8(hyosi) << "), " << beats << " beats per bar\n"
             << "WRD script:     " << (wrd.empty() ? "(none)" : wrd) << '\n';
-  if (code != 0) std::cout << "result code:    " << code << '\n';
-  return 0;
+  return reportCode(path, code);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/encode/audio_file.h"
 #include "tools/song_audio.h"
 #include "platform/encode/temp_output.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/render_common.h"
 #include "tools/module_commands.h"
@@ -36,8 +37,11 @@ int runRenderAudio(const ToolArgs& a) {
   if (rate < 0 || rate > 192000 || !AudioFileRateAllowed(format, static_cast<int>(rate), &error))
     return Fail(error.empty() ? "the rate must be 8000 to 192000 Hz" : error);
 
+  std::string target;
+  if (!QGOutputTarget(outPath, &target, &error)) return Fail(error);
   RenderSong song;
   if (!song.convert(songPath, options.mode, &error)) return Fail(error);
+  WarnOfCode("render-audio", songPath, song.warning);
   song.song.volume = options.volume;
   song.song.balance = options.balance;
   std::unique_ptr<SoftSynthSystem> synth;
@@ -46,7 +50,7 @@ int runRenderAudio(const ToolArgs& a) {
 
   // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
   InterruptGuard interrupt;
-  TempOutput temp(outPath);
+  TempOutput temp(target);
   AudioFileWriter file;
   if (!file.open(temp.path(), format, static_cast<int>(rate), &error))
     return Fail("cannot write \"" + outPath + "\": " + error);

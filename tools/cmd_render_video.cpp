@@ -21,6 +21,7 @@
 #include "engine/wrd/wrd_executor.h"
 #include "tools/song_audio.h"
 #include "platform/encode/temp_output.h"
+#include "support/file_record.h"
 #include "platform/encode/video_file.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/glyphs.h"
@@ -192,9 +193,11 @@ int runRenderVideo(const ToolArgs& a) {
   if (!VideoFileFormatFor(outPath, &format))
     return Fail("cannot tell the format of \"" + outPath + "\": name it .mp4, .webm or .mkv");
 
-  std::string error;
+  std::string error, target;
+  if (!QGOutputTarget(outPath, &target, &error)) return Fail(error);
   RenderSong song;
   if (!song.convert(songPath, options.mode, &error)) return Fail(error);
+  WarnOfCode("render-video", songPath, song.warning);
   song.song.volume = options.volume;
   song.song.balance = options.balance;
   std::unique_ptr<SoftSynthSystem> synth;
@@ -214,7 +217,7 @@ int runRenderVideo(const ToolArgs& a) {
 
   // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
   InterruptGuard interrupt;
-  TempOutput temp(outPath);
+  TempOutput temp(target);
   VideoFileWriter file;
   if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale, video.fps, &error))
     return Fail("cannot write \"" + outPath + "\": " + error);

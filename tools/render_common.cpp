@@ -8,6 +8,7 @@
 #include "engine/player/midi_player.h"
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 
 namespace {
@@ -37,9 +38,8 @@ RenderSong::~RenderSong() {
 }
 
 bool RenderSong::convert(const std::string& path, int32_t mode, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    *error = "no such song file \"" + path + "\"";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    *error = path + ": " + problem;
     return false;
   }
   // The converter wants an open output: a silent one, no device is touched.
@@ -54,10 +54,10 @@ bool RenderSong::convert(const std::string& path, int32_t mode, std::string* err
   converted_ = true;
   reader.QGmstTitle();
   if (!reader.QGmstPreHeader(3)) {
-    *error = "\"" + path + "\" could not be converted as a song (result code " +
-             std::to_string(QGEngineErrorCode().load()) + ")";
+    *error = SongFailure(path, QGEngineErrorCode().load());
     return false;
   }
+  warning = QGEngineErrorCode().load();
   titleSjis = reader.getinFileTitle();
   tickDivision = reader.getdwTickDivision();
   song.data = reader.StreamData();

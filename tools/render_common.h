@@ -28,6 +28,7 @@ class RenderSong {
   std::string titleSjis;  // the song's title, Shift-JIS as written
   uint32_t songMs = 0;    // the time table's length
   int32_t tickDivision = 960;
+  int32_t warning = 0;    // a result code the conversion left that does not stop it (a cut song)
 
  private:
   bool converted_ = false;

@@ -391,9 +391,10 @@ TAutomationServer::~TAutomationServer() {
 bool TAutomationServer::start() {
   connection_ = QDBusConnection::sessionBus();
   if (!connection_.isConnected()) {
-    const QString why = connection_.lastError().message();
-    Say(QStringLiteral("no session bus%1; automation is off")
-            .arg(why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
+    // The bus library's own words ("Unable to autolaunch a dbus-daemon
+    // without a $DISPLAY for X11") go to the trace log only.
+    QGTrText("TAutomationServer.start " + connection_.lastError().message().toStdString());
+    Say(QStringLiteral("no session bus, so other programs cannot drive this engine (automation is off)"));
     return false;
   }
   if (!connection_.registerVirtualObject(Latin(kFactoryPath), this, QDBusConnection::SubPath)) {

@@ -454,7 +454,6 @@ void TForm1::closeForm1() {
 void TForm1::commandLineStart() {
   if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
     QGSetErrorCode(kErrNoPortA);
-    std::fprintf(stderr, "qmidiexe: error %d: port A has no output device (MidiId1)\n", kErrNoPortA);
     if (form2_ && form2_->onScreen()) subOLEDeviceSet();
     if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
       failed_ = true;
