@@ -13,7 +13,7 @@ marked() {
     pid=${environ#/proc/}
     pid=${pid%/environ}
     [[ $pid == "$PPID" || $pid == $$ ]] && continue
-    tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "$mark" && echo "$pid"
+    { tr '\0' '\n' <"$environ" | grep -qxF "$mark" && echo "$pid"; } 2>/dev/null
   done
 }
 for _ in $(seq 50); do
