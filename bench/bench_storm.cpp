@@ -111,11 +111,14 @@ LogCount ReadLog(const std::string& path) {
     if (sp == std::string::npos || line.compare(0, 6, "volume") == 0) continue;
     const std::string hex = line.substr(sp + 1);
     if (hex.size() != 6) continue;
-    const int status = std::stoi(hex.substr(0, 2), nullptr, 16), d1 = std::stoi(hex.substr(2, 2), nullptr, 16),
+    const int status = std::stoi(hex.substr(0, 2), nullptr, 16),
+              d1 = std::stoi(hex.substr(2, 2), nullptr, 16),
               d2 = std::stoi(hex.substr(4, 2), nullptr, 16);
     const int ch = status & 0x0F;
-    if ((status & 0xF0) == 0x90 && d2 > 0) c.sounding.insert(ch * 128 + d1);
-    else if ((status & 0xF0) == 0x80 || (status & 0xF0) == 0x90) c.sounding.erase(ch * 128 + d1);
+    if ((status & 0xF0) == 0x90 && d2 > 0)
+      c.sounding.insert(ch * 128 + d1);
+    else if ((status & 0xF0) == 0x80 || (status & 0xF0) == 0x90)
+      c.sounding.erase(ch * 128 + d1);
     else if ((status & 0xF0) == 0xB0 && (d1 == 120 || d1 == 123))
       for (int k = 0; k < 128; ++k) c.sounding.erase(ch * 128 + k);
   }
@@ -148,8 +151,8 @@ struct StormClient {
   int64_t nextAt = 0;  // µs
 };
 
-QDBusMessage Call(QDBusConnection& bus, const QString& path, const QString& iface, const QString& member,
-                  const QVariantList& args = {}) {
+QDBusMessage Call(QDBusConnection& bus, const QString& path, const QString& iface,
+                  const QString& member, const QVariantList& args = {}) {
   QDBusMessage m = QDBusMessage::createMethodCall(kBus, path, iface, member);
   m.setArguments(args);
   return bus.call(m, QDBus::Block, 20000);
@@ -165,7 +168,8 @@ QString Create(QDBusConnection& bus) {
 }
 
 void Put(QDBusConnection& bus, const QString& o, const char* property, const QVariant& value) {
-  Call(bus, o, kProps, QStringLiteral("Set"), {kIface, QLatin1String(property), QVariant::fromValue(QDBusVariant(value))});
+  Call(bus, o, kProps, QStringLiteral("Set"),
+       {kIface, QLatin1String(property), QVariant::fromValue(QDBusVariant(value))});
 }
 
 }  // namespace
@@ -192,7 +196,8 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   const std::string work = dir.path().toStdString();
   std::system(("mkdir -p '" + work + "/config/QUOR'").c_str());
-  std::ofstream(work + "/config/QUOR/QMIDIEXE.conf") << "[General]\nMidiId1=1\nMidiId2=257\nMidiId3=257\nMidiId4=257\n";
+  std::ofstream(work + "/config/QUOR/QMIDIEXE.conf")
+      << "[General]\nMidiId1=1\nMidiId2=257\nMidiId3=257\nMidiId4=257\n";
   const std::string song = work + "/two-seconds.mid";
   WriteSong(song, 4);
 
@@ -221,7 +226,8 @@ int main(int argc, char** argv) {
     value << watcher.baseService() << QDBusObjectPath(QStringLiteral("/sink"));
     value.endStructure();
     QDBusMessage m = QDBusMessage::createMethodCall(kBus, watched, kProps, QStringLiteral("Set"));
-    m.setArguments({kIface, QStringLiteral("OnStatusDisp"), QVariant::fromValue(QDBusVariant(QVariant::fromValue(value)))});
+    m.setArguments({kIface, QStringLiteral("OnStatusDisp"),
+                    QVariant::fromValue(QDBusVariant(QVariant::fromValue(value)))});
     QDBusPendingCallWatcher w(watcher.asyncCall(m));
     SpinUntil([&] { return w.isFinished(); }, 10000);
     if (w.isError()) {
@@ -240,12 +246,13 @@ int main(int argc, char** argv) {
     Put(c->bus, c->object, "MIDIFILENAME", QString::fromStdString(song));
     storm.push_back(std::move(c));
   }
-  QDBusConnection bystander = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("bystander"));
+  QDBusConnection bystander =
+      QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("bystander"));
   const QString seen = Create(bystander);
 
   std::mt19937 random(seed);
-  const QString actions[] = {QStringLiteral("PLAY"), QStringLiteral("STOP"), QStringLiteral("PAUSE"),
-                             QStringLiteral("RESTART")};
+  const QString actions[] = {QStringLiteral("PLAY"), QStringLiteral("STOP"),
+                             QStringLiteral("PAUSE"), QStringLiteral("RESTART")};
   std::vector<double> answers;
   bool asking = false;
   int64_t nextAsk = 0;
@@ -257,7 +264,8 @@ int main(int argc, char** argv) {
       if (c->busy || now < c->nextAt) continue;
       c->busy = true;
       ++calls;
-      QDBusMessage m = QDBusMessage::createMethodCall(kBus, c->object, kIface, actions[random() % 4]);
+      QDBusMessage m =
+          QDBusMessage::createMethodCall(kBus, c->object, kIface, actions[random() % 4]);
       auto* w = new QDBusPendingCallWatcher(c->bus.asyncCall(m, 20000));
       StormClient* client = c.get();
       QObject::connect(w, &QDBusPendingCallWatcher::finished, [client, w, &random] {
@@ -282,8 +290,11 @@ int main(int argc, char** argv) {
     QThread::usleep(500);
   }
   // Every call answered, then the last song stopped and closed.
-  SpinUntil([&] { return std::none_of(storm.begin(), storm.end(), [](auto& c) { return c->busy; }) && !asking; },
-            30000);
+  SpinUntil(
+      [&] {
+        return std::none_of(storm.begin(), storm.end(), [](auto& c) { return c->busy; }) && !asking;
+      },
+      30000);
   Call(watcher, watched, kIface, QStringLiteral("CLOSE"));
   SpinUntil([] { return false; }, 4000);  // the last end report comes in
 
@@ -293,8 +304,8 @@ int main(int argc, char** argv) {
   std::printf("  starts (devices opened for a song): %d\n", log.opens);
   std::printf("  end reports (-1, -2):               %ld\n", sink.ends);
   std::printf("  notes sounding at the end:          %zu\n", log.sounding.size());
-  std::printf("  bystander's property get (ms):      median %.3f, p99 %.3f, max %.3f (%zu gets)\n", a.median, a.p99,
-              a.max, answers.size());
+  std::printf("  bystander's property get (ms):      median %.3f, p99 %.3f, max %.3f (%zu gets)\n",
+              a.median, a.p99, a.max, answers.size());
 
   for (auto& c : storm) {
     Call(c->bus, c->object, kIface, QStringLiteral("Release"));

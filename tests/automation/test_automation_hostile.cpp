@@ -39,10 +39,12 @@ TEST_F(Hostile, ASinkNameTheBusCannotCallIsRefusedAndTheOldSinkStays) {
     SCOPED_TRACE(name);
     QDBusMessage r = a.setSink(o, QLatin1String(name), QStringLiteral("/sink"));
     EXPECT_EQ(ErrorName(r), "org.freedesktop.DBus.Error.InvalidArgs");
-    EXPECT_NE(r.errorMessage().indexOf(QLatin1String("bus name")), -1) << r.errorMessage().toStdString();
+    EXPECT_NE(r.errorMessage().indexOf(QLatin1String("bus name")), -1)
+        << r.errorMessage().toStdString();
   }
   EXPECT_TRUE(engine.running());
-  EXPECT_EQ(ReadSink(a.get(o, QStringLiteral("OnStatusDisp"))), std::make_pair(a.uniqueName(), QStringLiteral("/sink")));
+  EXPECT_EQ(ReadSink(a.get(o, QStringLiteral("OnStatusDisp"))),
+            std::make_pair(a.uniqueName(), QStringLiteral("/sink")));
   EXPECT_FALSE(IsError(a.method(o, QStringLiteral("Release"))));
 }
 
@@ -58,8 +60,10 @@ TEST_F(Hostile, AStalePathOfAnEarlierEngineReachesNoObjectOfALaterOne) {
   Engine second(dir_);
   const QString ob = b.create();
   EXPECT_NE(ob, stale) << "a number of the first engine came back";
-  EXPECT_EQ(ErrorName(a.method(stale, QStringLiteral("Release"))), "org.freedesktop.DBus.Error.UnknownObject");
-  EXPECT_FALSE(IsError(b.set(ob, QStringLiteral("EXTOPTION2"), 4))) << "the later client's object is still there";
+  EXPECT_EQ(ErrorName(a.method(stale, QStringLiteral("Release"))),
+            "org.freedesktop.DBus.Error.UnknownObject");
+  EXPECT_FALSE(IsError(b.set(ob, QStringLiteral("EXTOPTION2"), 4)))
+      << "the later client's object is still there";
   EXPECT_FALSE(IsError(b.method(ob, QStringLiteral("Release"))));
 }
 
@@ -77,7 +81,8 @@ TEST_F(Hostile, AClientHoldsABoundedNumberOfObjectsAndLeftOnesAreBoundedToo) {
     made << r.arguments().value(0).value<QDBusObjectPath>().path();
   }
   EXPECT_EQ(made.size(), 256);
-  EXPECT_EQ(ErrorName(refused), "org.freedesktop.DBus.Error.LimitsExceeded") << refused.errorMessage().toStdString();
+  EXPECT_EQ(ErrorName(refused), "org.freedesktop.DBus.Error.LimitsExceeded")
+      << refused.errorMessage().toStdString();
   const QString mine = other.create();
   EXPECT_FALSE(mine.isEmpty()) << "another client is not held back";
   ASSERT_FALSE(IsError(greedy.method(made.front(), QStringLiteral("Release"))));
@@ -90,8 +95,9 @@ TEST_F(Hostile, AClientHoldsABoundedNumberOfObjectsAndLeftOnesAreBoundedToo) {
     oneShot.call(kFactory, kFactoryIface, QStringLiteral("CreateObject"));
   }
   Spin(500);
-  const QString xml = other.call(kFactory, QStringLiteral("org.freedesktop.DBus.Introspectable"),
-                                 QStringLiteral("Introspect"))
+  const QString xml = other
+                          .call(kFactory, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                QStringLiteral("Introspect"))
                           .arguments()
                           .value(0)
                           .toString();
@@ -100,7 +106,8 @@ TEST_F(Hostile, AClientHoldsABoundedNumberOfObjectsAndLeftOnesAreBoundedToo) {
        at = xml.indexOf(QLatin1String("<node name=\""), at + 1))
     nodes << xml.mid(at + 12, xml.indexOf(QLatin1Char('"'), at + 12) - at - 12);
   EXPECT_EQ(nodes.size(), 256 + 1 + 256) << "greedy's, other's and the 256 newest left behind";
-  for (const QString& n : nodes) other.method(ObjectPathOf(n.toULongLong()), QStringLiteral("Release"));
+  for (const QString& n : nodes)
+    other.method(ObjectPathOf(n.toULongLong()), QStringLiteral("Release"));
 }
 
 TEST_F(Hostile, TextsAreKeptOnlyAsFarAsAGetReturnsThem) {
@@ -133,12 +140,14 @@ TEST_F(Hostile, DialogsWithoutADisplayFailAtOnceWithTheirResultCode) {
     SCOPED_TRACE(m);
     QDBusMessage r = c.method(o, QLatin1String(m));
     EXPECT_EQ(ErrorName(r), "Qmidiexe.QMIDIOLE.Error.Failed");
-    EXPECT_NE(r.errorMessage().indexOf(QLatin1String("display")), -1) << r.errorMessage().toStdString();
+    EXPECT_NE(r.errorMessage().indexOf(QLatin1String("display")), -1)
+        << r.errorMessage().toStdString();
     EXPECT_EQ(c.get_i(o, QStringLiteral("ERRORCODE")), 8098);
   }
   // A PLAY with no device on port A would open the port dialog: it fails too.
   ASSERT_FALSE(IsError(c.set(o, QStringLiteral("DEVICEID1A"), 256)));
-  ASSERT_FALSE(IsError(c.set(o, QStringLiteral("MIDIFILENAME"), QString::fromStdString(song("s.mid", Song(2))))));
+  ASSERT_FALSE(IsError(
+      c.set(o, QStringLiteral("MIDIFILENAME"), QString::fromStdString(song("s.mid", Song(2))))));
   ASSERT_FALSE(IsError(c.method(o, QStringLiteral("PLAY"))));
   Spin(300);
   EXPECT_FALSE(IsError(c.method(o, QStringLiteral("CLOSE"))));
@@ -156,10 +165,14 @@ TEST_F(Hostile, ValuesThePlayerCannotTakeAreRefusedNamingTheirRange) {
     const char* range;
   };
   const Case cases[] = {
-      {"TIMERMIDI", 45, 2147483647, 16, "1 to 16"},  {"SPEED", 13, 2147483647, 512, "0 to 4096"},
-      {"TIMERWRD", 48, 1001, 1000, "0 to 1000"},     {"RESETMODE", 7, 4, 8, "0, 1, 2, 3, 5 or 8"},
-      {"WRDDELAY", 15, -385, -384, "-384 to 384"},    {"DEVVOLUME", 21, 101, 0, "0 to 100"},
-      {"DEVBALANCE", 20, -1, 50, "0 to 100"},          {"DEVICEID2A", 3, 257, -1, "256"},
+      {"TIMERMIDI", 45, 2147483647, 16, "1 to 16"},
+      {"SPEED", 13, 2147483647, 512, "0 to 4096"},
+      {"TIMERWRD", 48, 1001, 1000, "0 to 1000"},
+      {"RESETMODE", 7, 4, 8, "0, 1, 2, 3, 5 or 8"},
+      {"WRDDELAY", 15, -385, -384, "-384 to 384"},
+      {"DEVVOLUME", 21, 101, 0, "0 to 100"},
+      {"DEVBALANCE", 20, -1, 50, "0 to 100"},
+      {"DEVICEID2A", 3, 257, -1, "256"},
       {"DEVICEID1B", 2, -2, 256, "256"},
   };
   for (const Case& k : cases) {
@@ -168,7 +181,8 @@ TEST_F(Hostile, ValuesThePlayerCannotTakeAreRefusedNamingTheirRange) {
     const int before = c.get_i(o, p);
     for (const QDBusMessage& r : {c.set(o, p, k.bad), InvokePut(c, o, k.dispid, k.bad)}) {
       EXPECT_EQ(ErrorName(r), "org.freedesktop.DBus.Error.InvalidArgs");
-      EXPECT_NE(r.errorMessage().indexOf(QLatin1String(k.range)), -1) << r.errorMessage().toStdString();
+      EXPECT_NE(r.errorMessage().indexOf(QLatin1String(k.range)), -1)
+          << r.errorMessage().toStdString();
     }
     EXPECT_EQ(c.get_i(o, p), before);
     EXPECT_FALSE(IsError(c.set(o, p, k.good)));
