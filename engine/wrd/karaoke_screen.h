@@ -40,7 +40,8 @@ class TKaraokeScreen {
   // Sets the screen's colours in the display palette.
   static void ApplyPalette();
 
-  // titleUtf8: what the top line says (the lyric title, else the song's).
+  // titleUtf8: what the top line says when the lyrics have no title. The
+  // lyrics must outlive the screen.
   TKaraokeScreen(const TSongLyrics& lyrics, const std::string& titleUtf8);
   ~TKaraokeScreen();
   TKaraokeScreen(const TKaraokeScreen&) = delete;
