@@ -68,9 +68,9 @@ int runInfo(const ToolArgs& a) {
   if (!lyrics.empty()) {
     if (!lyrics.title.empty()) std::cout << "lyric title:    " << lyrics.title << '\n';
     if (!lyrics.artist.empty()) std::cout << "lyric artist:   " << lyrics.artist << '\n';
-    std::cout << "lyrics:         " << lyrics.lines.size() << " lines, " << lyrics.syllableCount() << " syllables ("
-              << LyricEncodingName(lyrics.encoding) << (lyrics.fromTextEvents ? ", karaoke text events" : "")
-              << ")\n";
+    std::cout << "lyrics:         " << lyrics.lines.size() << " lines, " << lyrics.syllableCount()
+              << " syllables (" << LyricEncodingName(lyrics.encoding)
+              << (lyrics.fromTextEvents ? ", karaoke text events" : "") << ")\n";
   }
   if (code != 0) std::cout << "result code:    " << code << '\n';
   return 0;

@@ -18,12 +18,11 @@
 #include "engine/graphics/display.h"
 #include "engine/player/output_status.h"
 #include "engine/song/song_reader.h"
+#include "engine/wrd/karaoke_screen.h"
 #include "engine/wrd/wrd_compiler.h"
 #include "engine/wrd/wrd_display.h"
-#include "engine/wrd/karaoke_screen.h"
 #include "engine/wrd/wrd_executor.h"
 #include "engine/wrd/wrd_text_cues.h"
-#include "tools/song_audio.h"
 #include "platform/encode/temp_output.h"
 #include "platform/encode/video_file.h"
 #include "platform/freetype/freetype_glyphs.h"
@@ -32,8 +31,9 @@
 #include "support/cp932.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
-#include "tools/render_common.h"
 #include "tools/module_commands.h"
+#include "tools/render_common.h"
+#include "tools/song_audio.h"
 #include "tools/song_subtitles.h"
 #include "tools/tool_command.h"
 
@@ -253,13 +253,16 @@ int runRenderVideo(const ToolArgs& a) {
   std::vector<SubtitleCue> cues;
   if (video.subtitles) {
     cues = VideoSubtitles(song, lyrics, format);
-    if (cues.empty()) std::cerr << "qmidi-tool render-video: the song has neither WRD screen text nor lyrics; no subtitles\n";
+    if (cues.empty())
+      std::cerr << "qmidi-tool render-video: the song has neither WRD screen text nor lyrics; no "
+                   "subtitles\n";
   }
-  const SubtitleTitle subtitleTitle{lyrics.title.empty() ? Cp932ToUtf8(song.titleSjis) : lyrics.title, lyrics.artist};
+  const SubtitleTitle subtitleTitle{
+      lyrics.title.empty() ? Cp932ToUtf8(song.titleSjis) : lyrics.title, lyrics.artist};
   TempOutput temp(outPath);
   VideoFileWriter file;
-  if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale, video.fps, &error,
-                 cues.empty() ? std::string() : AssHeader(subtitleTitle)))
+  if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale,
+                 video.fps, &error, cues.empty() ? std::string() : AssHeader(subtitleTitle)))
     return Fail("cannot write \"" + outPath + "\": " + error);
   size_t nextCue = 0;
   // Subtitles go in as the pictures reach their start (those after the last
@@ -307,7 +310,8 @@ int runRenderVideo(const ToolArgs& a) {
       changed = frames == 0 || !(next == shown);
       if (changed) shown = next;
     } else if (karaoke) {
-      changed = karaoke->draw(QDScreenBuffer(), lyrics.msAtTick(static_cast<uint64_t>(audio.driver().totalTicks())));
+      changed = karaoke->draw(QDScreenBuffer(),
+                              lyrics.msAtTick(static_cast<uint64_t>(audio.driver().totalTicks())));
       if (changed) ReadWrdScreen(&shown);
     } else {
       changed = title->show(QDPositionValue(audio.positionReached(), song.tickDivision)) || frames == 0;
@@ -342,10 +346,12 @@ int runRenderVideo(const ToolArgs& a) {
         .endObject();
     std::cout << '\n';
   } else {
-    std::cout << "wrote " << outPath << ": " << format.codec << ", " << kScreenWidth * video.scale << "x"
-              << kScreenHeight * video.scale << ", " << frames << " frames at " << video.fps << " fps, "
-              << lengthMs / 1000 << '.' << lengthMs % 1000 / 100 << " s"
-              << (scripted ? "" : karaoke ? ", karaoke screen (lyrics, no WRD script)" : ", title screen (no WRD script)")
+    std::cout << "wrote " << outPath << ": " << format.codec << ", " << kScreenWidth * video.scale
+              << "x" << kScreenHeight * video.scale << ", " << frames << " frames at " << video.fps
+              << " fps, " << lengthMs / 1000 << '.' << lengthMs % 1000 / 100 << " s"
+              << (scripted  ? ""
+                  : karaoke ? ", karaoke screen (lyrics, no WRD script)"
+                            : ", title screen (no WRD script)")
               << (cues.empty() ? "" : ", " + std::to_string(nextCue) + " subtitles") << '\n';
   }
   return 0;
@@ -353,12 +359,14 @@ int runRenderVideo(const ToolArgs& a) {
 
 }  // namespace
 
-QMIDI_TOOL_COMMAND(render_video, {
-  "render-video",
-  ModuleCommandSummary("render-video"),
-  "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--volume 0-100] "
-  "[--balance 0-100] [--subtitles] [--json]\n"
-  "  --subtitles  a subtitle stream of the WRD screen text and the lyrics (MP4 mov_text,\n"
-  "               WebM WebVTT, MKV ASS with karaoke timing)",
-  {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance"},
-  runRenderVideo})
+QMIDI_TOOL_COMMAND(
+    render_video,
+    {"render-video",
+     ModuleCommandSummary("render-video"),
+     "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--volume "
+     "0-100] "
+     "[--balance 0-100] [--subtitles] [--json]\n"
+     "  --subtitles  a subtitle stream of the WRD screen text and the lyrics (MP4 mov_text,\n"
+     "               WebM WebVTT, MKV ASS with karaoke timing)",
+     {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance"},
+     runRenderVideo})

@@ -17,9 +17,9 @@
 #include "engine/graphics/display.h"
 #include "engine/player/midi_player.h"
 #include "engine/song/song_reader.h"
+#include "engine/wrd/karaoke_screen.h"
 #include "engine/wrd/wrd_compiler.h"
 #include "engine/wrd/wrd_display.h"
-#include "engine/wrd/karaoke_screen.h"
 #include "engine/wrd/wrd_executor.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/glyphs.h"
@@ -152,8 +152,8 @@ int runRenderWrd(const ToolArgs& a) {
   std::unique_ptr<TKaraokeScreen> karaoke;
   if (!s.displayExists && !lyrics.empty()) {
     if (!QDCreate(TKaraokeScreen::kWidth, TKaraokeScreen::kHeight, QDFont{}, nullptr, false)) {
-      std::cerr << "qmidi-tool render-wrd: no display could be made (result code " << QGEngineErrorCode().load()
-                << "; is a font installed?)\n";
+      std::cerr << "qmidi-tool render-wrd: no display could be made (result code "
+                << QGEngineErrorCode().load() << "; is a font installed?)\n";
       cleanUp();
       return 1;
     }
@@ -249,7 +249,8 @@ int runRenderWrd(const ToolArgs& a) {
       std::cout << "karaoke: " << lyrics.lines.size() << " lines of lyrics over " << entries
                 << " time-table positions\n";
     else
-      std::cout << "script:  " << song.getWRDFileName() << (loaded ? "" : " (did not compile)") << '\n'
+      std::cout << "script:  " << song.getWRDFileName() << (loaded ? "" : " (did not compile)")
+                << '\n'
                 << "entries: " << ran << " of " << total << " run over " << entries
                 << " time-table positions\n";
     for (const Frame& f : frames)

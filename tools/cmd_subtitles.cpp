@@ -33,8 +33,8 @@ const char* formatName(SubtitleFormat f) {
 }
 
 // The song converted on no device, and the cues of its compiled script.
-bool ScreenTextOfSong(const std::string& path, int32_t offset, std::vector<SubtitleCue>* cues, std::string* title,
-                      std::string* error) {
+bool ScreenTextOfSong(const std::string& path, int32_t offset, std::vector<SubtitleCue>* cues,
+                      std::string* title, std::string* error) {
   TQUORMSTR& song = QGSongReader();
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
@@ -45,7 +45,8 @@ bool ScreenTextOfSong(const std::string& path, int32_t offset, std::vector<Subti
   song.QGmstTitle();
   *title = Cp932ToUtf8(song.getinFileTitle());
   if (!song.QGmstPreHeader(3)) {
-    *error = "the song could not be converted (result code " + std::to_string(QGEngineErrorCode().load()) + ")";
+    *error = "the song could not be converted (result code " +
+             std::to_string(QGEngineErrorCode().load()) + ")";
     return false;
   }
   const std::string script = song.getWRDFileName();
@@ -54,7 +55,8 @@ bool ScreenTextOfSong(const std::string& path, int32_t offset, std::vector<Subti
   wrd.setWRDFileName(script);
   wrd.setWRDDelay(offset);
   if (!wrd.compileSongScript(song) || !subWRDTableCalc()) {
-    std::cerr << "qmidi-tool subtitles: the WRD script " << script << " did not compile; its text is left out\n";
+    std::cerr << "qmidi-tool subtitles: the WRD script " << script
+              << " did not compile; its text is left out\n";
     return true;
   }
   *cues = ScreenTextCues(WRDScreenTextCues(WRDState(), song.TimeTable(), song.TimeTableEntries()));
@@ -77,7 +79,8 @@ int runSubtitles(const ToolArgs& a) {
   const std::string& songPath = a.arg(0, "SONG");
   const std::string& outPath = a.arg(1, "OUT");
   SubtitleFormat format;
-  if (!SubtitleFormatFor(outPath, &format)) throw UsageError("OUT must be named .srt, .lrc or .ass");
+  if (!SubtitleFormatFor(outPath, &format))
+    throw UsageError("OUT must be named .srt, .lrc or .ass");
   const long offset = a.getInt("--offset", 0);
   if (offset < -384 || offset > 384) throw UsageError("--offset takes -384 .. 384 steps");
   std::string error;
@@ -85,10 +88,12 @@ int runSubtitles(const ToolArgs& a) {
 
   std::vector<SubtitleCue> screen;
   std::string songTitle;
-  if (!ScreenTextOfSong(songPath, static_cast<int32_t>(offset), &screen, &songTitle, &error)) return Fail(error);
+  if (!ScreenTextOfSong(songPath, static_cast<int32_t>(offset), &screen, &songTitle, &error))
+    return Fail(error);
   const TSongLyrics lyrics = ReadSongLyrics(QGSongReader().getinFileName());
   std::vector<SubtitleCue> sung = LyricCues(lyrics);
-  if (screen.empty() && sung.empty()) return Fail("the song has neither WRD screen text nor lyrics");
+  if (screen.empty() && sung.empty())
+    return Fail("the song has neither WRD screen text nor lyrics");
   const size_t screenCount = screen.size(), lyricCount = sung.size();
   const std::vector<SubtitleCue> cues = AllCues(std::move(screen), std::move(sung));
 
@@ -110,18 +115,19 @@ int runSubtitles(const ToolArgs& a) {
         .endObject();
     std::cout << '\n';
   } else {
-    std::cout << "wrote " << outPath << ": " << screenCount << " lines of WRD screen text, " << lyricCount
-              << " lyric lines\n";
+    std::cout << "wrote " << outPath << ": " << screenCount << " lines of WRD screen text, "
+              << lyricCount << " lyric lines\n";
   }
   return 0;
 }
 
 }  // namespace
 
-QMIDI_TOOL_COMMAND(subtitles, {
-  "subtitles",
-  "write a song's WRD screen text and lyrics as subtitles: .srt, .lrc, or .ass with karaoke timing",
-  "SONG OUT.srt|OUT.lrc|OUT.ass [--offset STEPS] [--json]\n"
-  "  --offset  WRD display offset in 1/48 quarter notes (0, +-3 ... +-384)",
-  {"--offset"},
-  runSubtitles})
+QMIDI_TOOL_COMMAND(subtitles,
+                   {"subtitles",
+                    "write a song's WRD screen text and lyrics as subtitles: .srt, .lrc, or .ass "
+                    "with karaoke timing",
+                    "SONG OUT.srt|OUT.lrc|OUT.ass [--offset STEPS] [--json]\n"
+                    "  --offset  WRD display offset in 1/48 quarter notes (0, +-3 ... +-384)",
+                    {"--offset"},
+                    runSubtitles})

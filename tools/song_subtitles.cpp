@@ -19,9 +19,11 @@ std::string clock(uint32_t ms, const char* format, uint32_t fractionUnit) {
   const uint32_t fraction = fractionUnit == 10 ? (ms % 1000 + 5) / 10 : ms % 1000;
   uint32_t seconds = ms / 1000;
   // Centiseconds are rounded: 995 ms and more make the next second.
-  if (fractionUnit == 10 && fraction == 100) return clock((seconds + 1) * 1000, format, fractionUnit);
+  if (fractionUnit == 10 && fraction == 100)
+    return clock((seconds + 1) * 1000, format, fractionUnit);
   char text[48];
-  std::snprintf(text, sizeof text, format, seconds / 3600, seconds / 60 % 60, seconds % 60, fraction);
+  std::snprintf(text, sizeof text, format, seconds / 3600, seconds / 60 % 60, seconds % 60,
+                fraction);
   return text;
 }
 
@@ -36,7 +38,8 @@ std::string lrcTime(uint32_t ms) {
 }
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
   return s;
 }
 
@@ -53,7 +56,8 @@ std::string karaokeText(const SubtitleCue& cue) {
   std::string out;
   for (size_t i = 0; i < cue.pieces.size(); ++i) {
     const uint32_t from = (cue.pieces[i].startMs + 5) / 10;
-    const uint32_t to = ((i + 1 < cue.pieces.size() ? cue.pieces[i + 1].startMs : cue.endMs) + 5) / 10;
+    const uint32_t to =
+        ((i + 1 < cue.pieces.size() ? cue.pieces[i + 1].startMs : cue.endMs) + 5) / 10;
     out += "{\\k" + std::to_string(to > from ? to - from : 0) + "}" + assText(cue.pieces[i].text);
   }
   return out;
@@ -61,7 +65,8 @@ std::string karaokeText(const SubtitleCue& cue) {
 
 bool shownBefore(const SubtitleCue& a, const SubtitleCue& b) {
   if (a.kind != b.kind) return a.kind == SubtitleCue::Kind::kScreenText;
-  return a.kind == SubtitleCue::Kind::kScreenText && a.row != b.row ? a.row < b.row : a.startMs < b.startMs;
+  return a.kind == SubtitleCue::Kind::kScreenText && a.row != b.row ? a.row < b.row
+                                                                    : a.startMs < b.startMs;
 }
 
 }  // namespace
@@ -78,7 +83,8 @@ std::vector<SubtitleCue> LyricCues(const TSongLyrics& lyrics) {
     const uint32_t last = line.syllables.back().ms;
     const bool more = l + 1 < lyrics.lines.size();
     const uint32_t next = more ? lyrics.lines[l + 1].startMs() : 0;
-    cue.endMs = last + (more ? std::min(next - std::min(next, last), kLongestSyllableMs) : kLastSyllableMs);
+    cue.endMs =
+        last + (more ? std::min(next - std::min(next, last), kLongestSyllableMs) : kLastSyllableMs);
     cue.endMs = std::max(cue.endMs, cue.startMs + kShortestCueMs);
     if (!cue.text.empty()) out.push_back(std::move(cue));
   }
@@ -99,7 +105,8 @@ std::vector<SubtitleCue> ScreenTextCues(const std::vector<TScreenTextCue>& cues)
 }
 
 std::vector<SubtitleCue> AllCues(std::vector<SubtitleCue> screen, std::vector<SubtitleCue> lyrics) {
-  screen.insert(screen.end(), std::make_move_iterator(lyrics.begin()), std::make_move_iterator(lyrics.end()));
+  screen.insert(screen.end(), std::make_move_iterator(lyrics.begin()),
+                std::make_move_iterator(lyrics.end()));
   std::stable_sort(screen.begin(), screen.end(), [](const SubtitleCue& a, const SubtitleCue& b) {
     return a.startMs != b.startMs ? a.startMs < b.startMs : shownBefore(a, b);
   });
@@ -121,7 +128,9 @@ std::vector<SubtitleCue> FlattenCues(const std::vector<SubtitleCue>& cues) {
     for (const SubtitleCue& c : cues)
       if (c.startMs <= times[i] && times[i] < c.endMs) shown.push_back(&c);
     if (shown.empty()) continue;
-    std::stable_sort(shown.begin(), shown.end(), [](const SubtitleCue* a, const SubtitleCue* b) { return shownBefore(*a, *b); });
+    std::stable_sort(shown.begin(), shown.end(), [](const SubtitleCue* a, const SubtitleCue* b) {
+      return shownBefore(*a, *b);
+    });
     std::string text;
     for (const SubtitleCue* c : shown) text += (text.empty() ? "" : "\n") + c->text;
     // The same cues still shown go on as one (two cues alike follow apart).
@@ -158,7 +167,8 @@ std::string FormatSrt(const std::vector<SubtitleCue>& cues) {
   std::string out;
   int number = 0;
   for (const SubtitleCue& c : cues)
-    out += std::to_string(++number) + "\n" + srtTime(c.startMs) + " --> " + srtTime(c.endMs) + "\n" + c.text + "\n\n";
+    out += std::to_string(++number) + "\n" + srtTime(c.startMs) + " --> " + srtTime(c.endMs) +
+           "\n" + c.text + "\n\n";
   return out;
 }
 
@@ -171,7 +181,8 @@ std::string FormatLrc(const std::vector<SubtitleCue>& cues, const SubtitleTitle&
   const std::vector<SubtitleCue> flat = FlattenCues(cues);
   for (size_t i = 0; i < flat.size(); ++i) {
     out += lrcTime(flat[i].startMs) + replaceAll(flat[i].text, "\n", " / ") + "\n";
-    if (i + 1 == flat.size() || flat[i + 1].startMs > flat[i].endMs) out += lrcTime(flat[i].endMs) + "\n";
+    if (i + 1 == flat.size() || flat[i + 1].startMs > flat[i].endMs)
+      out += lrcTime(flat[i].endMs) + "\n";
   }
   return out;
 }
@@ -180,7 +191,9 @@ std::string AssHeader(const SubtitleTitle& title) {
   std::string name = title.title;
   if (!title.artist.empty()) name += (name.empty() ? "" : " / ") + title.artist;
   return "[Script Info]\n"
-         "Title: " + replaceAll(name, "\n", " ") + "\n"
+         "Title: " +
+         replaceAll(name, "\n", " ") +
+         "\n"
          "ScriptType: v4.00+\n"
          "PlayResX: 640\n"
          "PlayResY: 400\n"
@@ -188,11 +201,17 @@ std::string AssHeader(const SubtitleTitle& title) {
          "ScaledBorderAndShadow: yes\n"
          "\n"
          "[V4+ Styles]\n"
-         "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, "
-         "Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, "
+         "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
+         "BackColour, Bold, "
+         "Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, "
+         "Shadow, Alignment, "
          "MarginL, MarginR, MarginV, Encoding\n"
-         "Style: Screen,IPAMincho,16,&H00FFFFFF,&H00FFFFFF,&H00000000,&H80000000,0,0,0,0,100,100,0,0,1,1,0,8,8,8,0,1\n"
-         "Style: Lyrics,IPAMincho,28,&H00FFC850,&H00FFFFFF,&H00000000,&H80000000,0,0,0,0,100,100,0,0,1,2,0,2,16,"
+         "Style: "
+         "Screen,IPAMincho,16,&H00FFFFFF,&H00FFFFFF,&H00000000,&H80000000,0,0,0,0,100,100,0,0,1,1,"
+         "0,8,8,8,0,1\n"
+         "Style: "
+         "Lyrics,IPAMincho,28,&H00FFC850,&H00FFFFFF,&H00000000,&H80000000,0,0,0,0,100,100,0,0,1,2,"
+         "0,2,16,"
          "16,24,1\n"
          "\n"
          "[Events]\n"
@@ -209,6 +228,7 @@ std::string AssEventFields(const SubtitleCue& cue) {
 std::string FormatAss(const std::vector<SubtitleCue>& cues, const SubtitleTitle& title) {
   std::string out = AssHeader(title);
   for (const SubtitleCue& c : cues)
-    out += "Dialogue: 0," + assTime(c.startMs) + "," + assTime(c.endMs) + "," + AssEventFields(c) + "\n";
+    out += "Dialogue: 0," + assTime(c.startMs) + "," + assTime(c.endMs) + "," + AssEventFields(c) +
+           "\n";
   return out;
 }

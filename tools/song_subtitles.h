@@ -21,8 +21,8 @@ struct SubtitleCue {
   Kind kind = Kind::kScreenText;
   uint32_t startMs = 0;
   uint32_t endMs = 0;
-  int32_t row = 0;   // the text row of screen text (cues at one time are shown top down)
-  std::string text;  // UTF-8, one line
+  int32_t row = 0;            // the text row of screen text (cues at one time are shown top down)
+  std::string text;           // UTF-8, one line
   std::vector<Piece> pieces;  // lyrics: the syllables as they are sung
 };
 
@@ -43,7 +43,7 @@ enum class SubtitleFormat { kSrt, kLrc, kAss };
 bool SubtitleFormatFor(const std::string& path, SubtitleFormat* format);
 
 struct SubtitleTitle {
-  std::string title;   // UTF-8
+  std::string title;  // UTF-8
   std::string artist;
 };
 std::string FormatSrt(const std::vector<SubtitleCue>& cues);

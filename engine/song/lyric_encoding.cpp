@@ -45,7 +45,8 @@ bool strictUtf8(std::string_view s, bool* multiByte) {
       cp = cp << 6 | (c & 0x3Fu);
     }
     // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+    if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || (cp >= 0xD800 && cp <= 0xDFFF) ||
+        cp > 0x10FFFF)
       return false;
     *multiByte = true;
     i += n;
@@ -70,8 +71,9 @@ void readShiftJis(std::string_view s, Reading* r) {
       r->valid = false;
       return;
     }
-    const bool common = b == 0x81 || (b == 0x82 && inRange(t, 0x9F, 0xF1)) || (b == 0x83 && t <= 0x96) ||
-                        inRange(b, 0x88, 0x9F) || inRange(b, 0xE0, 0xEA);
+    const bool common = b == 0x81 || (b == 0x82 && inRange(t, 0x9F, 0xF1)) ||
+                        (b == 0x83 && t <= 0x96) || inRange(b, 0x88, 0x9F) ||
+                        inRange(b, 0xE0, 0xEA);
     r->score += common ? 2 : -1;
   }
 }

@@ -43,7 +43,8 @@ struct SongEvents {
 };
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b) {
-  return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max() : a + b;
+  return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max()
+                                                      : a + b;
 }
 
 // Reads bytes of one track with bounds checks.
@@ -86,7 +87,8 @@ void keepMeta(uint8_t type, std::string_view data, uint32_t tick, int track, Son
   if (type == kMetaTempo) {
     if (data.size() < 3) return;
     const auto* d = reinterpret_cast<const uint8_t*>(data.data());
-    const uint32_t tempo = static_cast<uint32_t>(d[0]) << 16 | static_cast<uint32_t>(d[1]) << 8 | d[2];
+    const uint32_t tempo =
+        static_cast<uint32_t>(d[0]) << 16 | static_cast<uint32_t>(d[1]) << 8 | d[2];
     if (tempo != 0) out->tempos.push_back({tick, tempo, track});  // a zero tempo changes nothing
     return;
   }
@@ -131,7 +133,9 @@ void readTrack(const uint8_t* data, size_t size, int track, SongEvents* out) {
 SongEvents readSong(const uint8_t* image, size_t size) {
   SongEvents song;
   if (!image) return song;
-  auto has = [&](uint64_t offset, uint64_t count) { return offset <= size && count <= size - offset; };
+  auto has = [&](uint64_t offset, uint64_t count) {
+    return offset <= size && count <= size - offset;
+  };
   uint64_t header = UINT64_MAX;
   for (uint64_t step = 0; step < 256 && has(step * 4, 4); ++step)
     if (std::memcmp(image + step * 4, "MThd", 4) == 0) {
@@ -171,7 +175,9 @@ std::vector<TSongLyrics::TempoStep> tempoSteps(std::vector<TempoEvent> tempos) {
   return steps;
 }
 
-bool startsWithAt(const MetaText& t) { return t.type == kMetaText && !t.bytes.empty() && t.bytes[0] == '@'; }
+bool startsWithAt(const MetaText& t) {
+  return t.type == kMetaText && !t.bytes.empty() && t.bytes[0] == '@';
+}
 
 std::string trimmed(std::string_view s) {
   const size_t a = s.find_first_not_of(" \t\r\n");
@@ -191,11 +197,13 @@ bool isLyricTrackName(std::string name) {
 std::vector<const MetaText*> karaokeSyllables(const SongEvents& song) {
   std::vector<int> lyricTracks;
   for (const MetaText& t : song.texts)
-    if (startsWithAt(t) || (t.type == kMetaTrackName && isLyricTrackName(t.bytes))) lyricTracks.push_back(t.track);
+    if (startsWithAt(t) || (t.type == kMetaTrackName && isLyricTrackName(t.bytes)))
+      lyricTracks.push_back(t.track);
   std::vector<const MetaText*> out;
   for (const MetaText& t : song.texts)
     if (t.type == kMetaText && !startsWithAt(t) &&
-        (lyricTracks.empty() || std::find(lyricTracks.begin(), lyricTracks.end(), t.track) != lyricTracks.end()))
+        (lyricTracks.empty() ||
+         std::find(lyricTracks.begin(), lyricTracks.end(), t.track) != lyricTracks.end()))
       out.push_back(&t);
   return out;
 }
@@ -238,7 +246,8 @@ class LineBuilder {
   Break pending_ = Break::kNone;
 };
 
-void readHeaders(const std::vector<const MetaText*>& headers, LyricEncoding encoding, TSongLyrics* out) {
+void readHeaders(const std::vector<const MetaText*>& headers, LyricEncoding encoding,
+                 TSongLyrics* out) {
   for (const MetaText* h : headers) {
     if (h->bytes.size() < 2) continue;
     LyricHeader header{static_cast<char>(std::toupper(static_cast<unsigned char>(h->bytes[1]))),
@@ -278,11 +287,13 @@ uint32_t TSongLyrics::msAtTick(uint64_t tick) const {
 void TSongLyrics::index() {
   order_.clear();
   for (size_t l = 0; l < lines.size(); ++l)
-    for (size_t k = 0; k < lines[l].syllables.size(); ++k) order_.push_back({lines[l].syllables[k].ms, l, k});
+    for (size_t k = 0; k < lines[l].syllables.size(); ++k)
+      order_.push_back({lines[l].syllables[k].ms, l, k});
 }
 
 LyricPlace TSongLyrics::placeAt(uint32_t ms) const {
-  auto after = std::upper_bound(order_.begin(), order_.end(), ms, [](uint32_t t, const Sung& s) { return t < s.ms; });
+  auto after = std::upper_bound(order_.begin(), order_.end(), ms,
+                                [](uint32_t t, const Sung& s) { return t < s.ms; });
   if (after == order_.begin()) return {};
   return {(after - 1)->line, (after - 1)->inLine + 1};
 }
@@ -321,7 +332,8 @@ TSongLyrics ReadLyricsImage(const uint8_t* image, size_t size, bool karaokeName)
 TSongLyrics ReadSongLyrics(const std::string& path) {
   return QGuard("ReadSongLyrics", TSongLyrics(), [&] {
     std::error_code ec;
-    if (RcpKindOfName(path) != 0 || !std::filesystem::is_regular_file(path, ec)) return TSongLyrics();
+    if (RcpKindOfName(path) != 0 || !std::filesystem::is_regular_file(path, ec))
+      return TSongLyrics();
     QGFILE* file = QGOpenFile(path, QG_GENERIC_READ, kMaxSongBytes);
     if (!file) return TSongLyrics();
     struct Close {

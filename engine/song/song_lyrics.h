@@ -19,14 +19,14 @@
 #include "engine/song/lyric_encoding.h"
 
 struct LyricSyllable {
-  std::string text;  // UTF-8, break marks removed
+  std::string text;   // UTF-8, break marks removed
   uint32_t tick = 0;  // the song's own ticks from its start
   uint32_t ms = 0;    // milliseconds from tick 0, rounded down
 };
 
 struct LyricLine {
   std::vector<LyricSyllable> syllables;  // never empty
-  bool paragraph = false;  // the line opens a paragraph (the first line does)
+  bool paragraph = false;                // the line opens a paragraph (the first line does)
   uint32_t startMs() const { return syllables.front().ms; }
   // The syllables together, without the spaces at both ends.
   std::string text() const;
@@ -50,8 +50,8 @@ class TSongLyrics {
  public:
   LyricEncoding encoding = LyricEncoding::kAscii;
   bool fromTextEvents = false;  // the syllables are text events (a karaoke file)
-  std::string title;   // the first @T header
-  std::string artist;  // the second @T header
+  std::string title;            // the first @T header
+  std::string artist;           // the second @T header
   std::vector<LyricHeader> headers;
   std::vector<LyricLine> lines;
 
@@ -66,8 +66,8 @@ class TSongLyrics {
   // Filled by the reader.
   struct TempoStep {
     uint64_t tick = 0;
-    uint64_t tempo = 500000;   // microseconds per quarter note from this tick on
-    uint64_t scaledUs = 0;     // microseconds × division up to this tick
+    uint64_t tempo = 500000;  // microseconds per quarter note from this tick on
+    uint64_t scaledUs = 0;    // microseconds × division up to this tick
   };
   void setTempoMap(uint32_t division, std::vector<TempoStep> steps);
   // Indexes the syllables for placeAt (the reader calls it last).

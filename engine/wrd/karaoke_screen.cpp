@@ -37,7 +37,8 @@ std::vector<TKaraokeScreen::Row> layOut(const LyricLine& line) {
   std::vector<TKaraokeScreen::Row> rows;
   TKaraokeScreen::Row row;
   for (size_t k = 0; k < line.syllables.size(); ++k) {
-    for (std::string& piece : cutSjis(Utf8ToCp932(line.syllables[k].text), TKaraokeScreen::kRowBytes)) {
+    for (std::string& piece :
+         cutSjis(Utf8ToCp932(line.syllables[k].text), TKaraokeScreen::kRowBytes)) {
       if (row.bytes > 0 && row.bytes + piece.size() > TKaraokeScreen::kRowBytes) {
         rows.push_back(std::move(row));
         row = {};
@@ -109,15 +110,15 @@ bool TKaraokeScreen::draw(TQGBitmap& screen, uint32_t ms) {
 
 bool TKaraokeScreen::drawRow(TQGBitmap& screen, const Row& row, size_t sung, int32_t top) {
   if (top + kRowHeight > kStatusTop) return true;  // a line of more rows than fit is cut
-  const auto begun = static_cast<size_t>(
-      std::count_if(row.syllables.begin(), row.syllables.end(), [&](size_t k) { return k < sung; }));
+  const auto begun = static_cast<size_t>(std::count_if(row.syllables.begin(), row.syllables.end(),
+                                                       [&](size_t k) { return k < sung; }));
   return drawText(screen, row.pieces, begun, top, 2, kUnsung);
 }
 
 // Renders pieces[0, sung) in the sung colour and the rest in colour, then
 // puts the ink onto the screen, centred, each pixel scale x scale.
-bool TKaraokeScreen::drawText(TQGBitmap& screen, const std::vector<std::string>& pieces, size_t sung, int32_t top,
-                              int scale, uint8_t colour) {
+bool TKaraokeScreen::drawText(TQGBitmap& screen, const std::vector<std::string>& pieces,
+                              size_t sung, int32_t top, int scale, uint8_t colour) {
   const int count = static_cast<int>(pieces.size());
   const int split = static_cast<int>(std::min(sung, pieces.size()));
   int32_t sungWidth = 0, restWidth = 0;

@@ -67,8 +67,8 @@ class TKaraokeScreen {
 
  private:
   bool drawRow(TQGBitmap& screen, const Row& row, size_t sung, int32_t top);
-  bool drawText(TQGBitmap& screen, const std::vector<std::string>& pieces, size_t sung, int32_t top, int scale,
-                uint8_t colour);
+  bool drawText(TQGBitmap& screen, const std::vector<std::string>& pieces, size_t sung, int32_t top,
+                int scale, uint8_t colour);
 
   const TSongLyrics& lyrics_;
   std::string titleSjis_;

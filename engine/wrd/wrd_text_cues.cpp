@@ -27,7 +27,8 @@ class TextScreen {
     const int32_t row = cell.y / kCharHeight;
     if (cell.y < 0 || row >= kTextRows || cell.x < 0) return;
     std::string& bytes = rows_[row].bytes;
-    for (size_t i = 0, column = cell.x / kCharWidth; i < cell.length && column < bytes.size(); ++i, ++column)
+    for (size_t i = 0, column = cell.x / kCharWidth; i < cell.length && column < bytes.size();
+         ++i, ++column)
       bytes[column] = static_cast<char>(cell.text[i]);
     (*touched)[row] = true;
   }
@@ -58,7 +59,8 @@ class TextScreen {
       const int32_t gone = up ? s.top : s.bottom, step = up ? 1 : -1;
       const bool wholeRows = s.left == 0 && s.right == kWRDColumns - 1;
       if (wholeRows) close(gone, ms);
-      for (int32_t r = gone; r != (up ? s.bottom : s.top); r += step) moveRow(r + step, r, s, wholeRows);
+      for (int32_t r = gone; r != (up ? s.bottom : s.top); r += step)
+        moveRow(r + step, r, s, wholeRows);
       Row& freed = rows_[up ? s.bottom : s.top];
       std::fill(freed.bytes.begin() + s.left, freed.bytes.begin() + s.right + 1, ' ');
       if (wholeRows) {
@@ -85,7 +87,8 @@ class TextScreen {
     const std::string now = trimmed(r.bytes);
     if (now == r.shown) return;
     if (r.cue >= 0) {
-      const bool grows = !now.empty() && ((*cues_)[r.cue].startMs == ms || now.rfind(r.shown, 0) == 0);
+      const bool grows =
+          !now.empty() && ((*cues_)[r.cue].startMs == ms || now.rfind(r.shown, 0) == 0);
       if (grows) {
         r.shown = now;
         raw_[r.cue] = now;
@@ -126,7 +129,9 @@ class TextScreen {
   };
 
   static Span span(const TWRDRect& r) {
-    const auto clampTo = [](int64_t v, int32_t most) { return static_cast<int32_t>(std::clamp<int64_t>(v, 0, most)); };
+    const auto clampTo = [](int64_t v, int32_t most) {
+      return static_cast<int32_t>(std::clamp<int64_t>(v, 0, most));
+    };
     return {clampTo(r.x / kCharWidth, kWRDColumns - 1), clampTo(r.y / kCharHeight, kTextRows - 1),
             clampTo((int64_t{r.x} + r.width - 1) / kCharWidth, kWRDColumns - 1),
             clampTo((int64_t{r.y} + r.height - 1) / kCharHeight, kTextRows - 1)};
@@ -153,13 +158,14 @@ class TextScreen {
 };
 
 bool isText(uint8_t op) {
-  return op == kWRDOpText || op == kWRDOpTextFirst || op == kWRDOpTextMiddle || op == kWRDOpTextLast ||
-         op == kWRDOpTextLastFull;
+  return op == kWRDOpText || op == kWRDOpTextFirst || op == kWRDOpTextMiddle ||
+         op == kWRDOpTextLast || op == kWRDOpTextLastFull;
 }
 
 }  // namespace
 
-std::vector<TScreenTextCue> WRDScreenTextCues(const TWRDState& s, const TimeTableEntry* table, uint32_t entries) {
+std::vector<TScreenTextCue> WRDScreenTextCues(const TWRDState& s, const TimeTableEntry* table,
+                                              uint32_t entries) {
   std::vector<TScreenTextCue> cues;
   if (!table || entries == 0) return cues;
   TextScreen screen(&cues);
@@ -170,8 +176,8 @@ std::vector<TScreenTextCue> WRDScreenTextCues(const TWRDState& s, const TimeTabl
     const int32_t arg = s.commands.arg(i);
     // The executor runs an entry once the position passes time - look-ahead.
     const int64_t due = int64_t{s.commands.time(i)} - kWRDLookAhead;
-    const TimeTableEntry* at =
-        std::partition_point(table, end, [&](const TimeTableEntry& e) { return e.position <= due; });
+    const TimeTableEntry* at = std::partition_point(
+        table, end, [&](const TimeTableEntry& e) { return e.position <= due; });
     if (at == end) break;
     if (isText(op)) {
       std::array<bool, kTextRows> touched{};
@@ -181,10 +187,11 @@ std::vector<TScreenTextCue> WRDScreenTextCues(const TWRDState& s, const TimeTabl
         if (touched[r]) screen.update(r, at->ms);
     } else if (op == kWRDOpClearText || op == kWRDOpClearTextBatch) {
       screen.clearAll(at->ms);
-    } else if ((op == kWRDOpErase || op == kWRDOpEraseBatch) && arg >= 0 && static_cast<size_t>(arg) < s.rects.size()) {
-      screen.erase(s.rects.at(static_cast<size_t>(arg)), at->ms);
-    } else if ((op == kWRDOpScroll || op == kWRDOpScrollBatch || op == kWRDOpScrollLast) && arg >= 0 &&
+    } else if ((op == kWRDOpErase || op == kWRDOpEraseBatch) && arg >= 0 &&
                static_cast<size_t>(arg) < s.rects.size()) {
+      screen.erase(s.rects.at(static_cast<size_t>(arg)), at->ms);
+    } else if ((op == kWRDOpScroll || op == kWRDOpScrollBatch || op == kWRDOpScrollLast) &&
+               arg >= 0 && static_cast<size_t>(arg) < s.rects.size()) {
       screen.scroll(s.rects.at(static_cast<size_t>(arg)), at->ms);
     }
   }

@@ -23,4 +23,5 @@ struct TScreenTextCue {
 // The cues of the compiled tables in s (after subWRDTableCalc), in order of
 // their start; entries that come after the song's last time-table entry are
 // never shown and make none.
-std::vector<TScreenTextCue> WRDScreenTextCues(const TWRDState& s, const TimeTableEntry* table, uint32_t entries);
+std::vector<TScreenTextCue> WRDScreenTextCues(const TWRDState& s, const TimeTableEntry* table,
+                                              uint32_t entries);

@@ -227,8 +227,8 @@ bool VideoFileFormatFor(const std::string& path, VideoFileFormat* format) {
 VideoFileWriter::VideoFileWriter() = default;
 VideoFileWriter::~VideoFileWriter() = default;
 
-bool VideoFileWriter::open(const std::string& path, const VideoFileFormat& f, int width, int height, int fps,
-                           std::string* error, const std::string& assHeader) {
+bool VideoFileWriter::open(const std::string& path, const VideoFileFormat& f, int width, int height,
+                           int fps, std::string* error, const std::string& assHeader) {
   av_log_set_level(AV_LOG_ERROR);  // the encoders' statistics are not for users
   s_ = std::make_unique<State>();
   s_->width = width;
@@ -279,7 +279,8 @@ bool VideoFileWriter::writeSubtitle(int64_t startMs, int64_t endMs, const std::s
   sub.rects = rects;
   sub.pts = av_rescale_q(startMs, AVRational{1, 1000}, AV_TIME_BASE_Q);
   std::vector<uint8_t> buffer(event.size() * 4 + 1024);
-  const int size = avcodec_encode_subtitle(s_->subtitle, buffer.data(), static_cast<int>(buffer.size()), &sub);
+  const int size =
+      avcodec_encode_subtitle(s_->subtitle, buffer.data(), static_cast<int>(buffer.size()), &sub);
   if (size < 0) return Fail(error, "encoding a subtitle failed", size);
   if (size == 0) return true;
   AVPacket* p = av_packet_alloc();

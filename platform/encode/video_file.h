@@ -42,7 +42,8 @@ class VideoFileWriter {
   // layer and times (Style, Name, MarginL, MarginR, MarginV, Effect, Text).
   // Subtitles come in order of their start, each when the pictures have
   // reached it.
-  bool writeSubtitle(int64_t startMs, int64_t endMs, const std::string& assFields, std::string* error);
+  bool writeSubtitle(int64_t startMs, int64_t endMs, const std::string& assFields,
+                     std::string* error);
   // Stereo sound at kVideoAudioRate, interleaved.
   bool writeAudio(const float* interleaved, int frames, std::string* error);
   // Flushes both encoders and finishes the file.

@@ -24,12 +24,15 @@ const PngRgb kUnsungColour{255, 255, 255};
 constexpr int kCurrentTop = 136;
 constexpr int kNextTop = 200;
 
-std::string WriteSong(const qtest::TempDir& dir, const std::string& name, KarText encoding, uint8_t type) {
+std::string WriteSong(const qtest::TempDir& dir, const std::string& name, KarText encoding,
+                      uint8_t type) {
   return dir.write(name, kartest::BuildKar({encoding, type}));
 }
 
 // The position code of a tick: division 480 runs as 960 ticks a quarter.
-int32_t PositionOf(uint32_t tick) { return static_cast<int32_t>(tick / 1920 * 10000 + tick % 1920 * 2); }
+int32_t PositionOf(uint32_t tick) {
+  return static_cast<int32_t>(tick / 1920 * 10000 + tick % 1920 * 2);
+}
 
 struct Cue {
   int64_t startMs = 0, endMs = 0;
@@ -37,7 +40,8 @@ struct Cue {
 };
 
 int64_t SrtMs(const std::smatch& m, int at) {
-  return ((std::stoll(m[at]) * 60 + std::stoll(m[at + 1])) * 60 + std::stoll(m[at + 2])) * 1000 + std::stoll(m[at + 3]);
+  return ((std::stoll(m[at]) * 60 + std::stoll(m[at + 1])) * 60 + std::stoll(m[at + 2])) * 1000 +
+         std::stoll(m[at + 3]);
 }
 
 // SubRip text; markup (FFmpeg writes the ASS styles as <font> tags) left out.
@@ -102,7 +106,9 @@ void ExpectLine(const PngImage& frame, int top, const Glyphs& line, int sungByte
       const PngRgb& got = frame.at(x, top + y);
       const bool inside = x >= left && x < left + width;
       const bool ink = inside && line.ink((x - left) / 2, y / 2);
-      const PngRgb want = !ink ? kBackground : (x - left) / 16 < sungBytes ? kSungColour : kUnsungColour;
+      const PngRgb want = !ink                          ? kBackground
+                          : (x - left) / 16 < sungBytes ? kSungColour
+                                                        : kUnsungColour;
       ASSERT_EQ(got, want) << "at " << x << "," << top + y;
       inked += ink;
     }
@@ -113,20 +119,23 @@ void ExpectLine(const PngImage& frame, int top, const Glyphs& line, int sungByte
 
 TEST(KaraokeTools, RenderWrdShowsTheRightLinesAtTheRightTicks) {
   qtest::TempDir dir;
-  for (auto [name, encoding, type] : {std::tuple{"song.kar", KarText::kShiftJis, 1}, {"song.mid", KarText::kUtf8, 5}}) {
+  for (auto [name, encoding, type] :
+       {std::tuple{"song.kar", KarText::kShiftJis, 1}, {"song.mid", KarText::kUtf8, 5}}) {
     SCOPED_TRACE(name);
     const std::string song = WriteSong(dir, name, encoding, static_cast<uint8_t>(type));
     // Between い and そ; 60 ticks before ソ; at ソ; the last line sung through.
     const uint32_t ticks[] = {2520, 3780, 3840, 10680};
     std::string at;
     for (uint32_t t : ticks) at += (at.empty() ? "" : ",") + std::to_string(PositionOf(t));
-    const std::string json = ToolJson("render-wrd " + song + " --out " + dir.file("frames") + " --at " + at);
+    const std::string json =
+        ToolJson("render-wrd " + song + " --out " + dir.file("frames") + " --at " + at);
     ASSERT_NE(json.find("\"karaoke\":true"), std::string::npos) << json;
     std::vector<PngImage> frames(std::size(ticks));
     for (size_t i = 0; i < frames.size(); ++i) {
       const int32_t p = PositionOf(ticks[i]);
       char file[80];
-      std::snprintf(file, sizeof file, "frames/frame-%04zu-bar%04d-tick%04d.png", i, p / 10000, p % 10000);
+      std::snprintf(file, sizeof file, "frames/frame-%04zu-bar%04d-tick%04d.png", i, p / 10000,
+                    p % 10000);
       ASSERT_TRUE(ReadPngRgb(dir.file(file), frames[i])) << file;
     }
     const Glyphs first = TextLine(dir, "あおいそら"), second = TextLine(dir, "ソラのうた"),
@@ -142,7 +151,8 @@ TEST(KaraokeTools, RenderWrdShowsTheRightLinesAtTheRightTicks) {
 
 TEST(KaraokeTools, SubtitleFilesReadBackByFfmpegKeepTheLyricTimes) {
   qtest::TempDir dir;
-  for (auto [name, encoding, type] : {std::tuple{"song.kar", KarText::kShiftJis, 1}, {"song.mid", KarText::kUtf8, 5}}) {
+  for (auto [name, encoding, type] :
+       {std::tuple{"song.kar", KarText::kShiftJis, 1}, {"song.mid", KarText::kUtf8, 5}}) {
     const std::string song = WriteSong(dir, name, encoding, static_cast<uint8_t>(type));
     for (const char* format : {"srt", "lrc", "ass"}) {
       SCOPED_TRACE(std::string(name) + " as " + format);
@@ -167,7 +177,8 @@ TEST(KaraokeTools, SubtitleFilesReadBackByFfmpegKeepTheLyricTimes) {
       size_t s = 0;
       for (std::sregex_iterator m(event.begin(), event.end(), k), end; m != end; ++m, ++s) {
         ASSERT_LT(s, lines[l].ticks.size());
-        EXPECT_NEAR(at, kartest::MsAtTick(lines[l].ticks[s]), 10) << "line " << l << " syllable " << s;
+        EXPECT_NEAR(at, kartest::MsAtTick(lines[l].ticks[s]), 10)
+            << "line " << l << " syllable " << s;
         at += std::stoll((*m)[1]) * 10;
       }
       EXPECT_EQ(s, lines[l].ticks.size());
@@ -179,12 +190,14 @@ TEST(KaraokeTools, SubtitleFilesReadBackByFfmpegKeepTheLyricTimes) {
 TEST(KaraokeTools, SubtitlesHoldTheWrdScreenTextBesideTheLyrics) {
   qtest::TempDir dir;
   const std::string song = WriteSong(dir, "both.kar", KarText::kShiftJis, 1);
-  dir.write("both.wrd", std::string("@WAIT(2)\r\nHello WRD\r\nSecond line\r\n@WAIT(5)\r\n@ESC(2J)\r\n"));
+  dir.write("both.wrd",
+            std::string("@WAIT(2)\r\nHello WRD\r\nSecond line\r\n@WAIT(5)\r\n@ESC(2J)\r\n"));
   std::string text;
   ASSERT_EQ(Tool("subtitles " + song + " " + dir.file("both.srt"), &text), 0) << text;
   std::vector<Cue> screen;
   for (const Cue& c : FfmpegCues(dir.file("both.srt")))
-    if (c.text.find("WRD") != std::string::npos || c.text.find("line") != std::string::npos) screen.push_back(c);
+    if (c.text.find("WRD") != std::string::npos || c.text.find("line") != std::string::npos)
+      screen.push_back(c);
   // The script's text at bars 2 and 3 (120 a minute), cleared at bar 5,
   // after the tempo change at bar 4 (160 a minute): 8 s + 1.5 s.
   ASSERT_EQ(screen.size(), 2u);
@@ -204,19 +217,24 @@ TEST(KaraokeTools, SubtitlesReplaceOnlyARegularFile) {
   EXPECT_EQ(Tool("subtitles " + song + " " + dir.file("folder.srt"), &text), 1) << text;
   EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.srt")));
   ASSERT_EQ(mkfifo(dir.file("pipe.lrc").c_str(), 0600), 0);
-  EXPECT_EQ(rendertest::Run("timeout 10 " + std::string(QMIDI_TOOL) + " subtitles " + song + " " + dir.file("pipe.lrc"), &text), 1)
+  EXPECT_EQ(rendertest::Run("timeout 10 " + std::string(QMIDI_TOOL) + " subtitles " + song + " " +
+                                dir.file("pipe.lrc"),
+                            &text),
+            1)
       << text;
   EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe.lrc")));
   dir.write("old.srt", std::string("old"));
   EXPECT_EQ(Tool("subtitles " + song + " " + dir.file("old.srt"), &text), 0) << text;
   EXPECT_EQ(qtest::ReadText(dir.file("old.srt")).rfind("1\n00:00:02,000 --> ", 0), 0u);
   // Nothing to write: no lyrics and no script.
-  const std::string plain = dir.write("plain.mid", songtest::Smf(480, {songtest::Track().at(0, {0x90, 60, 9}).end(480)}));
+  const std::string plain =
+      dir.write("plain.mid", songtest::Smf(480, {songtest::Track().at(0, {0x90, 60, 9}).end(480)}));
   EXPECT_EQ(Tool("subtitles " + plain + " " + dir.file("plain.ass"), &text), 1) << text;
   EXPECT_EQ(Tool("subtitles " + song + " " + dir.file("song.txt"), &text), 2) << text;
   std::vector<std::string> files = Files(dir.path());
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"folder.srt", "old.srt", "pipe.lrc", "plain.mid", "song.kar"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"folder.srt", "old.srt", "pipe.lrc", "plain.mid",
+                                             "song.kar"}));
 }
 
 TEST(KaraokeTools, RenderVideoShowsTheKaraokeScreenWithASubtitleStream) {
@@ -228,7 +246,8 @@ TEST(KaraokeTools, RenderVideoShowsTheKaraokeScreenWithASubtitleStream) {
     // The MKV at twice the size, where H.264's half-resolution colour
     // falls on whole screen pixels (its picture is compared below).
     const std::string scale = std::string(ext) == "mkv" ? "2" : "1";
-    const std::string json = ToolJson("render-video " + song + " " + out + " --subtitles --scale " + scale + " --fps 10");
+    const std::string json = ToolJson("render-video " + song + " " + out + " --subtitles --scale " +
+                                      scale + " --fps 10");
     ASSERT_NE(json.find("\"karaoke\":true"), std::string::npos) << json;
     EXPECT_EQ(JsonNumber(json, "subtitles"), 5);
     EXPECT_EQ(Probe(out, "s:0", "stream=codec_name"), codec);
@@ -238,8 +257,10 @@ TEST(KaraokeTools, RenderVideoShowsTheKaraokeScreenWithASubtitleStream) {
     std::vector<Cue> cues = FfmpegCues(out);
     // Each cue's own time in the file (MP4 also holds empty samples between cues).
     std::string packets;
-    rendertest::Run("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,size -of csv=p=0 '" + out + "'",
-                    &packets, false);
+    rendertest::Run(
+        "ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,size -of csv=p=0 '" +
+            out + "'",
+        &packets, false);
     std::istringstream in(packets);
     size_t next = 0;
     for (std::string packet; std::getline(in, packet) && next < cues.size();) {
@@ -252,7 +273,9 @@ TEST(KaraokeTools, RenderVideoShowsTheKaraokeScreenWithASubtitleStream) {
   }
   // The picture at 2.6 s (between い and そ) is render-wrd's frame there.
   std::string text;
-  ASSERT_EQ(Tool("render-wrd " + song + " --out " + dir.file("png") + " --at " + std::to_string(PositionOf(2520)), &text),
+  ASSERT_EQ(Tool("render-wrd " + song + " --out " + dir.file("png") + " --at " +
+                     std::to_string(PositionOf(2520)),
+                 &text),
             0)
       << text;
   PngImage png;
@@ -267,7 +290,8 @@ TEST(KaraokeTools, RenderVideoShowsTheKaraokeScreenWithASubtitleStream) {
     for (int x = 0; x < 640; ++x) {
       const PngRgb& want = png.at(x, y);
       const uint8_t* got = &pictures[0][(static_cast<size_t>(2 * y) * 1280 + 2 * x) * 3];
-      off += std::abs(got[0] - want.red) > 40 || std::abs(got[1] - want.green) > 40 || std::abs(got[2] - want.blue) > 40;
+      off += std::abs(got[0] - want.red) > 40 || std::abs(got[1] - want.green) > 40 ||
+             std::abs(got[2] - want.blue) > 40;
     }
   // One syllable in the wrong colour would put hundreds of pixels off.
   EXPECT_LT(off, 50u) << off;

@@ -18,14 +18,17 @@ struct Event {
   const char* marked;  // UTF-8 with the karaoke break marks
 };
 
-// Breaks: '\' opens a paragraph, '/' a line.
+// Breaks: '\' opens a paragraph, '/' a line. One lyric line a row.
+// clang-format off
 const Event kSyllables[] = {
     {1920, "\\あ"}, {2160, "お"}, {2400, "い"}, {2640, "そ"}, {2880, "ら"},
     {3840, "/ソ"}, {4080, "ラ"}, {4320, "の"}, {4560, "う"}, {4800, "た"},
     {5760, "/表"}, {6000, "を "}, {6240, "見"}, {6480, "て"},
     {7680, "\\かぜ"}, {7920, "が"}, {8160, "ふ"}, {8400, "く"},
-    {9600, "/ながいながい"}, {9840, "みちを"}, {10080, "あるいて"}, {10320, "ゆく"}, {10560, " long long way"},
+    {9600, "/ながいながい"}, {9840, "みちを"}, {10080, "あるいて"}, {10320, "ゆく"},
+        {10560, " long long way"},
 };
+// clang-format on
 
 std::string toEucJp(const std::string& utf8) {
   iconv_t cd = iconv_open("EUC-JP", "UTF-8");
@@ -90,7 +93,8 @@ std::vector<KarLine> Lines() {
       {"ソラのうた", false, {"ソ", "ラ", "の", "う", "た"}, {3840, 4080, 4320, 4560, 4800}},
       {"表を 見て", false, {"表", "を ", "見", "て"}, {5760, 6000, 6240, 6480}},
       {"かぜがふく", true, {"かぜ", "が", "ふ", "く"}, {7680, 7920, 8160, 8400}},
-      {"ながいながいみちをあるいてゆく long long way", false,
+      {"ながいながいみちをあるいてゆく long long way",
+       false,
        {"ながいながい", "みちを", "あるいて", "ゆく", " long long way"},
        {9600, 9840, 10080, 10320, 10560}},
   };

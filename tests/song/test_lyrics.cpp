@@ -60,8 +60,10 @@ TEST(Lyrics, TheEncodingIsChosenFromTheWholeSong) {
   const std::string kana = "あいうえおかきくけこ";
   // EUC-JP kana are also valid Shift-JIS (as half-width katakana); the
   // reading that gives kana wins.
-  EXPECT_EQ(DetectLyricEncoding({kartest::Encode(kana, kartest::KarText::kEucJp)}), LyricEncoding::kEucJp);
-  EXPECT_EQ(DetectLyricEncoding({kartest::Encode(kana, kartest::KarText::kShiftJis)}), LyricEncoding::kShiftJis);
+  EXPECT_EQ(DetectLyricEncoding({kartest::Encode(kana, kartest::KarText::kEucJp)}),
+            LyricEncoding::kEucJp);
+  EXPECT_EQ(DetectLyricEncoding({kartest::Encode(kana, kartest::KarText::kShiftJis)}),
+            LyricEncoding::kShiftJis);
   // Second bytes of 0x5C and 0x7E (ソ, 表, 〜 in the middle of a word).
   EXPECT_EQ(DetectLyricEncoding({"\x83\x5C", "\x95\x5C", "\x81\x60"}), LyricEncoding::kShiftJis);
   EXPECT_EQ(DetectLyricEncoding({"plain", "words/"}), LyricEncoding::kAscii);
@@ -71,7 +73,9 @@ TEST(Lyrics, TheEncodingIsChosenFromTheWholeSong) {
                                  kartest::Encode("京", kartest::KarText::kEucJp)}),
             LyricEncoding::kEucJp);
   EXPECT_EQ(DecodeLyricText("\x83\x5C\x95\x5C", LyricEncoding::kShiftJis), "ソ表");
-  EXPECT_EQ(DecodeLyricText(kartest::Encode("表を見て", kartest::KarText::kEucJp), LyricEncoding::kEucJp), "表を見て");
+  EXPECT_EQ(
+      DecodeLyricText(kartest::Encode("表を見て", kartest::KarText::kEucJp), LyricEncoding::kEucJp),
+      "表を見て");
 }
 
 TEST(Lyrics, TextEventsAreSyllablesOnlyInKaraokeFiles) {
@@ -83,7 +87,8 @@ TEST(Lyrics, TextEventsAreSyllablesOnlyInKaraokeFiles) {
   EXPECT_EQ(Read(plain, true).lines[0].text(), "Sequenced by somebodya remark");
 
   // A real karaoke file: its comment in the first track is not sung.
-  const std::vector<uint8_t> file = qtest::ReadBytes(qtest::TestData("smf/jazz-soft/midi/test-karaoke-kar.mid"));
+  const std::vector<uint8_t> file =
+      qtest::ReadBytes(qtest::TestData("smf/jazz-soft/midi/test-karaoke-kar.mid"));
   const TSongLyrics kar = ReadLyricsImage(file.data(), file.size(), false);
   EXPECT_EQ(kar.title, "Mary Was A Little Lame");
   ASSERT_EQ(kar.lines.size(), 5u);
@@ -120,7 +125,10 @@ TEST_F(LyricTimes, AgreeWithTheConvertersTimeTable) {
   for (uint16_t division : {uint16_t{480}, uint16_t{96}, uint16_t{1000}}) {
     SCOPED_TRACE(division);
     Track t;
-    t.tempo(0, 512345).text(division * 3 + 7, 5, "a").tempo(division, 333333).text(division * 5 + 1, 5, "b");
+    t.tempo(0, 512345)
+        .text(division * 3 + 7, 5, "a")
+        .tempo(division, 333333)
+        .text(division * 5 + 1, 5, "b");
     t.tempo(11, 901234).text(division * 9, 5, "c").end(division);
     const Bytes file = songtest::Smf(division, {t});
     ASSERT_TRUE(Convert(file));

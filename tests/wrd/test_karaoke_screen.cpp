@@ -28,7 +28,9 @@ class BlockFace final : public GlyphFace {
 
 class BlockFonts final : public GlyphSystem {
  public:
-  std::unique_ptr<GlyphFace> open(const GlyphFontRequest&) override { return std::make_unique<BlockFace>(); }
+  std::unique_ptr<GlyphFace> open(const GlyphFontRequest&) override {
+    return std::make_unique<BlockFace>();
+  }
 };
 
 class Screen640 final : public Presenter {
@@ -70,7 +72,9 @@ class KaraokeScreenTest : public ::testing::Test {
     std::string out;
     for (int x = 0; x < 640; ++x) {
       if (row[x] == TKaraokeScreen::kBackground || (x > 0 && row[x - 1] == row[x])) continue;
-      out += row[x] == TKaraokeScreen::kSung ? kSung : row[x] == TKaraokeScreen::kUnsung ? kUnsung : kOther;
+      out += row[x] == TKaraokeScreen::kSung     ? kSung
+             : row[x] == TKaraokeScreen::kUnsung ? kUnsung
+                                                 : kOther;
     }
     return out;
   }
@@ -98,7 +102,7 @@ TEST_F(KaraokeScreenTest, ShowsTheLineBeingSungAboveTheNextOneWithTheSungSyllabl
   ASSERT_TRUE(k.draw(QDScreenBuffer(), 0));
   EXPECT_EQ(Row(TKaraokeScreen::kCurrentTop), Centred(0, 10));  // あおいそら: 10 bytes
   EXPECT_EQ(Left(TKaraokeScreen::kCurrentTop), (640 - 10 * 16) / 2);
-  EXPECT_EQ(Row(200), Centred(0, 10));                          // ソラのうた
+  EXPECT_EQ(Row(200), Centred(0, 10));  // ソラのうた
   // Three syllables of the first line have begun (あ, お, い).
   ASSERT_TRUE(k.draw(QDScreenBuffer(), kartest::MsAtTick(2400)));
   EXPECT_EQ(Row(TKaraokeScreen::kCurrentTop), Centred(6, 4));
@@ -116,7 +120,8 @@ TEST_F(KaraokeScreenTest, ShowsTheLineBeingSungAboveTheNextOneWithTheSungSyllabl
   // The title line, in its own colour at its own size.
   int title = 0;
   for (int y = TKaraokeScreen::kTitleTop; y < TKaraokeScreen::kTitleTop + 16; ++y)
-    for (int x = 0; x < 640; ++x) title += QDScreenBuffer().base[y * 640 + x] == TKaraokeScreen::kTitle;
+    for (int x = 0; x < 640; ++x)
+      title += QDScreenBuffer().base[y * 640 + x] == TKaraokeScreen::kTitle;
   EXPECT_GT(title, 0);
   const QGPalette& p = QDDisplayPalette();
   EXPECT_NE(p[TKaraokeScreen::kSung].blue + 256 * p[TKaraokeScreen::kSung].red,
@@ -133,7 +138,8 @@ TEST_F(KaraokeScreenTest, WrapsALongLineAndRedrawsOnlyWhenSomethingChanged) {
   ASSERT_TRUE(k.draw(QDScreenBuffer(), kartest::MsAtTick(8400)));
   EXPECT_EQ(Row(200), Centred(0, 30));
   EXPECT_EQ(Row(240), Centred(0, 11));  // " long long way"
-  EXPECT_FALSE(k.draw(QDScreenBuffer(), kartest::MsAtTick(8400) + 100));  // the same moment of the lyrics
+  EXPECT_FALSE(
+      k.draw(QDScreenBuffer(), kartest::MsAtTick(8400) + 100));  // the same moment of the lyrics
 
   // Sung through: both rows in the sung colour, nothing below.
   ASSERT_TRUE(k.draw(QDScreenBuffer(), kartest::MsAtTick(10560)));

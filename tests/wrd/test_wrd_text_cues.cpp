@@ -15,7 +15,8 @@ constexpr int32_t kBar = 1920;
 std::vector<TimeTableEntry> Table(int bars) {
   std::vector<TimeTableEntry> t;
   for (int32_t tick = 0; tick <= bars * kBar; tick += 120)
-    t.push_back({static_cast<uint32_t>(tick * 25 / 24), tick / kBar * 10000 + tick % kBar, 0x04020000});
+    t.push_back(
+        {static_cast<uint32_t>(tick * 25 / 24), tick / kBar * 10000 + tick % kBar, 0x04020000});
   return t;
 }
 
@@ -40,8 +41,8 @@ class WrdTextCues : public WrdTest {
 }  // namespace
 
 TEST_F(WrdTextCues, ARowLastsFromItsTextUntilItIsOverwrittenOrCleared) {
-  const auto cues = Cues(Lines({"Hello", "@LOCATE(6,1)", "World", "@LOCATE(1,1)", "Bye", "@ESC(2J)", "Last",
-                                "@WAIT(60)", "Never"}),
+  const auto cues = Cues(Lines({"Hello", "@LOCATE(6,1)", "World", "@LOCATE(1,1)", "Bye", "@ESC(2J)",
+                                "Last", "@WAIT(60)", "Never"}),
                          40);
   const auto text = EntriesOf(kWRDOpText);
   const auto clear = EntriesOf(kWRDOpClearText);
