@@ -50,6 +50,7 @@ with tempfile.TemporaryDirectory() as d:
         ["convert", rcp, out + ".mid"], ["find", d, "SONG.MID"], ["make-demo", out], ["devices"],
         ["play", song, "--silent"], ["render-wrd", song, "--out", out], ["text", "x", out + ".png"],
         ["render-audio", song, out + ".wav"], ["render-video", song, out + ".mp4"],
+        ["subtitles", song, out + ".srt"],
     ]
     for c in commands:
         rc, stdout, err = run(*c, "--bogus", "3")
@@ -73,7 +74,8 @@ with tempfile.TemporaryDirectory() as d:
     for path, words in ((empty, "is empty"), (fifo, "is not a regular file"), (folder, "is a folder"),
                         (missing, "no such file")):
         for c in (["info", path], ["stream", path], ["wrd", path], ["play", path, "--silent"],
-                  ["render-audio", path, out + ".wav"], ["render-wrd", path, "--out", out]):
+                  ["render-audio", path, out + ".wav"], ["render-wrd", path, "--out", out],
+                  ["subtitles", path, out + ".srt"]):
             rc, stdout, err = run(*c)
             check(rc == 1 and path in err and words in err, "%s on %s: status %s, %r" % (c[0], words, rc, err))
     for c in (["image", fifo, out + ".png"], ["convert", os.path.join(d, "pipe.rcp"), out + ".mid"]):
