@@ -56,11 +56,6 @@ run_seed title.bin 2 "$root/demo/SCENE.MAG" "$root/demo/DEMO.WRD"
 run_seed graphics.bin 1 "$corpus/com/coded.com" "$corpus/wrd/graphics.wrd"
 run_seed text.bin 0 "$root/demo/SCENE.MAG" "$corpus/wrd/text.wrd"
 
-# Scratch files the targets write live in /dev/shm (or /tmp) while a run
-# lasts; none may stay behind it.
-scratch() { find /dev/shm /tmp -maxdepth 1 -name 'fuzz_*' 2>/dev/null | sort; }
-scratch_before=$(scratch)
-
 for fuzzer in "$build"/fuzz/fuzz_*; do
   [[ -x "$fuzzer" ]] || continue
   target=$(basename "$fuzzer")
@@ -71,16 +66,18 @@ for fuzzer in "$build"/fuzz/fuzz_*; do
   mkdir -p "$work"
   echo "test-fuzz: $target for ${seconds}s over $(ls "$seeds/$target" | wc -l) seeds"
   "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=0 \
-    -artifact_prefix="$artifacts/$target-" "$work" "$seeds/$target" 2>"$build/fuzz-work/$target.log" || {
+    -artifact_prefix="$artifacts/$target-" "$work" "$seeds/$target" 2>"$build/fuzz-work/$target.log" &
+  pid=$!
+  wait "$pid" || {
     tail -n 60 "$build/fuzz-work/$target.log" >&2
     echo "test-fuzz: $target failed; the input is in $artifacts" >&2
     exit 1
   }
+  # Scratch files a target writes carry its process number: none may outlive it.
+  left=$(find /dev/shm /tmp -maxdepth 1 -name "fuzz_*_$pid*" 2>/dev/null)
+  if [[ -n "$left" ]]; then
+    echo "test-fuzz: $target left files behind: $left" >&2
+    exit 1
+  fi
 done
-left=$(comm -13 <(echo "$scratch_before") <(scratch))
-if [[ -n "$left" ]]; then
-  echo "test-fuzz: the fuzz targets left files behind:" >&2
-  echo "$left" >&2
-  exit 1
-fi
 echo "test-fuzz: every fuzz target ran clean"
