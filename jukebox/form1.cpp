@@ -186,6 +186,10 @@ void TForm1::setAutoPlay(bool on) {
 
 TSongInfo TForm1::readSongInfo(const QString& path, bool pictureTable) {
   if (playing_) return song_;
+  return readInfoNow(path, pictureTable);
+}
+
+TSongInfo TForm1::readInfoNow(const QString& path, bool pictureTable) {
   QGuardVoid(pictureTable ? "TForm1.QGmstTitle2 " : "TForm1.QGmstTitle ", [&] {
     TQMIDICTLX* c = QMIDICTLX1;
     if (pictureTable) c->setOUTSTATUSCH(2000);
@@ -313,10 +317,17 @@ void TForm1::subStart() {
   paused_ = false;
 }
 
+// Every call to the control lets other events run (reports, the user's
+// commands, timers): the song is ours from the first call on, and a stop
+// that comes meanwhile is taken as this song's stop.
 void TForm1::playNow() {
+  playing_ = true;
+  paused_ = false;
+  endOwed_ = true;
+  stopSent_ = false;
   QGuardVoid("TForm1.subStart ", [&] {
     QMIDICTLX1->setMIDIFILENAME(currentFile_);
-    readSongInfo(currentFile_, false);
+    readInfoNow(currentFile_, false);
     setWindowTitle(song_.title);
     setWindowFilePath(currentFile_);
     lastStartedFile_ = currentFile_;
@@ -331,12 +342,12 @@ void TForm1::playNow() {
     } else {
       startStatusForms();
     }
-    playing_ = true;
-    paused_ = false;
     songLengthMs_ = 0;  // known from the song's first progress report
     playingFor_.start();
-    endOwed_ = true;
-    stopSent_ = false;
+    if (stopSent_) {  // stopped (or stepped on) while this start was prepared
+      endOwed_ = false;
+      return stoppedSongEnded();
+    }
     emit songStarting(currentFile_);
     QMIDICTLX1->PLAY();
   });

@@ -71,7 +71,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   // engine's playback could not be asked).
   QString currentTitle() const;
   // The playing song's length in milliseconds (0 until known).
-  int songLengthMs() const { return playing_ ? songLengthMs_ : 0; }
+  int songLengthMs() const { return songSounds() ? songLengthMs_ : 0; }
   // How far the playing song is, in milliseconds (0 when stopped).
   int positionMs() const;
   // The volume slider (0 .. 100; the devices' volume follows it).
@@ -209,6 +209,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   // The play list and the library number.
   void subEdit1Change();
   TSongInfo readRowInfo(const QString& path);
+  TSongInfo readInfoNow(const QString& path, bool pictureTable);
   void Edit1Change();
   void OnUserPar3();
   bool UpDown1Changing();
@@ -276,6 +277,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   QString startedTitle_, startedArtist_;  // of the song started last
   QList<QPair<int, QString>> rowsToRead_;  // added rows (index, path) without their titles yet
   QTimer rowReader_;
+  bool readingRows_ = false;  // the control's calls let the reader's timer in again
   int requestedLibrary_ = 0;
   int loadedLibrary_ = 0;
   bool listLoadingAllowed_ = true;

@@ -111,18 +111,28 @@ void TForm1::scheduleRowReading() {
 // The engine answers a song's information only while it plays nothing of
 // ours; reading stops while a song plays (its own row is filled as it starts).
 void TForm1::readQueuedRows() {
+  if (readingRows_) return;
   if (endOwed_ || rowsToRead_.isEmpty()) {
     rowReader_.stop();
     if (rowsToRead_.isEmpty()) emit rowsRead();
     return;
   }
+  readingRows_ = true;
   QElapsedTimer slice;
   slice.start();
-  while (!rowsToRead_.isEmpty() && slice.elapsed() < kRowReadingSliceMs) {
+  // A song started meanwhile (the calls let events in) ends the slice.
+  while (!rowsToRead_.isEmpty() && !endOwed_ && slice.elapsed() < kRowReadingSliceMs) {
     auto [row, path] = rowsToRead_.takeFirst();
     if (entryPath(row) != path) row = rowOfPath(path);  // the list changed meanwhile
-    if (row >= 0) showRowInfo(row, readRowInfo(path));
+    if (row < 0) continue;
+    const TSongInfo info = readRowInfo(path);
+    if (endOwed_) {  // a song started during the read: the engine answered for it
+      rowsToRead_.prepend({row, path});
+      break;
+    }
+    showRowInfo(row, info);
   }
+  readingRows_ = false;
 }
 
 int TForm1::rowOfPath(const QString& path) const {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "engine/graphics/display.h"
 #include "engine/host/option_dialogs.h"
@@ -397,6 +398,7 @@ void TForm1::OnUserPar2() {
     subFileStart();
     // Nothing opened (no song named): no close will ever report.
     if (!state_.SongOpen && !QDPlayer().streamOpen.load()) answerUnstartedPlay();
+    else if (!state_.SongOpen) starting_ = true;  // subStart follows the open report
   });
 }
 
@@ -551,8 +553,10 @@ void TForm1::subOLEClose() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEClose", [&] {
     // A PLAY not started yet (or waiting for the close of the song stopped
-    // before it) must not start after this stop.
+    // before it) must not start after this stop; one whose devices are
+    // opening stops as soon as it starts, and its close reports it.
     if (playWanted_) answerUnstartedPlay();
+    if (starting_) stopAtStart_ = true;
     requestStop();
     if (state_.Playing) {
       setWrdEndFlag(-1);
@@ -643,6 +647,8 @@ bool TForm1::subOpen() {
 }
 
 void TForm1::subStart() {
+  const bool stopNow = std::exchange(stopAtStart_, false);
+  starting_ = false;
   QGuardVoid("TForm1.subStart", [&] {
     if (state_.StartedByOpen && state_.Playing) return;
     TQUORMSTR& song = QGSongReader();
@@ -673,6 +679,11 @@ void TForm1::subStart() {
       subReStart();
       state_.FastForwardHeld = 0;
       state_.SavedTimeDivision = 0;
+      if (stopNow) {  // stopped while its devices opened: ends in its reset phase
+        setWrdEndFlag(-1);
+        requestStop();
+        subStop();
+      }
     } else {
       QGSetErrorCode(kErrStreamOut);
       startFailed();

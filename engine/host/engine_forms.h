@@ -223,6 +223,8 @@ class TForm1 final : public QWidget {
   bool playPending_ = false;                  // a PLAY waits for the previous song's close
   const void* pendingPlayOwner_ = nullptr;    // the client it was asked by
   bool playWanted_ = false;                   // a PLAY asked for that has not started yet
+  bool starting_ = false;                     // its devices are open, subStart has not run
+  bool stopAtStart_ = false;                  // stopped meanwhile: it ends as it starts
   bool failed_ = false;
   QMenu* menu_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;

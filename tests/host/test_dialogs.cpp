@@ -121,6 +121,7 @@ TEST_F(Dialogs, NoDeviceAtAll) {
   {
     // The soft synth alone, behind the mapper, is a device to choose.
     TOKBottomDlg1 dlg;
+    dlg.FormShow();
     EXPECT_EQ(dlg.windowTitle(), "MIDI出力ﾎﾟｰﾄの設定");
     EXPECT_EQ(Items(dlg.ComboBox1), (QStringList{"Soft mapper", "なし"}));
   }

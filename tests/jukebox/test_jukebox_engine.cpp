@@ -197,7 +197,7 @@ TEST_F(JukeboxWithEngine, ASongWithAWrdScriptLeavesTheLabelsAndShowsItsScreen) {
   QTest::mouseClick(f.centralWidget(), Qt::LeftButton, {}, freeArea);
   EXPECT_EQ(started->count(), 1);
   QTest::mouseClick(f.centralWidget(), Qt::LeftButton, {}, freeArea);
-  EXPECT_EQ(started->count(), 2);  // stopped and started again
+  EXPECT_TRUE(WaitUntil([&] { return started->count() == 2; }, 5000));  // stopped and started again
   EXPECT_TRUE(f.isPlaying());
   QTest::mouseClick(f.centralWidget(), Qt::RightButton, {}, freeArea);
   EXPECT_FALSE(f.isPlaying());
@@ -378,7 +378,7 @@ TEST_F(JukeboxWithEngine, MediaControlsFollowPositionVolumeShuffleAndLoop) {
 
   Playerctl({QStringLiteral("volume"), QStringLiteral("0.5")});
   EXPECT_TRUE(WaitUntil([&] { return widget<QScrollBar>("ScrollBar1")->value() == 50; }, 3000));
-  EXPECT_EQ(f.control()->DEVVOLUME(), 50);
+  EXPECT_NEAR(f.control()->DEVVOLUME(), 50, 1);  // as the devices store it
   EXPECT_EQ(Playerctl({QStringLiteral("volume")}).toDouble(), 0.5);
 
   Playerctl({QStringLiteral("shuffle"), QStringLiteral("On")});
