@@ -16,15 +16,16 @@ if [ "${3:-}" != "--inside" ]; then
   export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data QMIDI_CAPTURE=$work/capture
   mkdir -p "$XDG_CONFIG_HOME/QUOR" "$XDG_DATA_HOME"
   QT_QPA_PLATFORM=offscreen "$qmidiexe" -REGSERVER >/dev/null
-  # A one-second song titled "Desktop Song": one note a beat at 120 bpm.
-  python3 - "$work/TITLED.MID" <<'PY'
+  # Two short titled songs: one note a beat at 120 bpm.
+  python3 - "$work" <<'PY'
 import struct, sys
-title = b"Desktop Song"
-track = b"\x00\xff\x03" + bytes([len(title)]) + title
-for beat in range(8):
-    track += (b"\x00" if beat == 0 else b"\x30") + b"\x90\x3c\x64\x30\x80\x3c\x00"
-track += b"\x00\xff\x2f\x00"
-open(sys.argv[1], "wb").write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 96) + b"MTrk" + struct.pack(">I", len(track)) + track)
+for name, title, beats in (("FIRST.MID", b"First Song", 2), ("SECOND.MID", b"Second Song", 16)):
+    track = b"\x00\xff\x03" + bytes([len(title)]) + title
+    for beat in range(beats):
+        track += (b"\x00" if beat == 0 else b"\x30") + b"\x90\x3c\x64\x30\x80\x3c\x00"
+    track += b"\x00\xff\x2f\x00"
+    with open(sys.argv[1] + "/" + name, "wb") as f:
+        f.write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 96) + b"MTrk" + struct.pack(">I", len(track)) + track)
 PY
   printf '[General]\nForm1Left=100\nForm1Top=120\n' > "$XDG_CONFIG_HOME/QUOR/QUORMIDI.conf"
   xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bash "$0" "$quormidi" "$qmidiexe" --inside "$work"
@@ -38,41 +39,43 @@ trap 'kill $wm 2>/dev/null || true' EXIT
 sleep 1
 
 value() { sed -n "s/^$1=//p" "$conf" | tr -d '"'; }
-window_of() {  # the window id of the window titled $1, once it is mapped
+window_of() {  # the mapped window of process $1
   for _ in $(seq 100); do
-    id=$(xwininfo -root -tree | awk -v t="\"$1\"" 'index($0, t) {print $1; exit}')
-    [ -n "$id" ] && xwininfo -id "$id" | grep -q "IsViewable" && { echo "$id"; return; }
+    for id in $(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*'); do
+      xprop -id "$id" _NET_WM_PID | grep -q "= $1\$" || continue
+      xwininfo -id "$id" | grep -q "IsViewable" && { echo "$id"; return; }
+    done
     sleep 0.1
   done
   return 1
 }
+caption() { xprop -id "$1" _NET_WM_NAME | sed 's/^[^"]*"//; s/"$//'; }
 failures=0
 check() { if ! eval "$1"; then echo "FAILED: $2"; failures=$((failures + 1)); fi; }
 
 for run in 1 2 3; do
-  left=$(value Form1Left) top=$(value Form1Top)
   args=(--grab "$work/run$run.png" --grab-after 3500)
-  [ "$run" = 3 ] && args+=("$work/TITLED.MID" --start)
+  # The second song's caption is its title alone, nothing of the first's.
+  [ "$run" = 3 ] && args=(--grab "$work/run3.png" --grab-after 9000 "$work/FIRST.MID" "$work/SECOND.MID" --start)
   "$quormidi" "${args[@]}" &
   pid=$!
-  id=$(window_of "QUORMIDI v1.01") || { echo "FAILED: run $run: no window"; exit 1; }
+  id=$(window_of "$pid") || { echo "FAILED: run $run: no window"; exit 1; }
   sleep 0.5
   x=$(xwininfo -id "$id" | sed -n 's/.*Absolute upper-left X: *//p')
   y=$(xwininfo -id "$id" | sed -n 's/.*Absolute upper-left Y: *//p')
-  echo "run $run: stored $left,$top; shown at $x,$y"
-  check "[ \$(( (x - left) * (x - left) )) -le 4 ] && [ \$(( (y - top) * (y - top) )) -le 4 ]" \
-    "run $run: the window is at $x,$y, not at its stored place $left,$top"
-  name=$(xprop -id "$id" _NET_WM_NAME | sed 's/^[^"]*"//; s/"$//')
-  check "[ \"\$name\" = 'QUORMIDI v1.01' ]" "run $run: the caption reads '$name'"
-  if [ "$run" = 3 ]; then
-    for _ in $(seq 30); do
-      name=$(xprop -id "$id" _NET_WM_NAME | sed 's/^[^"]*"//; s/"$//')
-      [ "$name" = "Desktop Song" ] && break
-      sleep 0.1
-    done
-    check "[ \"\$name\" = 'Desktop Song' ]" "the playing song's caption reads '$name'"
-  fi
+  expected="QUORMIDI v1.01"
+  [ "$run" = 3 ] && expected="Second Song"
+  for _ in $(seq 80); do
+    name=$(caption "$id")
+    [ "$name" = "$expected" ] && break
+    sleep 0.1
+  done
+  check "[ \"\$name\" = \"\$expected\" ]" "run $run: the caption reads '$name', not '$expected'"
   wait "$pid"
+  left=$(value Form1Left) top=$(value Form1Top)
+  echo "run $run: shown at $x,$y; stored $left,$top"
+  check "[ \$(( (x - left) * (x - left) )) -le 4 ] && [ \$(( (y - top) * (y - top) )) -le 4 ]" \
+    "run $run: the window was at $x,$y, the stored place is $left,$top"
 done
 [ "$failures" = 0 ] && echo "desktop: all checks passed"
 exit "$failures"
