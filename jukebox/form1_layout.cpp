@@ -46,9 +46,10 @@ QLabel* AddLabel(QWidget* panel, const char* name, const QString& text, int x, i
 }
 
 QLabel* AddSliderLabel(QWidget* panel, const char* name, const QString& text, int x) {
-  auto* label = Place(new QLabel(text, panel), name, x, 25, 26, 16);
+  auto* label = Place(new QLabel(text, panel), name, x, 26, 26, 14);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   QFont small = label->font();
-  small.setPixelSize(11);
+  small.setPixelSize(10);
   label->setFont(small);
   return label;
 }
