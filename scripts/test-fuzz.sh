@@ -42,6 +42,7 @@ run_seed() {
 seed fuzz_cp932 "$corpus"/cp932/* "$corpus"/wrd/* "$root/demo/DEMO.WRD"
 seed fuzz_wrd "$corpus"/wrd/* "$root/demo/DEMO.WRD"
 seed fuzz_song "$root/demo/DEMO.MID" $(find "$data/smf/unit-cases" -name '*.mid' | sort | head -n 60)
+seed fuzz_lyrics "$corpus"/kar/* "$data/smf/jazz-soft/midi/test-karaoke-kar.mid" "$root/demo/DEMO.MID"
 seed fuzz_rcp "$data"/recomposer/*.rcp
 seed fuzz_mag "$data"/mag/*.mag "$root/demo/SCENE.MAG"
 seed fuzz_com "$corpus"/com/*
