@@ -5,11 +5,11 @@ std::atomic<int32_t>& QGEngineErrorCode() {
   return code;
 }
 
-const char* QGResultText(int32_t code) {
+const char* QGResultCodeText(int32_t code) {
   switch (code) {
-    case 0: return "no failure";
+    case 0: return "";
     case 8098: return "there is no display to show the dialog on";
-    case 8099: return "there is no MIDI output device";
+    case 8099: return "no MIDI output device to choose from";
     case 9000: return "port A has no output device (setting MidiId1)";
     case 9100: return "the player could not be started";
     case 9101: return "the player could not prepare the song's long messages";
@@ -40,7 +40,7 @@ const char* QGResultText(int32_t code) {
   }
   if (code >= 9118 && code <= 9141) return "a track's events are malformed or cut short";
   if (code >= 9001 && code <= 9069) return "the WRD display could not be made or drawn";
-  return "the engine failed (see the trace log)";
+  return "an engine routine failed (see the trace log)";
 }
 
 bool QGResultIsWarning(int32_t code) { return code == 9107 || code == 9119 || code == 9401; }

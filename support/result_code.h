@@ -9,9 +9,10 @@ std::atomic<int32_t>& QGEngineErrorCode();
 
 inline void QGSetErrorCode(int32_t code) { QGEngineErrorCode().store(code); }
 
-// What a result code means, in words for a message ("the song could not be
-// converted"); codes without words of their own get their group's.
-const char* QGResultText(int32_t code);
+// What a result code means, in words for a person ("" for 0; a code
+// without words of its own gets its group's, a number no routine sets a
+// general phrase).
+const char* QGResultCodeText(int32_t code);
 // Codes that leave the work done (a song that plays all the same): said as a
 // warning, with a successful exit.
 bool QGResultIsWarning(int32_t code);

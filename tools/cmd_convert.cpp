@@ -46,7 +46,7 @@ int Convert(const ToolArgs& a) {
       return Fail(a, in, in + ": not a Recomposer v2 song (it does not start with \"" + kRcpSignature + "\")", code);
     if (code == kRcpErrHeaderNotRead)
       return Fail(a, in, in + ": too short for the " + std::to_string(kRcpHeaderSize) + "-byte song header", code);
-    return Fail(a, in, in + ": the conversion failed: " + QGResultText(code), code);
+    return Fail(a, in, in + ": the conversion failed: " + QGResultCodeText(code), code);
   }
   const int32_t warning = QGEngineErrorCode().load();
 

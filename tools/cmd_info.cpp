@@ -24,7 +24,7 @@ std::string hex8(uint32_t v) {
 int reportCode(const std::string& path, int32_t code) {
   if (code == 0 || QGResultIsQuiet(code)) return 0;
   const bool warning = QGResultIsWarning(code);
-  std::cerr << "qmidi-tool info: " << (warning ? "warning: " : "") << path << ": " << QGResultText(code) << " ("
+  std::cerr << "qmidi-tool info: " << (warning ? "warning: " : "") << path << ": " << QGResultCodeText(code) << " ("
             << code << ")\n";
   return warning ? 0 : 1;
 }

@@ -37,11 +37,11 @@ const std::string& ToolArgs::arg(size_t i, const char* what) const {
 }
 
 std::string SongFailure(const std::string& path, int32_t code) {
-  return path + ": the song could not be converted: " + QGResultText(code) + " (" + std::to_string(code) + ")";
+  return path + ": the song could not be converted: " + QGResultCodeText(code) + " (" + std::to_string(code) + ")";
 }
 
 void WarnOfCode(const std::string& command, const std::string& path, int32_t code) {
   if (code == 0 || QGResultIsQuiet(code)) return;
-  std::cerr << "qmidi-tool " << command << ": warning: " << path << ": " << QGResultText(code) << " (" << code
+  std::cerr << "qmidi-tool " << command << ": warning: " << path << ": " << QGResultCodeText(code) << " (" << code
             << ")\n";
 }

@@ -50,7 +50,7 @@ void InstallDevicesFromSettings() {
 int SayResult(const std::string& song, int32_t code, int rc) {
   if (code == 0 || (rc == 0 && QGResultIsQuiet(code))) return rc;
   const bool warning = rc == 0 && QGResultIsWarning(code);
-  std::fprintf(stderr, "qmidiexe: %s%s: %s (%d)\n", warning ? "warning: " : "", song.c_str(), QGResultText(code), code);
+  std::fprintf(stderr, "qmidiexe: %s%s: %s (%d)\n", warning ? "warning: " : "", song.c_str(), QGResultCodeText(code), code);
   return warning ? rc : 1;
 }
 

@@ -200,20 +200,20 @@ else
 fi
 
 # --- The jukebox starts without a display ----------------------------------
-# It runs in a process group of its own, which ends whole afterwards: the
-# jukebox, its private bus and the engine the bus started for it.
 if [[ -x "$prefix/bin/quormidi" ]]; then
+  # A session of its own: ending it ends the jukebox, its bus and its engine,
+  # not dbus-run-session alone.
   XDG_DATA_DIRS=$prefix/share:/usr/share QMIDI_CAPTURE=$work/jukebox-capture \
     setsid dbus-run-session -- "$prefix/bin/quormidi" >"$work/jukebox.out" 2>&1 &
   jukebox=$!
   sleep 5
   if kill -0 "$jukebox" 2>/dev/null; then
     pass "quormidi runs offscreen"
+    kill -- "-$jukebox"; wait "$jukebox" 2>/dev/null
   else
     wait "$jukebox"; fail "quormidi ended at once (status $?): $(cat "$work/jukebox.out")"
+    kill -- "-$jukebox" 2>/dev/null
   fi
-  kill -TERM -- -"$jukebox" 2>/dev/null
-  wait "$jukebox" 2>/dev/null
 else
   echo "note: no quormidi in this build"
 fi
