@@ -20,7 +20,7 @@ int Fail(const ToolArgs& a, const std::string& in, const std::string& why, int32
     w.endObject();
   }
   std::cerr << "qmidi-tool convert: " << why;
-  if (code) std::cerr << " (result code " << code << ")";
+  if (code) std::cerr << " (" << code << ")";
   std::cerr << '\n';
   return 1;
 }
@@ -31,8 +31,11 @@ int Convert(const ToolArgs& a) {
   int kind = RcpKindOfName(in);
   if (kind == 0) return Fail(a, in, in + ": not a Recomposer song name (.rcp or .r36)", 0);
 
+  std::string target, error;
+  if (!QGOutputTarget(out, &target, &error)) return Fail(a, in, error, 0);
+  if (const std::string problem = QGFileProblem(in); !problem.empty()) return Fail(a, in, in + ": " + problem, 0);
   QGFILE* file = QGOpenFile(in, QG_GENERIC_READ);
-  if (file == nullptr) return Fail(a, in, in + ": cannot be read (missing or empty)", 0);
+  if (file == nullptr) return Fail(a, in, in + ": cannot be read", 0);
   std::vector<uint8_t> image;
   ResultCode result;
   bool ok = RcpToSmfImage(file->data, file->dataSize, kind == 36, &image, &result);
@@ -43,14 +46,16 @@ int Convert(const ToolArgs& a) {
       return Fail(a, in, in + ": not a Recomposer v2 song (it does not start with \"" + kRcpSignature + "\")", code);
     if (code == kRcpErrHeaderNotRead)
       return Fail(a, in, in + ": too short for the " + std::to_string(kRcpHeaderSize) + "-byte song header", code);
-    return Fail(a, in, in + ": the conversion failed", code);
+    return Fail(a, in, in + ": the conversion failed: " + QGResultCodeText(code), code);
   }
+  const int32_t warning = result.get();
 
-  std::ofstream o(out, std::ios::binary | std::ios::trunc);
+  std::ofstream o(target, std::ios::binary | std::ios::trunc);
   o.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
   o.close();
   if (!o) return Fail(a, in, out + ": cannot be written", 0);
 
+  WarnOfCode("convert", in, warning);
   const int tracks = image[10] << 8 | image[11];
   const int division = image[12] << 8 | image[13];
   if (a.json()) {

@@ -1,10 +1,13 @@
 // qmidi-tool info: what the song reader tells about a song without playing
-// it: title and memo, Recomposer set-up files, time signature, WRD script.
+// it: title and memo, Recomposer set-up files, time signature, WRD script,
+// and its lyrics (title and artist of a karaoke file, encoding, lines).
 #include <cstdio>
 #include <iostream>
 
+#include "engine/song/song_lyrics.h"
 #include "engine/song/song_reader.h"
 #include "support/cp932.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
@@ -17,13 +20,26 @@ std::string hex8(uint32_t v) {
   return buf;
 }
 
+// A result code the reading left, said on standard error; the exit status.
+int reportCode(const std::string& path, int32_t code) {
+  if (code == 0 || QGResultIsQuiet(code)) return 0;
+  const bool warning = QGResultIsWarning(code);
+  std::cerr << "qmidi-tool info: " << (warning ? "warning: " : "") << path << ": " << QGResultCodeText(code) << " ("
+            << code << ")\n";
+  return warning ? 0 : 1;
+}
+
 int runInfo(const ToolArgs& a) {
   const std::string& path = a.arg(0, "FILE");
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool info: " << path << ": " << problem << '\n';
+    return 1;
+  }
   ResultCode result;
   TQUORMSTR song(result);
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool info: no such song file \"" << path << "\"\n";
+    std::cerr << "qmidi-tool info: " << path << ": cannot be read\n";
     return 1;
   }
   std::string title = Cp932ToUtf8(song.getinFileTitle());
@@ -34,6 +50,7 @@ int runInfo(const ToolArgs& a) {
   int32_t beats = song.getBeatsPerBar();
   std::string wrd = song.getWRDFileName();
   int32_t code = result.get();
+  const TSongLyrics lyrics = ReadSongLyrics(song.getinFileName());
 
   if (a.json()) {
     JsonWriter(std::cout)
@@ -45,9 +62,14 @@ int runInfo(const ToolArgs& a) {
         .field("hyosi", hyosi)
         .field("beatsPerBar", beats)
         .field("wrd", wrd)
+        .field("lyricTitle", lyrics.title)
+        .field("lyricArtist", lyrics.artist)
+        .field("lyricEncoding", LyricEncodingName(lyrics.encoding))
+        .field("lyricLines", static_cast<int64_t>(lyrics.lines.size()))
+        .field("lyricSyllables", static_cast<int64_t>(lyrics.syllableCount()))
         .field("errorcode", code)
         .endObject();
-    return 0;
+    return reportCode(path, code);
   }
   std::cout << "file:           " << song.getinFileName() << '\n'
             << "title:          " << title << '\n'
@@ -57,8 +79,14 @@ int runInfo(const ToolArgs& a) {
   std::cout << "time signature: " << (hyosi >> 24) << '/' << (1u << ((hyosi >> 16) & 0x1F)) << " ("
             << hex8(hyosi) << "), " << beats << " beats per bar\n"
             << "WRD script:     " << (wrd.empty() ? "(none)" : wrd) << '\n';
-  if (code != 0) std::cout << "result code:    " << code << '\n';
-  return 0;
+  if (!lyrics.empty()) {
+    if (!lyrics.title.empty()) std::cout << "lyric title:    " << lyrics.title << '\n';
+    if (!lyrics.artist.empty()) std::cout << "lyric artist:   " << lyrics.artist << '\n';
+    std::cout << "lyrics:         " << lyrics.lines.size() << " lines, " << lyrics.syllableCount()
+              << " syllables (" << LyricEncodingName(lyrics.encoding)
+              << (lyrics.fromTextEvents ? ", karaoke text events" : "") << ")\n";
+  }
+  return reportCode(path, code);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/mididevices/machine_midi.h"
 #include "platform/realtimer/real_timer.h"
 #include "support/cp932.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/device_options.h"
 #include "tools/module_commands.h"
@@ -122,22 +123,22 @@ int runPlay(const ToolArgs& a) {
   player.setMIDITIMEOPTION1(kQDShowTempo);
   player.setMIDITIMEOPTION2(kQDShowTimeSignature);
 
-  TQUORMSTR& song = engine.song();
-  song.setinFileName(path);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool play: no such song file \"" << path << "\"\n";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool play: " << path << ": " << problem << '\n';
     return 1;
   }
+  TQUORMSTR& song = engine.song();
+  song.setinFileName(path);
   song.QGmstTitle();
   std::string title = Cp932ToUtf8(song.getinFileTitle());
   if (!p.open()) {
-    std::cerr << "qmidi-tool play: the output devices did not open\n";
+    std::cerr << "qmidi-tool play: the output devices did not open (" << engine.result().get() << ")\n";
     p.close();
     return 1;
   }
   PackedSong packed;
   if (!song.Convert(3, static_cast<int32_t>(mode), &packed) || !p.take(std::move(packed))) {
-    std::cerr << "qmidi-tool play: the song could not be converted, result code " << engine.result().get() << '\n';
+    std::cerr << "qmidi-tool play: " << SongFailure(path, engine.result().get()) << '\n';
     p.close();
     return 1;
   }
@@ -211,7 +212,9 @@ int runPlay(const ToolArgs& a) {
     std::cout << (interrupted ? "stopped" : ok ? "ended" : "failed") << ": " << ticks << " ticks, " << markers
               << " markers\n";
   }
-  if (!started) std::cerr << "qmidi-tool play: the player did not start\n";
+  if (!started) std::cerr << "qmidi-tool play: " << path << ": the player did not start\n";
+  else if (closed != kMidiOk) std::cerr << "qmidi-tool play: the output devices did not close\n";
+  else WarnOfCode("play", path, code);
   return ok ? 0 : 1;
 }
 
@@ -223,4 +226,5 @@ QMIDI_TOOL_COMMAND(play, {
   "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] " +
       std::string(kDeviceOptionsUsage) + " [--json]",
   {"--mode", "--period", "--devices", "--capture", "--soundfont", "--gain", "--raw"},
-  runPlay})
+  runPlay,
+  {"--silent"}})

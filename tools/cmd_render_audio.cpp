@@ -5,11 +5,13 @@
 // exact sample. The file is written under a temporary name and renamed when
 // complete; a failure or Ctrl-C leaves nothing behind. Many songs go into a
 // folder at once, one engine per worker thread.
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
 #include "platform/encode/audio_file.h"
 #include "platform/encode/temp_output.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/module_commands.h"
 #include "tools/render_common.h"
@@ -29,7 +31,7 @@ int Fail(const std::string& message) {
 struct AudioResult {
   int64_t frames = 0;
   uint32_t songMs = 0;
-  float peak = 0;
+  double peak = 0;
   int32_t detected = 0;
 };
 
@@ -44,16 +46,20 @@ struct AudioJob {
 // success, else what went wrong.
 std::string RenderAudio(Engine& engine, const std::string& songPath, const std::string& outPath,
                         const AudioJob& job, AudioResult* made) {
-  std::string error;
+  std::string error, target;
+  if (!QGOutputTarget(outPath, &target, &error)) return error;
   RenderSong song(engine);
   if (!song.convert(songPath, job.options.mode, &error)) return error;
+  WarnOfCode("render-audio", songPath, song.warning);
   song.song.volume = job.options.volume;
   song.song.balance = job.options.balance;
   std::unique_ptr<SoftSynthSystem> synth;
   std::unique_ptr<MidiOutPort> port;
   if (!OpenOfflineSynth(job.options, job.rate, &synth, &port, &error)) return error;
+  double factor = 1.0;
+  if (!NormalizingFactor(job.options, song.song, job.rate, &factor, &error)) return error;
 
-  TempOutput temp(outPath);
+  TempOutput temp(target);
   AudioFileWriter file;
   if (!file.open(temp.path(), job.format, job.rate, &error)) return "cannot write \"" + outPath + "\": " + error;
 
@@ -63,12 +69,13 @@ std::string RenderAudio(Engine& engine, const std::string& songPath, const std::
   while (!audio.ended()) {
     if (InterruptGuard::interrupted()) return "interrupted, nothing written";
     const int n = audio.render(block.data(), kBlockFrames);
+    ScaleSound(block.data(), n, factor);
     if (n > 0 && !file.write(block.data(), n, &error)) return "cannot write \"" + outPath + "\": " + error;
     progress.update(audio.frames() * 1000 / job.rate);
   }
   if (!file.close(&error) || !temp.commit(&error)) return error;
   port->close();
-  *made = {audio.frames(), song.songMs, audio.peak(), song.song.detectedSetup};
+  *made = {audio.frames(), song.songMs, std::min(1.0, audio.peak() * factor), song.song.detectedSetup};
   return {};
 }
 
@@ -149,7 +156,7 @@ int runRenderAudio(const ToolArgs& a) {
         .field("samples", made.frames)
         .field("lengthMs", made.frames * 1000 / job.rate)
         .field("songMs", made.songMs)
-        .field("peak", static_cast<double>(made.peak))
+        .field("peak", made.peak)
         .field("mode", job.options.mode)
         .field("detected", made.detected)
         .endObject();
@@ -165,10 +172,11 @@ int runRenderAudio(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(render_audio, {
   "render-audio",
   ModuleCommandSummary("render-audio"),
-  "SONG OUT [--mode N] [--soundfont FILE] [--rate HZ] [--volume 0-100] [--balance 0-100] [--json]\n"
-  "  or:  render-audio --jobs N [--format EXT] [--mode N] [--soundfont FILE] [--rate HZ] [--volume 0-100] "
-  "[--balance 0-100] SONG... OUTDIR\n"
+  "SONG OUT [--mode N] [--soundfont FILE] [--gain G] [--normalize LUFS] [--rate HZ] [--volume 0-100] "
+  "[--balance 0-100] [--json]\n"
+  "  or:  render-audio --jobs N [--format EXT] [--mode N] [--soundfont FILE] [--gain G] [--normalize LUFS] "
+  "[--rate HZ] [--volume 0-100] [--balance 0-100] SONG... OUTDIR\n"
   "       writes OUTDIR/<song's base name>.EXT (wav by default; flac, ogg, opus), N songs at a time\n"
   "       (default: the number of cores)",
-  {"--mode", "--soundfont", "--rate", "--volume", "--balance", "--jobs", "--format"},
+  {"--mode", "--soundfont", "--gain", "--normalize", "--rate", "--volume", "--balance", "--jobs", "--format"},
   runRenderAudio})

@@ -4,9 +4,11 @@
 // up to the frame's time, and the WRD tick runs with the song position
 // reached by then, so picture and sound stay together. The 640 x 400 screen
 // is scaled by a whole factor with square pixels kept sharp. A song without
-// a WRD script shows its title and the current bar and beat. The file is
-// written under a temporary name and renamed when complete. Many songs go
-// into a folder at once, one engine per worker thread.
+// a WRD script shows its lyrics on the karaoke screen, or, without lyrics,
+// its title and the current bar and beat. --subtitles adds the script's
+// screen text and the lyrics as a subtitle stream. The file is written under
+// a temporary name and renamed when complete. Many songs go into a folder at
+// once, one engine per worker thread.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -15,8 +17,11 @@
 #include <vector>
 
 #include "engine/player/output_status.h"
+#include "engine/wrd/karaoke_screen.h"
 #include "engine/wrd/wrd_compiler.h"
+#include "engine/wrd/wrd_text_cues.h"
 #include "platform/encode/temp_output.h"
+#include "support/file_record.h"
 #include "platform/encode/video_file.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/headless/headless_presenter.h"
@@ -25,6 +30,7 @@
 #include "tools/module_commands.h"
 #include "tools/render_common.h"
 #include "tools/song_audio.h"
+#include "tools/song_subtitles.h"
 #include "tools/tool_command.h"
 
 namespace {
@@ -134,10 +140,33 @@ std::string LoadScript(Engine& engine, const std::string& script, const PackedSo
   return {};
 }
 
+// The engine's display for the karaoke screen, with its colours; empty
+// message on success.
+std::string OpenKaraokeDisplay(Engine& engine) {
+  GraphicsDisplay& display = engine.display();
+  if (!display.create(TKaraokeScreen::kWidth, TKaraokeScreen::kHeight, QDFont{}, nullptr, false))
+    return "no display could be made (result code " + std::to_string(engine.result().get()) +
+           "; is a font installed?)";
+  TKaraokeScreen::ApplyPalette(display);
+  return {};
+}
+
+// The subtitles of the song as loaded: its compiled script's screen text
+// and its lyrics; one cue at a time where the container's players show
+// one (all but ASS).
+std::vector<SubtitleCue> VideoSubtitles(const TWRDState& wrd, const RenderSong& song, const TSongLyrics& lyrics,
+                                        const VideoFileFormat& format) {
+  std::vector<SubtitleCue> screen;
+  if (wrd.loaded.load()) screen = ScreenTextCues(WRDScreenTextCues(wrd, song.song.table, song.song.entries));
+  std::vector<SubtitleCue> cues = AllCues(std::move(screen), LyricCues(lyrics));
+  return format.subtitle == "ass" ? cues : FlattenCues(cues);
+}
+
 struct VideoOptions {
   int fps = 30;
   int scale = 2;
   int32_t offset = 0;
+  bool subtitles = false;
 };
 
 VideoOptions ReadVideoOptions(const ToolArgs& a) {
@@ -151,6 +180,7 @@ VideoOptions ReadVideoOptions(const ToolArgs& a) {
   v.fps = static_cast<int>(fps);
   v.scale = static_cast<int>(scale);
   v.offset = static_cast<int32_t>(offset);
+  v.subtitles = a.flag("--subtitles");
   return v;
 }
 
@@ -159,6 +189,9 @@ struct VideoResult {
   int64_t frames = 0;
   uint32_t songMs = 0;
   bool scripted = false;
+  bool karaoke = false;
+  size_t subtitles = 0;  // subtitles written
+  bool wantedSubtitles = false;
 };
 
 struct VideoJob {
@@ -172,9 +205,11 @@ struct VideoJob {
 // its glyphs FreeType); "" on success, else what went wrong.
 std::string RenderVideo(Engine& engine, const std::string& songPath, const std::string& outPath,
                         const VideoJob& job, VideoResult* made) {
-  std::string error;
+  std::string error, target;
+  if (!QGOutputTarget(outPath, &target, &error)) return error;
   RenderSong song(engine);
   if (!song.convert(songPath, job.options.mode, &error)) return error;
+  WarnOfCode("render-video", songPath, song.warning);
   song.song.volume = job.options.volume;
   song.song.balance = job.options.balance;
   std::unique_ptr<SoftSynthSystem> synth;
@@ -201,18 +236,53 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
       scripted = false;
     }
   }
+  const TSongLyrics lyrics = ReadSongLyrics(engine.song().getinFileName());
   std::unique_ptr<TitleScreen> title;
-  if (!scripted) {
+  std::unique_ptr<TKaraokeScreen> karaoke;
+  struct FreeDisplay {
+    GraphicsDisplay& display;
+    bool armed = false;
+    ~FreeDisplay() {
+      if (armed) display.free();
+    }
+  } freeDisplay{engine.display()};
+  if (!scripted && !lyrics.empty()) {
+    error = OpenKaraokeDisplay(engine);
+    if (!error.empty()) return error;
+    freeDisplay.armed = true;  // the karaoke screen's own, gone with the song
+    karaoke = std::make_unique<TKaraokeScreen>(engine.display(), lyrics, Cp932ToUtf8(song.titleSjis));
+  } else if (!scripted) {
     title = std::make_unique<TitleScreen>(engine.display().glyphs(), song.titleSjis);
     if (!title->hasFont()) return "no font for the title screen (is fonts-ipafont-mincho installed?)";
   }
 
   const VideoOptions& video = job.video;
-  TempOutput temp(outPath);
+  double factor = 1.0;
+  if (!NormalizingFactor(job.options, song.song, kVideoAudioRate, &factor, &error)) return error;
+  std::vector<SubtitleCue> cues;
+  if (video.subtitles) {
+    cues = VideoSubtitles(wrd.state(), song, lyrics, job.format);
+    if (cues.empty())
+      std::cerr << "qmidi-tool render-video: the song has neither WRD screen text nor lyrics; no "
+                   "subtitles\n";
+  }
+  const SubtitleTitle subtitleTitle{lyrics.title.empty() ? Cp932ToUtf8(song.titleSjis) : lyrics.title,
+                                    lyrics.artist};
+  TempOutput temp(target);
   VideoFileWriter file;
   if (!file.open(temp.path(), job.format, kScreenWidth * video.scale, kScreenHeight * video.scale, video.fps,
-                 &error))
+                 &error, cues.empty() ? std::string() : AssHeader(subtitleTitle)))
     return "cannot write \"" + outPath + "\": " + error;
+  size_t nextCue = 0;
+  // Subtitles go in as the pictures reach their start (those after the last
+  // picture are left out).
+  auto writeCuesUntil = [&](int64_t ms) {
+    for (; nextCue < cues.size() && cues[nextCue].startMs <= ms; ++nextCue) {
+      const SubtitleCue& c = cues[nextCue];
+      if (!file.writeSubtitle(c.startMs, c.endMs, AssEventFields(c), &error)) return false;
+    }
+    return true;
+  };
 
   SongAudio audio(*synth, port.get(), song.song, kVideoAudioRate);
   ProgressBar progress(song.songMs, job.progress);
@@ -232,18 +302,24 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
     const int64_t want = frameSample - soundWritten;
     sound.resize(static_cast<size_t>(2 * std::max<int64_t>(want, 0)));
     const int got = want > 0 ? audio.render(sound.data(), static_cast<int>(want)) : 0;
+    ScaleSound(sound.data(), got, factor);
     std::fill(sound.begin() + 2 * got, sound.end(), 0.0f);
     if (want > 0 && !file.writeAudio(sound.data(), static_cast<int>(want), &error)) return error;
     soundWritten = std::max(soundWritten, frameSample);
     audio.sendDue();
 
     // The picture at that time.
+    if (!writeCuesUntil(frames * 1000 / video.fps)) return error;
     bool changed;
     if (scripted) {
       wrd.executor().tick(audio.positionReached());
       ReadWrdScreen(engine.display(), &next);
       changed = frames == 0 || !(next == shown);
       if (changed) shown = next;
+    } else if (karaoke) {
+      changed = karaoke->draw(engine.display().screen(),
+                              lyrics.msAtTick(static_cast<uint64_t>(audio.driver().totalTicks())));
+      if (changed) ReadWrdScreen(engine.display(), &shown);
     } else {
       changed = title->show(QDPositionValue(audio.positionReached(), song.tickDivision)) || frames == 0;
       if (changed) shown = title->screen();
@@ -258,7 +334,7 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
   }
   if (!file.finish(&error) || !temp.commit(&error)) return error;
   port->close();
-  *made = {frames, song.songMs, scripted};
+  *made = {frames, song.songMs, scripted, karaoke != nullptr, nextCue, !cues.empty()};
   return {};
 }
 
@@ -267,7 +343,11 @@ std::string Summary(const std::string& outPath, const VideoJob& job, const Video
   return "wrote " + outPath + ": " + job.format.codec + ", " + std::to_string(kScreenWidth * job.video.scale) +
          "x" + std::to_string(kScreenHeight * job.video.scale) + ", " + std::to_string(r.frames) +
          " frames at " + std::to_string(job.video.fps) + " fps, " + std::to_string(lengthMs / 1000) + '.' +
-         std::to_string(lengthMs % 1000 / 100) + " s" + (r.scripted ? "" : ", title screen (no WRD script)");
+         std::to_string(lengthMs % 1000 / 100) + " s" +
+         (r.scripted  ? ""
+          : r.karaoke ? ", karaoke screen (lyrics, no WRD script)"
+                      : ", title screen (no WRD script)") +
+         (r.wantedSubtitles ? ", " + std::to_string(r.subtitles) + " subtitles" : "");
 }
 
 // An engine with a headless display and FreeType glyphs of its own.
@@ -338,6 +418,8 @@ int runRenderVideo(const ToolArgs& a) {
         .field("lengthMs", made.frames * 1000 / job.video.fps)
         .field("songMs", made.songMs)
         .field("script", made.scripted)
+        .field("karaoke", made.karaoke)
+        .field("subtitles", static_cast<int64_t>(made.subtitles))
         .endObject();
     std::cout << '\n';
   } else {
@@ -351,11 +433,16 @@ int runRenderVideo(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(render_video, {
   "render-video",
   ModuleCommandSummary("render-video"),
-  "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--volume 0-100] "
-  "[--balance 0-100] [--json]\n"
+  "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--gain G] "
+  "[--normalize LUFS] [--volume 0-100] [--balance 0-100] [--subtitles] [--json]\n"
   "  or:  render-video --jobs N [--format EXT] [--fps N] [--scale K] [--mode N] [--offset STEPS] "
-  "[--soundfont FILE] [--volume 0-100] [--balance 0-100] SONG... OUTDIR\n"
+  "[--soundfont FILE] [--gain G] [--normalize LUFS] [--volume 0-100] [--balance 0-100] [--subtitles] "
+  "SONG... OUTDIR\n"
   "       writes OUTDIR/<song's base name>.EXT (mp4 by default; webm, mkv), N songs at a time\n"
-  "       (default: the number of cores)",
-  {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance", "--jobs", "--format"},
-  runRenderVideo})
+  "       (default: the number of cores)\n"
+  "  --subtitles  a subtitle stream of the WRD screen text and the lyrics (MP4 mov_text,\n"
+  "               WebM WebVTT, MKV ASS with karaoke timing)",
+  {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--gain", "--normalize", "--volume", "--balance",
+   "--jobs", "--format"},
+  runRenderVideo,
+  {"--subtitles"}})

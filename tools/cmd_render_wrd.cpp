@@ -3,19 +3,25 @@
 // engine converts it before playing; its script and pictures are loaded as
 // a song start loads them (onto a headless display); then the WRD tick is
 // driven with the positions of the song's own time table, and the screen is
-// written as PNG at the chosen positions, plus the final frame.
+// written as PNG at the chosen positions, plus the final frame. A song with
+// lyrics and no script shows its karaoke screen instead, at the times of
+// the same positions.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/core/engine.h"
+#include "engine/wrd/karaoke_screen.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/headless/headless_presenter.h"
 #include "platform/png/png_file.h"
+#include "support/cp932.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/module_commands.h"
 #include "tools/tool_command.h"
@@ -99,18 +105,18 @@ int runRenderWrd(const ToolArgs& a) {
   options.refreshHz = 0;
   HeadlessPresenter presenter(options);
   Engine engine(EngineServices{nullptr, nullptr, &presenter, &glyphs});
+  if (const std::string problem = QGFileProblem(songPath); !problem.empty()) {
+    std::cerr << "qmidi-tool render-wrd: " << songPath << ": " << problem << '\n';
+    return 1;
+  }
   TQUORMSTR& song = engine.song();
   song.setinFileName(songPath);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool render-wrd: no such song file \"" << songPath << "\"\n";
-    return 1;
-  }
   PackedSong packed;
   if (!song.Convert(3, 0, &packed)) {
-    std::cerr << "qmidi-tool render-wrd: the song could not be converted (result code "
-              << engine.result().get() << ")\n";
+    std::cerr << "qmidi-tool render-wrd: " << SongFailure(songPath, engine.result().get()) << '\n';
     return 1;
   }
+  WarnOfCode("render-wrd", songPath, engine.result().get());
   const TimeTableEntry* table = packed.timeTable();
   const uint32_t entries = table ? packed.entries : 0;
 
@@ -125,7 +131,20 @@ int runRenderWrd(const ToolArgs& a) {
     return 1;
   }
   TWRDState& s = wrd.state();
-  if (!s.displayExists) {
+  const TSongLyrics lyrics =
+      song.getWRDFileName().empty() ? ReadSongLyrics(song.getinFileName()) : TSongLyrics();
+  std::unique_ptr<TKaraokeScreen> karaoke;
+  GraphicsDisplay& display = engine.display();
+  if (!s.displayExists && !lyrics.empty()) {
+    if (!display.create(TKaraokeScreen::kWidth, TKaraokeScreen::kHeight, QDFont{}, nullptr, false)) {
+      std::cerr << "qmidi-tool render-wrd: no display could be made (result code " << engine.result().get()
+                << "; is a font installed?)\n";
+      cleanUp();
+      return 1;
+    }
+    TKaraokeScreen::ApplyPalette(display);
+    karaoke = std::make_unique<TKaraokeScreen>(display, lyrics, Cp932ToUtf8(song.getinFileTitle()));
+  } else if (!s.displayExists) {
     std::cerr << "qmidi-tool render-wrd: "
               << (song.getWRDFileName().empty() ? "the song has no .wrd script"
                   : !wrd.problem().empty()      ? "the WRD script was not loaded: " + wrd.problem()
@@ -161,26 +180,35 @@ int runRenderWrd(const ToolArgs& a) {
     }
   };
 
+  // The screen at a position; the karaoke screen takes the time of the last
+  // time-table entry at or before it (entry i is the first one after it).
+  auto show = [&](int32_t position, uint32_t i) {
+    presenter.setSongPosition(position);
+    if (!karaoke) {
+      executor.tick(position);
+      return;
+    }
+    const bool reached = i < entries && table[i].position <= position;
+    karaoke->draw(display.screen(), reached ? table[i].ms : i > 0 ? table[i - 1].ms : 0);
+  };
   size_t nextAt = 0;
   int32_t last = 0;
   for (uint32_t i = 0; i < entries && !failed; ++i) {
     const int32_t position = table[i].position;
     // Requested positions before this entry's are shown as they stand then.
     while (nextAt < at.size() && at[nextAt] <= position) {
-      presenter.setSongPosition(at[nextAt]);
-      executor.tick(at[nextAt]);
+      show(at[nextAt], i);
       write(at[nextAt], frameName(static_cast<int>(frames.size()), at[nextAt]));
       ++nextAt;
     }
-    presenter.setSongPosition(position);
-    executor.tick(position);
+    show(position, i);
     last = position;
     if (every > 0 && (i + 1) % static_cast<uint32_t>(every) == 0)
       write(position, frameName(static_cast<int>(frames.size()), position));
   }
   // Positions past the song's end still run what the script has left.
   for (; nextAt < at.size() && !failed; ++nextAt) {
-    executor.tick(at[nextAt]);
+    show(at[nextAt], entries);
     last = std::max(last, at[nextAt]);
     write(at[nextAt], frameName(static_cast<int>(frames.size()), at[nextAt]));
   }
@@ -194,6 +222,7 @@ int runRenderWrd(const ToolArgs& a) {
     j.beginObject()
         .field("script", song.getWRDFileName())
         .field("loaded", loaded)
+        .field("karaoke", karaoke != nullptr)
         .field("entries", total)
         .field("entriesRun", ran)
         .field("timeTableEntries", entries)
@@ -203,9 +232,13 @@ int runRenderWrd(const ToolArgs& a) {
     j.endArray();
     j.endObject();
   } else {
-    std::cout << "script:  " << song.getWRDFileName() << (loaded ? "" : " (did not compile)") << '\n'
-              << "entries: " << ran << " of " << total << " run over " << entries
-              << " time-table positions\n";
+    if (karaoke)
+      std::cout << "karaoke: " << lyrics.lines.size() << " lines of lyrics over " << entries
+                << " time-table positions\n";
+    else
+      std::cout << "script:  " << song.getWRDFileName() << (loaded ? "" : " (did not compile)") << '\n'
+                << "entries: " << ran << " of " << total << " run over " << entries
+                << " time-table positions\n";
     for (const Frame& f : frames)
       std::cout << f.position / 10000 << '.' << f.position % 10000 << "  " << f.file << '\n';
   }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/song/song_reader.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
@@ -55,13 +56,13 @@ int runStream(const ToolArgs& a) {
   long mode = a.getInt("--mode", 0);
   if (mode < INT32_MIN || mode > INT32_MAX) throw UsageError("--mode is out of range");
 
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool stream: " << path << ": " << problem << '\n';
+    return 1;
+  }
   ResultCode result;
   TQUORMSTR song(result);
   song.setinFileName(path);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool stream: no such song file \"" << path << "\"\n";
-    return 1;
-  }
   PackedSong packed;
   const bool ok = song.Convert(3, static_cast<int32_t>(mode), &packed);
   const int32_t code = result.get();
@@ -100,9 +101,7 @@ int runStream(const ToolArgs& a) {
     }
     j.endArray();
     j.endObject();
-  } else if (!ok) {
-    std::cout << "conversion failed, result code " << code << '\n';
-  } else {
+  } else if (ok) {
     std::cout << "file:            " << song.getinFileName() << '\n'
               << "division:        " << song.getdwTimeDivision() << " (normalised "
               << song.getdwTickDivision() << ")\n"
@@ -113,7 +112,6 @@ int runStream(const ToolArgs& a) {
               << "time table:      " << entries << " entries, song length "
               << position(song.getdwMaxTempo()) << " (bar.tick), "
               << (entries ? table[entries - 1].ms : 0) << " ms\n";
-    if (code != 0) std::cout << "result code:     " << code << '\n';
     std::cout << "\n  offset flags   delta  record\n";
     StreamRecordView r;
     uint32_t marker = 0;
@@ -128,6 +126,8 @@ int runStream(const ToolArgs& a) {
       std::cout << '\n';
     }
   }
+  if (!ok) std::cerr << "qmidi-tool stream: " << SongFailure(path, code) << '\n';
+  else WarnOfCode("stream", path, code);
   return ok ? 0 : 1;
 }
 

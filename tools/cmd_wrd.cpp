@@ -9,6 +9,7 @@
 #include "engine/wrd/wrd_compiler.h"
 #include "engine/wrd/wrd_state.h"
 #include "support/cp932.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
 
@@ -39,19 +40,18 @@ std::string compileForSong(Engine& engine, const std::string& path, const ToolAr
   for (const char* option : {"--division", "--beats", "--end"})
     if (a.has(option))
       throw UsageError(std::string(option) + " is for a bare script; a song gives its own");
-  TQUORMSTR& song = engine.song();
-  song.setinFileName(path);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool wrd: no such song file \"" << path << "\"\n";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool wrd: " << path << ": " << problem << '\n';
     return {};
   }
+  TQUORMSTR& song = engine.song();
+  song.setinFileName(path);
   std::string script;
   PackedSong packed;
   if (!song.Convert(3, 0, &packed)) {
-    std::cerr << "qmidi-tool wrd: the song could not be converted (result code " << engine.result().get()
-              << ")\n";
+    std::cerr << "qmidi-tool wrd: " << SongFailure(path, engine.result().get()) << '\n';
   } else if ((script = song.getWRDFileName()).empty()) {
-    std::cerr << "qmidi-tool wrd: the song has no .wrd script beside it\n";
+    std::cerr << "qmidi-tool wrd: " << path << ": the song has no .wrd script beside it\n";
   } else {
     WrdRuntime& wrd = engine.wrd();
     wrd.setWRDDelay(static_cast<int32_t>(a.getInt("--offset", 0)));
@@ -291,4 +291,5 @@ QMIDI_TOOL_COMMAND(wrd, {
       printText(script, s);
     if (!ok) std::cerr << "qmidi-tool wrd: " << errorText(s) << '\n';
     return ok ? 0 : 1;
-  }})
+  },
+  {"--xymode", "--raw"}})

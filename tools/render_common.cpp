@@ -2,16 +2,25 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "engine/player/reset_sequences.h"
 #include "platform/encode/temp_output.h"
+#include "platform/mididevices/machine_midi.h"
+#include "support/file_record.h"
+#include "tools/loudness.h"
+#include "tools/song_audio.h"
 
 namespace {
 
@@ -29,12 +38,44 @@ int32_t RangeOption(const ToolArgs& a, const std::string& name, long fallback, l
   return static_cast<int32_t>(v);
 }
 
+// The engine's "SynthGain" setting (~/.config/QUOR/QMIDIEXE.conf), "" when none.
+std::string SynthGainSetting() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string folder = config && *config ? config : std::string(home ? home : "") + "/.config";
+  std::ifstream in(folder + "/QUOR/QMIDIEXE.conf");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("SynthGain=", 0) != 0) continue;
+    std::string value = line.substr(10);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+  }
+  return {};
+}
+
+double GainOption(const ToolArgs& a) {
+  const std::string text = a.has("--gain") ? a.get("--gain") : SynthGainSetting();
+  MidiDeviceConfig config;
+  const std::vector<std::string> problems = ApplyMidiDeviceSettings(config, "", text, "");
+  if (problems.empty()) return config.synthGain;
+  if (a.has("--gain")) throw UsageError("--gain takes a number from 0 to 10");
+  return kDefaultSynthGain;  // a setting the engine would refuse too
+}
+
+double LufsOption(const ToolArgs& a) {
+  const std::string text = a.get("--normalize");
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(v >= -70 && v <= 0))
+    throw UsageError("--normalize takes a loudness from -70 to 0 LUFS");
+  return v;
+}
+
 }  // namespace
 
 bool RenderSong::convert(const std::string& path, int32_t mode, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    *error = "no such song file \"" + path + "\"";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    *error = path + ": " + problem;
     return false;
   }
   TQUORMSTR& reader = engine_.song();
@@ -42,10 +83,10 @@ bool RenderSong::convert(const std::string& path, int32_t mode, std::string* err
   engine_.result().clear();
   reader.QGmstTitle();
   if (!reader.Convert(3, mode, &packed_)) {
-    *error = "\"" + path + "\" could not be converted as a song (result code " +
-             std::to_string(engine_.result().get()) + ")";
+    *error = SongFailure(path, engine_.result().get());
     return false;
   }
+  warning = engine_.result().get();
   titleSjis = reader.getinFileTitle();
   tickDivision = packed_.tickDivision;
   song = QDOfflineSong::Of(packed_);
@@ -61,7 +102,37 @@ RenderOptions ReadRenderOptions(const ToolArgs& a) {
   o.volume = RangeOption(a, "--volume", 100, 0, 100);
   o.balance = RangeOption(a, "--balance", 50, 0, 100);
   o.soundFont = a.get("--soundfont", kDefaultSoundFont);
+  o.gain = GainOption(a);
+  o.normalize = a.has("--normalize");
+  if (o.normalize) o.targetLufs = LufsOption(a);
   return o;
+}
+
+bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, int rate, double* factor,
+                       std::string* error) {
+  *factor = 1.0;
+  if (!o.normalize) return true;
+  std::unique_ptr<SoftSynthSystem> synth;
+  std::unique_ptr<MidiOutPort> port;
+  if (!OpenOfflineSynth(o, rate, &synth, &port, error)) return false;
+  SongAudio audio(*synth, port.get(), song, rate);
+  LoudnessMeter meter(rate);
+  std::vector<float> block(2 * 4096);
+  while (!audio.ended()) {
+    if (InterruptGuard::interrupted()) return true;  // the caller says so
+    const int n = audio.render(block.data(), 4096);
+    meter.add(block.data(), n);
+  }
+  port->close();
+  const double measured = meter.integrated();
+  if (std::isfinite(measured)) *factor = std::pow(10.0, (o.targetLufs - measured) / 20.0);
+  return true;
+}
+
+void ScaleSound(float* interleaved, int frames, double factor) {
+  if (factor == 1.0) return;
+  for (int i = 0; i < 2 * frames; ++i)
+    interleaved[i] = static_cast<float>(std::clamp(interleaved[i] * factor, -1.0, 1.0));
 }
 
 bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynthSystem>* synth,
@@ -75,6 +146,7 @@ bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynt
   config.soundFont = o.soundFont;
   config.offline = true;
   config.sampleRate = rate;
+  config.gain = o.gain;
   *synth = std::make_unique<SoftSynthSystem>(config);
   if ((*synth)->open(kMidiMapper, port) != kMidiOk || !*port) {
     *error = "the soft synth cannot load the sound font \"" + o.soundFont + "\"";
@@ -106,9 +178,8 @@ void ProgressBar::update(int64_t doneMs) {
 // --- The batch form ---------------------------------------------------------------
 
 bool IsBatchForm(const ToolArgs& a) {
-  if (a.has("--jobs") || a.has("--format") || a.positional.size() > 2) return true;
-  std::error_code ec;
-  return a.positional.size() == 2 && std::filesystem::is_directory(a.positional[1], ec);
+  // One song onto a folder stays the single form, which refuses to replace it.
+  return a.has("--jobs") || a.has("--format") || a.positional.size() > 2;
 }
 
 std::vector<BatchItem> BatchItems(const ToolArgs& a, const std::string& extension) {

@@ -28,6 +28,7 @@ class RenderSong {
   std::string titleSjis;  // the song's title, Shift-JIS as written
   uint32_t songMs = 0;    // the time table's length
   int32_t tickDivision = 960;
+  int32_t warning = 0;    // a result code the conversion left that does not stop it (a cut song)
 
  private:
   Engine& engine_;
@@ -40,9 +41,21 @@ struct RenderOptions {
   int32_t volume = 100;
   int32_t balance = 50;
   std::string soundFont;
+  double gain = kDefaultSynthGain;  // the soft synth's gain
+  bool normalize = false;           // to targetLufs, measured in a first pass
+  double targetLufs = 0;
 };
-// Reads --mode, --volume, --balance and --soundfont (UsageError on bad values).
+// Reads --mode, --volume, --balance, --soundfont, --gain (default the
+// engine's "SynthGain" setting) and --normalize LUFS (UsageError on bad values).
 RenderOptions ReadRenderOptions(const ToolArgs& a);
+
+// With --normalize, the factor that brings the song's integrated loudness
+// (EBU R 128) to the target: a first pass renders the whole song and
+// measures it. 1 otherwise, and for a song that stays silent.
+bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, int rate, double* factor,
+                       std::string* error);
+// Multiplies the sound by factor (kept within full scale).
+void ScaleSound(float* interleaved, int frames, double factor);
 
 // The soft synth rendering offline at rate, with its one port open; false
 // with a message when the sound font does not load.

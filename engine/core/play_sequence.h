@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 // What the sequence asks of the engine (the Engine implements it).
 class PlaySteps {
@@ -122,6 +123,8 @@ class PlaySequence {
   void setOwner(const void* owner) { owner_ = owner; }
   // A play waits for the close of the song before it.
   bool playPending() const { return pendingPlay_; }
+  // A stop that comes after a play waiting for the close drops that play.
+  bool cancelPendingPlay() { return std::exchange(pendingPlay_, false); }
 
   int32_t stopOption() const { return stopOption_; }
   void setStopOption(int32_t value) { stopOption_ = value; }

@@ -358,7 +358,6 @@ bool TForm1::portAMissing() { return engine_.player().state().DEVICEID1A.load() 
 void TForm1::commandLineStart() {
   if (portAMissing()) {
     engine_.result().set(kErrNoPortA);
-    std::fprintf(stderr, "qmidiexe: error %d: port A has no output device (MidiId1)\n", kErrNoPortA);
     if (form2_ && form2_->onScreen()) subOLEDeviceSet();
     if (portAMissing()) {
       failed_ = true;
@@ -386,20 +385,20 @@ void TForm1::onSongStarted() {
 }
 
 void TForm1::onSongEnded(int32_t status, const void*) {
-  if (seq_.startFailed()) {
-    // A song that never played is not reported, and its caller keeps the
-    // song until CLOSE; a command-line run ends with a failure.
-    if (state_.CommandLineMode) {
-      failed_ = true;
-      closeForm1();
-    }
-    return;
-  }
+  const bool failed = seq_.startFailed();
+  // With a status sink the end is reported (a song that could not start as
+  // a stopped one) and the owner released; without one the owner stays
+  // until CLOSE.
   if (sink_) {
     seq_.setOwner(nullptr);
-    raiseStatus(status, 0, 0, 0);
+    raiseStatus(failed ? kStatusEndedStop : status, 0, 0, 0);
   }
-  if (status == kStatusEndedStop && state_.CommandLineMode) closeForm1();
+  if (failed && state_.CommandLineMode) {
+    failed_ = true;
+    closeForm1();
+  } else if (!failed && status == kStatusEndedStop && state_.CommandLineMode) {
+    closeForm1();
+  }
 }
 
 void TForm1::MN_FILESTARTClick() {
@@ -445,27 +444,53 @@ void TForm1::subFileStart() {
 
 // ---------------------------------------------------------------- automation side
 
+void TForm1::requestPlay(const void* owner) {
+  playWanted_ = true;
+  queued([this, owner] {
+    if (!playWanted_) return;  // stopped before it could start
+    playWanted_ = false;
+    subOLEPlay(owner);
+  });
+}
+
+// The client hears of a PLAY that will never sound as of a stopped song,
+// instead of waiting for an end that cannot come.
+void TForm1::answerUnstartedPlay() {
+  playWanted_ = false;
+  if (!sink_) return;
+  if (!seq_.songOpen()) seq_.setOwner(nullptr);
+  raiseStatus(kStatusEndedStop, 0, 0, 0);
+}
+
 void TForm1::subOLEPlay(const void* owner) {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEPlay", [&] {
     if (portAMissing()) {
       engine_.result().set(kErrNoPortA);
       subOLEDeviceSet();
+      answerUnstartedPlay();
       return;
     }
     state_.AutomationMode = -1;
-    play(owner);
+    // Refused while a song is open and not stopping (its end answers this
+    // PLAY too); with nothing open, nothing could be opened.
+    if (!play(owner) && !seq_.songOpen()) answerUnstartedPlay();
   });
 }
 
 void TForm1::subOLEClose() {
   std::this_thread::yield();
-  QGuardVoid("TForm1.subOLEClose", [&] { seq_.stop(StopKind::Stop); });
+  QGuardVoid("TForm1.subOLEClose", [&] {
+    // A PLAY not started yet must not start after this stop.
+    if (playWanted_ || seq_.cancelPendingPlay()) answerUnstartedPlay();
+    seq_.stop(StopKind::Stop);
+  });
 }
 
 void TForm1::subOLEStop() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEStop", [&] {
+    if (playWanted_ || seq_.cancelPendingPlay()) answerUnstartedPlay();
     const bool wasPlaying = seq_.playing();
     seq_.stop(StopKind::Stop);
     if (!wasPlaying && engine_.wrd().loaded()) engine_.wrdStop();
@@ -476,6 +501,7 @@ void TForm1::subOLEDeviceSet() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEDeviceSet", [&] {
     if (!dlg1_) return;
+    if (!QHDialogsCanShow()) return engine_.result().set(kErrNoDialogDisplay);  // nobody could close it
     pullValues();
     if (dlg1_->run(values_)) pushValues();
   });
@@ -485,6 +511,7 @@ void TForm1::subOLEOptionSet() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEOptionSet", [&] {
     if (!dlg2_) return;
+    if (!QHDialogsCanShow()) return engine_.result().set(kErrNoDialogDisplay);
     pullValues();
     if (dlg2_->run(values_)) pushValues();
   });

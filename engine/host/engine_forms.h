@@ -95,6 +95,11 @@ class TForm1 final : public QWidget, private EngineListener {
 
   // Operations of the automation side. PLAY starts the current song for
   // owner (the automation object, also the playback owner).
+  // PLAY for owner: the song starts when the window takes the request, or
+  // at the close of a song still being stopped. Every PLAY that is wanted
+  // is answered by one end report: its song's end, or -1 when it is stopped
+  // before it starts or cannot start.
+  void requestPlay(const void* owner);
   void subOLEPlay(const void* owner);
   void subOLEClose();
   void subOLEStop();
@@ -154,6 +159,7 @@ class TForm1 final : public QWidget, private EngineListener {
   bool play(const void* owner);
   void onSongStarted();
   void onSongEnded(int32_t status, const void* owner);
+  void answerUnstartedPlay();
   void sendProgress();
   void closeForm1();
   void buildMenus();
@@ -177,6 +183,7 @@ class TForm1 final : public QWidget, private EngineListener {
   int32_t wrdOffset_ = 0;
   bool destroyed_ = false;
   bool failed_ = false;
+  bool playWanted_ = false;  // a PLAY asked for that has not been taken yet
   std::string problemSaid_;  // the WRD script problem already said
   QMenu* menu_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;

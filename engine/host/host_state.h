@@ -19,6 +19,9 @@ constexpr int kHotKeyShiftPageDown = 900;
 constexpr int32_t kStatusKeyDown = -3;
 constexpr int32_t kStatusKeyUp = -4;
 
+// A dialog was asked for where no display can show it (offscreen, none).
+constexpr int32_t kErrNoDialogDisplay = 8098;
+
 // The window's own flags: 0 (false) or -1 (true); any non-zero value counts
 // as true.
 struct TForm1State {

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QFontDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -67,6 +68,12 @@ void SetListText(QComboBox* box, const QString& text) {
 }
 
 }  // namespace
+
+bool QHDialogsCanShow() {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+  const QString platform = QGuiApplication::platformName();
+  return !platform.startsWith(QLatin1String("offscreen")) && !platform.startsWith(QLatin1String("minimal"));
+}
 
 QStringList QHPlayModeItems() { return Items(kPlayModes); }
 QString QHPlayModeText(int32_t value) { return TextOf(kPlayModes, value, u"ﾉｰﾏﾙﾓｰﾄﾞ"); }
@@ -170,14 +177,15 @@ void TOKBottomDlg1::FormShow() {
 
     MidiOutSystem& system = devices_;
     int n = system.deviceCount();
-    if (n <= 0) {
+    // The mapper (the soft synth) is a device too, though not counted.
+    std::string mapper = system.productName(kMidiMapper);
+    if (n <= 0 && mapper.empty()) {
       setWindowTitle(QStringLiteral("No Midi OutPut device"));
       result_.set(8099);
       return;
     }
     // The entries every list shows; the last position is kept for "なし".
     std::vector<std::pair<QString, int32_t>> entries;
-    std::string mapper = system.productName(kMidiMapper);
     if (!mapper.empty()) entries.emplace_back(QString::fromStdString(mapper), kMidiMapper);
     for (int id = 0; id < n && entries.size() < size_t(kMaxEntries - 1); ++id) {
       std::string name = system.productName(id);

@@ -44,6 +44,15 @@ std::unique_ptr<MidiOutSystem> DevicesFromSettings() {
   return MakeMachineMidiDevices(devices);
 }
 
+// A command-line run's result code, in words with the code in brackets: a
+// warning when the song played all the same, else an error and exit status 1.
+int SayResult(const std::string& song, int32_t code, int rc) {
+  if (code == 0 || (rc == 0 && QGResultIsQuiet(code))) return rc;
+  const bool warning = rc == 0 && QGResultIsWarning(code);
+  std::fprintf(stderr, "qmidiexe: %s%s: %s (%d)\n", warning ? "warning: " : "", song.c_str(), QGResultCodeText(code), code);
+  return warning ? rc : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,8 +138,7 @@ int main(int argc, char** argv) {
   int rc = app.exec();
   server.reset();
   form1->FormDestroy();
-  const int32_t code = engine->result().get();
-  if (code != 0) std::fprintf(stderr, "qmidiexe: result code %d\n", code);
   if (form1->failed()) rc = 1;
+  if (form1->state().CommandLineMode) rc = SayResult(cl.songName, engine->result().get(), rc);
   return end(rc);
 }

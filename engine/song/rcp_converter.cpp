@@ -655,11 +655,15 @@ bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8
     smf->reserve(64 * 1024);
 
     uint16_t converted = 0;
-    bool silentTime = false;
+    bool silentTime = false, cut = false;
     size_t pos = kRcpHeaderSize;
     for (uint16_t t = 0; t < trackCount; ++t) {
-      if (!file.has(pos, 2)) break;  // no size to read: the song ends here
+      if (!file.has(pos, 2)) {  // no size to read: the song ends here
+        cut = true;
+        break;
+      }
       size_t trackSize = file.u16le(pos);
+      cut = cut || trackSize > file.size() - pos;
       // A size pointing past the file keeps the events that are there.
       ByteView track = file.sub(pos, std::min(trackSize, file.size() - pos));
       size_t chunkStart = smf->size();
@@ -681,6 +685,7 @@ bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8
     (*smf)[10] = static_cast<uint8_t>(converted >> 8);
     (*smf)[11] = static_cast<uint8_t>(converted);
     if (silentTime && result) result->set(kRcpErrNoNoteSounding);
+    if (cut && result) result->set(kRcpErrCut);
     return true;
   });
 }

@@ -14,6 +14,7 @@
 constexpr int32_t kRcpErrNoNoteSounding = 9107;  // time passed with no note sounding; not fatal
 constexpr int32_t kRcpErrNotVersion2 = 9110;     // refused: not a Recomposer v2 song
 constexpr int32_t kRcpErrHeaderNotRead = 9117;   // the song header is not all there
+constexpr int32_t kRcpErrCut = 9119;             // the song breaks off; what is there converts; not fatal
 
 constexpr size_t kRcpHeaderSize = 1414;
 // The first bytes of every song this converter reads; the newer "RCP3.0"
@@ -33,6 +34,6 @@ int RcpKindOfName(const std::string& name);
 // empty image, a result code (into result, when given) and the trace entry
 // "TQUORMSTR.ConverterInit", when the song is refused (wrong signature, header
 // cut short). A song that breaks off later gives an image with the tracks
-// converted up to there.
+// converted up to there, and the result code kRcpErrCut.
 bool RcpToSmfImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf,
                    ResultCode* result = nullptr);

@@ -6,6 +6,8 @@
 
 #include <string>
 
+// (Whether a path may be written at all is QGOutputTarget's to say,
+// support/file_record.h: the final path given here is what it returned.)
 class TempOutput {
  public:
   explicit TempOutput(std::string finalPath);

@@ -116,6 +116,15 @@ TEST_F(Dialogs, MissingDevicesShowNone) {
 
 TEST_F(Dialogs, NoDeviceAtAll) {
   devices_.count = 0;
+  {
+    // The soft synth alone, behind the mapper, is a device to choose.
+    TOKBottomDlg1 dlg(devices_, result_);
+    dlg.FormShow();
+    EXPECT_EQ(dlg.windowTitle(), "MIDI出力ﾎﾟｰﾄの設定");
+    EXPECT_EQ(Items(dlg.ComboBox1), (QStringList{"Soft mapper", "なし"}));
+  }
+  devices_.names.erase(-1);
+  result_.clear();
   TOKBottomDlg1 dlg(devices_, result_);
   TEngineValues v;
   v.devices = {0, 1, -1, 256};
@@ -129,6 +138,7 @@ TEST_F(Dialogs, NoDeviceAtAll) {
   devices_.count = 2;
   dlg.FormShow();
   EXPECT_EQ(dlg.windowTitle(), "MIDI出力ﾎﾟｰﾄの設定");
+  EXPECT_EQ(QGResultCodeText(8099), "no MIDI output device to choose from");
 }
 
 TEST_F(Dialogs, CancelChangesNothing) {

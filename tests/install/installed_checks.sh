@@ -201,18 +201,35 @@ fi
 
 # --- The jukebox starts without a display ----------------------------------
 if [[ -x "$prefix/bin/quormidi" ]]; then
+  # A session of its own: ending it ends the jukebox, its bus and its engine,
+  # not dbus-run-session alone.
   XDG_DATA_DIRS=$prefix/share:/usr/share QMIDI_CAPTURE=$work/jukebox-capture \
-    dbus-run-session -- "$prefix/bin/quormidi" >"$work/jukebox.out" 2>&1 &
+    setsid dbus-run-session -- "$prefix/bin/quormidi" >"$work/jukebox.out" 2>&1 &
   jukebox=$!
   sleep 5
   if kill -0 "$jukebox" 2>/dev/null; then
     pass "quormidi runs offscreen"
-    kill "$jukebox"; wait "$jukebox" 2>/dev/null
+    kill -- "-$jukebox"; wait "$jukebox" 2>/dev/null
   else
     wait "$jukebox"; fail "quormidi ended at once (status $?): $(cat "$work/jukebox.out")"
+    kill -- "-$jukebox" 2>/dev/null
   fi
 else
   echo "note: no quormidi in this build"
+fi
+
+# Nothing the checks started is left running (an engine the bus started
+# ends with its last object or with its bus).
+for _ in $(seq 50); do
+  left=$(for exe in /proc/[0-9]*/exe; do
+           [[ $(readlink "$exe" 2>/dev/null) == "$prefix"/* ]] && echo "${exe//[^0-9]/}"
+         done)
+  [[ -z "$left" ]] && break
+  sleep 0.2
+done
+if [[ -n "$left" ]]; then
+  fail "processes of the installation are still running: $left"
+  kill $left 2>/dev/null
 fi
 
 if ((failures)); then echo "$failures check(s) failed"; exit 1; fi

@@ -110,9 +110,9 @@ TEST(RenderAudio, BadInputFailsClearlyAndLeavesNoFile) {
     std::string says;
   };
   const Case cases[] = {
-      {dir.file("missing.mid") + " " + dir.file("o.wav"), "no such song file"},
+      {dir.file("missing.mid") + " " + dir.file("o.wav"), "missing.mid: no such file"},
       {text + " " + dir.file("o.wav"), "could not be converted"},
-      {dir.path().string() + " " + dir.file("o.wav"), "no such song file"},
+      {dir.path().string() + " " + dir.file("o.wav"), "is a folder"},
       {song + " " + dir.file("o.mp3"), "cannot tell the format"},
       {song + " " + dir.file("o"), "cannot tell the format"},
       {song + " " + dir.file("no/such/folder/o.wav"), "cannot write"},
@@ -188,4 +188,39 @@ TEST(RenderAudio, ABatchOfEightOnTwoWorkersWritesWhatEachSongAloneWrites) {
   ASSERT_EQ(Tool("render-audio --help", &out), 0);
   EXPECT_NE(out.find("--jobs N"), std::string::npos) << out;
   EXPECT_NE(out.find("SONG... OUTDIR"), std::string::npos) << out;
+}
+
+namespace {
+
+// FFmpeg's EBU R 128 integrated loudness of a file, in LUFS.
+double FfmpegLoudness(const std::string& path) {
+  std::string out;
+  Run("ffmpeg -nostats -hide_banner -i " + path + " -filter_complex ebur128 -f null -", &out);
+  const size_t summary = out.rfind("Integrated loudness:");
+  const size_t at = out.find("I:", summary);
+  return summary == std::string::npos || at == std::string::npos ? 0.0 : std::stod(out.substr(at + 2));
+}
+
+}  // namespace
+
+// The soft synth's gain (--gain, else the engine's SynthGain setting) and a
+// loudness target reached in two passes, as FFmpeg measures the result.
+TEST(RenderAudio, GainAndNormalizeSetTheLoudness) {
+  qtest::TempDir dir;
+  const std::string demo = std::string(QMIDI_SOURCE_DIR) + "/demo/DEMO.MID";
+  const std::string env = "XDG_CONFIG_HOME=" + dir.file("config") + " ";
+  auto render = [&](const std::string& name, const std::string& options) {
+    const std::string out = dir.file(name);
+    std::string said;
+    EXPECT_EQ(rendertest::Run(env + QMIDI_TOOL + " render-audio " + demo + " " + out + " " + options, &said), 0) << said;
+    return FfmpegLoudness(out);
+  };
+  const double plain = render("plain.wav", "");
+  EXPECT_NEAR(render("gain.wav", "--gain 0.4"), plain + 6.02, 0.5) << "twice the gain, 6 dB louder";
+  EXPECT_NEAR(render("target.wav", "--normalize -16"), -16.0, 0.5);
+  dir.write("config/QUOR/QMIDIEXE.conf", std::string("[General]\nSynthGain=0.4\n"));
+  EXPECT_NEAR(render("setting.wav", ""), plain + 6.02, 0.5) << "the engine's setting is the default";
+  std::string said;
+  EXPECT_EQ(Tool("render-audio " + demo + " " + dir.file("x.wav") + " --normalize 3", &said), 2) << said;
+  EXPECT_EQ(Tool("render-audio " + demo + " " + dir.file("x.wav") + " --gain loud", &said), 2) << said;
 }
