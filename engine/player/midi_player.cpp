@@ -284,6 +284,7 @@ void Player::endThreads() {
   playerThread_.reset();
   statusThread_.reset();
   threadsResumed_ = false;
+  dropSeek();
   s_.playData = nullptr;
   s_.playLength = 0;
   s_.playTable = nullptr;

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/player/song_chase.h"
 #include "engine/player/stream_record.h"
 #include "engine/song/packed_song.h"
 #include "platform/midi_out.h"
@@ -60,6 +61,13 @@ struct QDLongHeader {
   uint32_t bufferLength = 0;   // the song's long-message maximum
   uint32_t bytesRecorded = 0;  // length of the message being sent
   uint32_t flags = 0;          // kQDHeaderPrepared
+};
+
+// A jump the owner's thread prepared for the timer callback: where the song
+// goes on, and what the module must be sent first.
+struct QDSeekPlan {
+  QDSongPoint point;
+  QDChase chase;
 };
 
 // What the player tells its owner. Each call comes from the thread named.
@@ -174,6 +182,14 @@ struct TMIDIEXEState {
   // Notes sounding per port and channel, one bit per key (the timer
   // callback's own: the pause releases them).
   uint64_t sounding[2][16][2] = {};
+  // Channels that have been sent a short message, per port (bit per channel).
+  uint16_t channelsUsed[2] = {};
+
+  // --- A jump asked for and not yet made by the timer callback: its target
+  // (song microseconds, -1 none) and the position code there.
+  std::atomic<int64_t> seekPendingUs{-1};
+  std::atomic<int32_t> seekPendingPosition{0};
+  std::atomic<int64_t> lengthUs{0};  // the song's length at the speed it started with
 
   // Level meter: highest note-on velocity since the last read in bits 16-23;
   // the last volume-like control change (data 2 in bits 16-23).
@@ -261,8 +277,18 @@ class Player {
   bool pause();
   bool resume();
   bool paused() const { return s_.pause.load() != kQDPauseNone; }
-  // The position code (bar × 10000 + tick) of the current time-table entry.
+  // The position code (bar × 10000 + tick) of the current time-table entry
+  // (of the target while a jump is pending).
   int32_t position() const;
+  // Jumps to ms of the song (playing or paused; clamped to its length): the
+  // timer callback, at its next deadline after the lead-in, silences what
+  // sounds, sends the chased state and goes on from there; paused, it stays
+  // paused at the target. False when no song plays.
+  bool seek(int64_t ms);
+  // Song milliseconds played (the target at once after a seek), and the
+  // song's length; 0 while no song was started.
+  int32_t positionMs() const;
+  int32_t lengthMs() const { return static_cast<int32_t>(s_.lengthUs.load() / 1000); }
 
   // --- Settings.
   // Base division of the song; recomputes the effective division and tick length.
@@ -329,6 +355,9 @@ class Player {
   void recomputeEffectiveDivision();
   void sendDueReset(const std::vector<uint8_t>& seq);
   void hold();
+  void releaseSounding();
+  void applySeek(const QDSeekPlan& plan, int64_t now);
+  void dropSeek();
 
   MidiOutSystem& devices_;
   TimerSystem& timer_;
@@ -337,6 +366,8 @@ class Player {
   TMIDIEXEState s_;
   PackedSong song_;
   bool headersPrepared_ = false;  // the song's headers wait to be released
+  // Written by seek, taken (and freed) by the timer callback.
+  std::atomic<QDSeekPlan*> seekPlan_{nullptr};
 
   std::unique_ptr<TimedThread> playerThread_;
   std::unique_ptr<TimedThread> statusThread_;

@@ -3,7 +3,9 @@
 // timer whose callback turns elapsed time into ticks and sends every record
 // that has become due; the status thread drives the WRD step or the
 // progress reports until the song ends.
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "engine/player/midi_player.h"
@@ -85,12 +87,9 @@ class Player::Outputs final : public QDOutputTarget {
   Player& p_;
 };
 
-// The pause begins: every sounding note is released on its port's devices,
-// then every channel of every open device gets "all sound off"; the time
-// stands still from now on.
-void Player::hold() {
+// Every sounding note is released on its port's devices.
+void Player::releaseSounding() {
   TMIDIEXEState& s = s_;
-  s.pauseStartUs.store(timer_.nowMicroseconds());
   Outputs outputs(*this);
   for (int port = 0; port < 2; ++port) {
     for (uint32_t ch = 0; ch < 16; ++ch) {
@@ -104,9 +103,45 @@ void Player::hold() {
       }
     }
   }
+}
+
+// The pause begins: the sounding notes are released, then every channel of
+// every open device gets "all sound off"; the time stands still from now on.
+void Player::hold() {
+  s_.pauseStartUs.store(timer_.nowMicroseconds());
+  releaseSounding();
+  Outputs outputs(*this);
   QDSendAllChannels(outputs, kQDAllSoundOff);
   int32_t asked = kQDPauseAsked;
-  s.pause.compare_exchange_strong(asked, kQDPauseHeld);  // a resume in between wins
+  s_.pause.compare_exchange_strong(asked, kQDPauseHeld);  // a resume in between wins
+}
+
+// A jump: what sounds is silenced, the module gets the chased state (a jump
+// backwards first returns what the song sets only later to its default),
+// and the song goes on from the target as if it had played up to there.
+void Player::applySeek(const QDSeekPlan& plan, int64_t now) {
+  TMIDIEXEState& s = s_;
+  const QDSongPoint& p = plan.point;
+  Outputs outputs(*this);
+  const bool backwards = p.offset < s.readOffset.load();
+  releaseSounding();
+  // Channels in use only: a jump must not cost a sweep of every channel.
+  for (int port = 0; port < 2; ++port)
+    for (uint32_t ch = 0; ch < 16; ++ch)
+      if (s.channelsUsed[port] >> ch & 1) QDSendToPort(outputs, port, 0xB0 | ch | kQDAllSoundOff << 8);
+  plan.chase.send(s.playData.load(), s.playLength.load(), outputs, backwards);
+  s.readOffset.store(p.offset);
+  s.totalTicks.store(p.totalTicks);
+  s.markerIndex.store(p.markerIndex);
+  s.tempo.store(p.tempo);
+  recomputeTickLength();
+  s.convertedFx.store(p.playedFx);
+  s.tickAccumulator.store(0);
+  s.pendingDelta.store(0);
+  s.stallUs.store(0);
+  s.startUs.store(now - p.targetUs);
+  s.lastCallbackUs.store(now);
+  if (s.pause.load() == kQDPauseHeld) s.pauseStartUs.store(now);
 }
 
 // --- Timer callback ---------------------------------------------------------
@@ -120,11 +155,21 @@ void Player::timerCallback() {
       s.stopFlag2 = 1;
       return;
     }
+    const int64_t now = timer_.nowMicroseconds();
+    // A jump waits for the lead-in, so that its chase comes right before the
+    // music at the target.
+    if (now > s.startUs.load() + s.stallUs.load() || s.pause.load() == kQDPauseHeld) {
+      if (QDSeekPlan* plan = seekPlan_.exchange(nullptr)) {
+        applySeek(*plan, now);
+        int64_t target = plan->point.targetUs;
+        s.seekPendingUs.compare_exchange_strong(target, -1);
+        delete plan;
+      }
+    }
     if (const int32_t paused = s.pause.load()) {
       if (paused == kQDPauseAsked) hold();
       return;
     }
-    const int64_t now = timer_.nowMicroseconds();
     const int64_t start = s.startUs.load();
     const int64_t stall = s.stallUs.load();
     if (now <= start + stall) return;  // nothing is due yet
@@ -163,6 +208,7 @@ void Player::timerCallback() {
         if (r.kind() == kRecShort) {
           meter(s, r.data, r.portB() ? 16 : 0);
           track(s, r.data, r.portB() ? 1 : 0);  // what a pause must release
+          s.channelsUsed[r.portB() ? 1 : 0] |= static_cast<uint16_t>(1u << (r.data & 0x0F));
         }
         if (r.kind() == kRecTempo) {
           const int64_t oldTick = s.tickLengthFx.load(std::memory_order_relaxed);
@@ -246,6 +292,7 @@ void Player::playerThread() {
     s.longHeaders[1].bytesRecorded = 0;
     s.startUs = timer.nowMicroseconds() + kLeadInUs;
     std::memset(s.sounding, 0, sizeof s.sounding);
+    s.channelsUsed[0] = s.channelsUsed[1] = 0;
     for (auto& l : s.levels) l = 0;
     for (auto& v : s.lastVolume) v = kQDDefaultVolume;
 
@@ -381,6 +428,8 @@ bool Player::start() {
     s.playLength = song_.data() ? song_.length : 0;
     s.playTable = song_.timeTable();
     s.playTableEntries = song_.timeTable() ? song_.entries : 0;
+    s.lengthUs = QDSongLengthUs(s.playData.load(), s.playLength.load(), s.effectiveDivision.load());
+    dropSeek();
     threadsResumed_ = false;
     playerThread_ = timer_.createThread([this] { playerThread(); });
     statusThread_ = timer_.createThread([this] { statusThread(); });
@@ -440,5 +489,36 @@ void Player::requestStop() {
 }
 
 int32_t Player::position() const {
+  if (s_.seekPendingUs.load() >= 0) return s_.seekPendingPosition.load();
   return QDTablePosition(s_.playTable.load(), s_.playTableEntries.load(), s_.markerIndex.load());
+}
+
+bool Player::seek(int64_t ms) {
+  return QGuard("QDStreamSeek", false, [&]() -> bool {
+    TMIDIEXEState& s = s_;
+    if (!playerThread_ || s.endReached.load() || s.stopFlag2.load() || !s.playData.load()) return false;
+    auto plan = std::make_unique<QDSeekPlan>();
+    plan->point = QDFindSongPoint(s.playData.load(), s.playLength.load(), std::max<int64_t>(ms, 0) * 1000,
+                                  s.effectiveDivision.load(), &plan->chase);
+    s.seekPendingPosition.store(
+        QDTablePosition(s.playTable.load(), s.playTableEntries.load(), plan->point.markerIndex));
+    s.seekPendingUs.store(plan->point.targetUs);
+    delete seekPlan_.exchange(plan.release());  // a jump not yet made is replaced
+    return true;
+  });
+}
+
+void Player::dropSeek() {
+  delete seekPlan_.exchange(nullptr);
+  s_.seekPendingUs.store(-1);
+}
+
+int32_t Player::positionMs() const {
+  const TMIDIEXEState& s = s_;
+  if (!s.playData.load()) return 0;
+  const int64_t pending = s.seekPendingUs.load();
+  if (pending >= 0) return static_cast<int32_t>(pending / 1000);
+  const int64_t now = s.pause.load() == kQDPauseHeld ? s.pauseStartUs.load() : timer_.nowMicroseconds();
+  const int64_t us = std::clamp<int64_t>(now - s.startUs.load() - s.stallUs.load(), 0, s.lengthUs.load());
+  return static_cast<int32_t>(us / 1000);
 }
