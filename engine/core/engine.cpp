@@ -100,6 +100,7 @@ bool Engine::startSong() {
     if (wrdVisible_ && wrd_.displayExists() && wrd_.loaded()) {
       wrd_.startMessage();
       wrd_.tableCalc();
+      wrd_.keepStart();
     }
     wrd_.state().running = 0;
     player_.setTimeDivision(player_.song().division);
@@ -123,6 +124,14 @@ void Engine::stopSong() {
 }
 
 void Engine::requestStop() { player_.requestStop(); }
+
+bool Engine::seek(int32_t ms) {
+  return QGuard("TForm1.subSeek", false, [&] {
+    if (!player_.seek(ms)) return false;
+    if (wrd_.active()) wrd_.seek(player_.position());
+    return true;
+  });
+}
 
 bool Engine::pauseSong() { return player_.pause(); }
 
@@ -161,7 +170,9 @@ void Engine::playerProgress(int32_t msSinceStart) {
 // The WRD step of the status thread: the song position reached, told to the
 // presenter (recorded frames carry it) and run by the WRD runtime.
 void Engine::playerWrdStep(uint32_t) {
-  const int32_t position = player_.position();
-  display_.presenter().setSongPosition(position);
-  wrd_.tick(position);
+  wrd_.tickAt([this] {
+    const int32_t position = player_.position();
+    display_.presenter().setSongPosition(position);
+    return position;
+  });
 }

@@ -105,6 +105,13 @@ class Engine final : public PlaySteps, private PlayerListener {
   void wrdStopMessage() override { wrd_.stopMessage(); }
   void setResult(int32_t code) override { result_.set(code); }
 
+  // Jumps to ms of the song that plays (or is paused): the player sends the
+  // chased state and goes on from there, and the WRD screen shows what
+  // playing up to there shows. False when no song plays.
+  bool seek(int32_t ms);
+  int32_t positionMs() const { return player_.positionMs(); }
+  int32_t lengthMs() const { return player_.lengthMs(); }
+
   // Whether the WRD display shows scripts (WRDVISIBLE).
   void setWrdVisible(bool visible);
 

@@ -71,7 +71,7 @@ class GraphicsDisplay::Surfaces final : public QGSurfaceOps {
   }
 
   void present(const QGRect& r) override {
-    if (!d_.exists_ || !d_.surfaces_[0].pixels) return;
+    if (!d_.exists_ || !d_.surfaces_[0].pixels || d_.quiet_.load()) return;
     int32_t left = std::max(r.left, 0), top = std::max(r.top, 0);
     int32_t right = std::min(r.right, d_.width_ - 1), bottom = std::min(r.bottom, d_.height_ - 1);
     if (right < left || bottom < top) return;
@@ -133,6 +133,7 @@ bool GraphicsDisplay::makeSurface(int i, int32_t width, int32_t height) {
 }
 
 void GraphicsDisplay::sendPalette(int first, int count) {
+  if (quiet_.load()) return;
   presenter_.setPaletteEntries(first, count, reinterpret_cast<const uint8_t*>(&palette_[first]));
 }
 
@@ -275,7 +276,17 @@ void GraphicsDisplay::setPaletteEntries(int first, int count, const QGPaletteEnt
 }
 
 void GraphicsDisplay::waitForVerticalBlank() {
-  QGuardVoid("QDWaitForVerticalBlank", [&] { presenter_.waitForVerticalBlank(); });
+  QGuardVoid("QDWaitForVerticalBlank", [&] {
+    if (!quiet_.load()) presenter_.waitForVerticalBlank();
+  });
+}
+
+void GraphicsDisplay::presentWhole() {
+  QGuardVoid("QDPresentWhole", [&] {
+    if (!exists_ || !surfaces_[0].pixels || quiet_.load()) return;
+    sendPalette(0, 256);
+    presenter_.present(surfaces_[0].pixels.get(), DisplayRect{0, 0, width_, height_});
+  });
 }
 
 bool GraphicsDisplay::createText(const QDFont& font) {

@@ -12,6 +12,7 @@
 // the script (never at the same time as create/free).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,6 +69,11 @@ class GraphicsDisplay {
   void setPaletteEntries(int first, int count, const QGPaletteEntry* entries);
   const QGPalette& palette() const { return palette_; }
   void waitForVerticalBlank();
+  // Quiet: drawing goes on in the rasters and the palette, but nothing is
+  // shown and no vertical blank is waited for (a screen rebuilt in one go).
+  void setQuiet(bool quiet) { quiet_.store(quiet); }
+  // Shows the whole palette and the whole screen buffer.
+  void presentWhole();
 
   // Text objects (QRSetMojiCreate); false (result code 9047/9048) without a font.
   bool createText(const QDFont& font);
@@ -112,6 +118,7 @@ class GraphicsDisplay {
   std::unique_ptr<Surfaces> ops_;
   bool exists_ = false;
   bool exclusive_ = false;
+  std::atomic<bool> quiet_{false};
   int32_t width_ = 640;
   int32_t height_ = 480;
   Surface surfaces_[4];

@@ -297,5 +297,89 @@ void WrdRuntime::stop() {
     s.fades.release();
     s.nextEntry = 0;
     s.nextCell = 0;
+    start_ = Checkpoint();
   });
+}
+
+// --- Jumps ---------------------------------------------------------------------
+
+namespace {
+
+std::array<TQGBitmap*, 4> Rasters(GraphicsDisplay& d) { return {&d.screen(), &d.page0(), &d.textLayer(), &d.page1()}; }
+
+}  // namespace
+
+void WrdRuntime::keepStart() {
+  QGuardVoid("WRDKeepStart", [&] {
+    Checkpoint& c = start_;
+    c.kept = false;
+    if (!display_.exists()) return;
+    const std::array<TQGBitmap*, 4> rasters = Rasters(display_);
+    for (size_t i = 0; i < rasters.size(); ++i) {
+      const TQGBitmap& r = *rasters[i];
+      c.rasters[i].assign(r.base, r.base ? r.base + r.pixelBytes : nullptr);
+    }
+    const TWRDState& s = s_;
+    c.palette = display_.palette();
+    c.palettes = s.palettes;
+    c.nextEntry = s.nextEntry.load();
+    c.nextCell = s.nextCell.load();
+    c.drawingPage = s.runDrawingPage;
+    c.shownPage = s.shownPage;
+    c.graphicsOff = s.graphicsOff;
+    c.graphicsMode = s.graphicsMode;
+    for (int32_t i = 0; i < kQGSlotCount; ++i) c.slotFilled[static_cast<size_t>(i)] = slots_.picture(i) != nullptr;
+    c.kept = true;
+  });
+}
+
+void WrdRuntime::restoreStart() {
+  const Checkpoint& c = start_;
+  const std::array<TQGBitmap*, 4> rasters = Rasters(display_);
+  for (size_t i = 0; i < rasters.size(); ++i) {
+    TQGBitmap& r = *rasters[i];
+    if (r.base && c.rasters[i].size() == r.pixelBytes) std::copy(c.rasters[i].begin(), c.rasters[i].end(), r.base);
+  }
+  display_.setPaletteEntries(0, 256, c.palette.data());
+  TWRDState& s = s_;
+  s.palettes = c.palettes;
+  s.nextEntry = c.nextEntry;
+  s.nextCell = c.nextCell;
+  s.runDrawingPage = c.drawingPage;
+  s.shownPage = c.shownPage;
+  s.graphicsOff = c.graphicsOff;
+  s.graphicsMode = c.graphicsMode;
+  s.dirtyValid = false;
+  // A picture the script let go of is needed again.
+  for (int32_t i = 0; i < kQGSlotCount; ++i)
+    if (c.slotFilled[static_cast<size_t>(i)] && !slots_.picture(i)) slots_.load(i);
+}
+
+void WrdRuntime::tickAt(const std::function<int32_t()>& position) {
+  if (!active_.load() || !s_.running.load() || !executor_.takeTick()) return;
+  QGuardVoid("subWRDTick", [&] {
+    if (s_.running.load()) executor_.runDue(position(), true);
+  });
+  s_.tickIdle = -1;
+}
+
+bool WrdRuntime::seek(int32_t position) {
+  if (!active_.load() || !s_.running.load() || !display_.exists()) return false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!executor_.takeTick()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const bool ok = QGuard("WRDSeek", false, [&] {
+    display_.setQuiet(true);
+    if (executor_.ranPast(position) && start_.kept) restoreStart();
+    executor_.runDue(position, false);
+    display_.setQuiet(false);
+    display_.presenter().setSongPosition(position);
+    display_.presentWhole();
+    return true;
+  });
+  display_.setQuiet(false);
+  s_.tickIdle = -1;
+  return ok;
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/graphics/display.h"
 #include "engine/graphics/picture_slots.h"
@@ -109,6 +110,17 @@ class WrdRuntime {
   void tick(int32_t position) {
     if (active_.load()) executor_.tick(position);
   }
+  // The same with the position read once the tick is held, so that a jump
+  // made meanwhile is never undone by a position read before it.
+  void tickAt(const std::function<int32_t()>& position);
+  // Keeps the screen and the run state as they are now (a song's start,
+  // after the post-pass), so that a jump backwards can start from there.
+  void keepStart();
+  // Brings the screen to what playing up to position shows: the entries due
+  // there run without being shown (from the kept start when entries due
+  // only later have run already), then the screen is shown once. False when
+  // no script runs or no tick could be had.
+  bool seek(int32_t position);
   // Clears `running` and waits until no tick is inside, so that the tables
   // and the display can go (at most timeoutMs milliseconds).
   void stopTicks(int timeoutMs = 2000);
@@ -126,6 +138,19 @@ class WrdRuntime {
   void drawStatus(const std::string& text);
   void clearLayers();
   void noteProblem(const std::string& script);
+  void restoreStart();
+
+  // The screen and run state at the song's start.
+  struct Checkpoint {
+    bool kept = false;
+    std::vector<uint8_t> rasters[4];  // screen, page 0, text layer, page 1
+    QGPalette palette{};
+    std::array<TWRDPalette, kWRDPalettes> palettes{};
+    int32_t nextEntry = 0, nextCell = 0, drawingPage = 0, shownPage = 0;
+    bool graphicsOff = false;
+    uint8_t graphicsMode = 15;
+    std::array<bool, kQGSlotCount> slotFilled{};
+  } start_;
 
   GraphicsDisplay& display_;
   ResultCode& result_;

@@ -5,6 +5,7 @@
 // make every pixel predictable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <string>
@@ -494,3 +495,68 @@ TEST_F(WrdRun, WindowPositionWhileFullScreenIsOnlyStored) {
 }
 
 }  // namespace
+
+// ---- jumps --------------------------------------------------------------------
+
+// The demo's script and picture played without a jump, against a second
+// runtime that jumps to each target (forwards and backwards): the same
+// screen and display palette, shown once per jump.
+TEST(WrdSeek, AJumpShowsWhatPlayingUpToTheTargetShows) {
+  qtest::TempDir dir;
+  const std::string demo = std::string(QMIDI_SOURCE_DIR) + "/demo/";
+  const std::string song = dir.write("SONG.MID", std::string("MThd"));
+  dir.write("SONG.WRD", qtest::ReadText(demo + "DEMO.WRD"));
+  const std::vector<uint8_t> scene = qtest::ReadBytes(demo + "SCENE.MAG");
+  dir.write("SCENE.MAG", std::string(scene.begin(), scene.end()));
+
+  struct Run {
+    BlockFonts fonts;
+    StandIn presenter;
+    ResultCode result;
+    GraphicsDisplay display{presenter, fonts, result};
+    WrdRuntime wrd{display, result};
+    explicit Run(const std::string& songPath) {
+      TQUORMSTR reader(result);
+      reader.setinFileName(songPath);
+      EXPECT_TRUE(wrd.load(reader.getWRDFileName(), PackedSong()));
+      wrd.state().inputs.timeMapEntries = 1000000;
+      wrd.startMessage();
+      EXPECT_TRUE(wrd.tableCalc());
+      wrd.keepStart();
+      wrd.state().running = -1;
+    }
+    ~Run() { wrd.stop(); }
+    std::vector<uint8_t> shown() {
+      std::vector<uint8_t> v(display.screen().base, display.screen().base + display.screen().pixelBytes);
+      for (const QGPaletteEntry& e : display.palette()) v.insert(v.end(), {e.red, e.green, e.blue});
+      return v;
+    }
+  };
+  Run played(song), jumping(song);
+  ASSERT_TRUE(played.wrd.active());
+  ASSERT_GT(played.wrd.state().commands.size(), 20u);
+
+  std::vector<int32_t> targets;
+  for (int32_t bar = 0; bar < 19; ++bar) targets.push_back(bar * 10000 + (bar % 3) * 1200);
+  std::map<int32_t, std::vector<uint8_t>> want;
+  for (int32_t bar = 0; bar < 19; ++bar) {
+    for (int32_t t = 0; t < 10000; t += 100) {
+      played.wrd.tick(bar * 10000 + t);
+      if (std::find(targets.begin(), targets.end(), bar * 10000 + t) != targets.end())
+        want[bar * 10000 + t] = played.shown();
+    }
+  }
+  const std::vector<size_t> order = {12, 3, 17, 17, 0, 9, 18, 1, 14, 6, 2, 11, 16, 4, 13, 8, 5, 15, 10, 7};
+  for (size_t k : order) {
+    const int32_t target = targets[k];
+    SCOPED_TRACE(target);
+    const int before = jumping.presenter.presents;
+    ASSERT_TRUE(jumping.wrd.seek(target));
+    EXPECT_EQ(jumping.presenter.presents, before + 1) << "rebuilt without being shown, then shown once";
+    EXPECT_TRUE(jumping.shown() == want[target]);
+  }
+  // Ticks go on from a jump as they go on in unbroken play.
+  jumping.wrd.seek(targets[5]);
+  for (int32_t t = targets[5]; t <= targets[9]; t += 100) jumping.wrd.tick(t);
+  EXPECT_TRUE(jumping.shown() == want[targets[9]]);
+}
