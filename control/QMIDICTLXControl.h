@@ -35,6 +35,8 @@ class QMIDICTLXCONTROL_EXPORT TQMIDICTLX : public QWidget {
   Q_PROPERTY(int DEVICEID2A READ DEVICEID2A WRITE setDEVICEID2A)
   Q_PROPERTY(int DEVICEID2B READ DEVICEID2B WRITE setDEVICEID2B)
   Q_PROPERTY(int ERRORCODE READ ERRORCODE)
+  Q_PROPERTY(int POSITION READ POSITION)
+  Q_PROPERTY(int LENGTH READ LENGTH)
   Q_PROPERTY(QString MIDIFILENAME READ MIDIFILENAME WRITE setMIDIFILENAME)
   Q_PROPERTY(int RESETMODE READ RESETMODE WRITE setRESETMODE)
   Q_PROPERTY(int SCOREHEIGHT READ SCOREHEIGHT WRITE setSCOREHEIGHT)
@@ -122,6 +124,13 @@ class QMIDICTLXCONTROL_EXPORT TQMIDICTLX : public QWidget {
   Q_INVOKABLE void STATUS();
   Q_INVOKABLE void STEP();
   Q_INVOKABLE void STOP();
+  // Moves the song this control plays to ms (kept within the song); the
+  // result code, as ERRORCODE says it, is left there.
+  Q_INVOKABLE void SEEK(int ms);
+  // The engine's song: where it stands and how long it is, in ms (0 when
+  // the engine cannot be reached or plays nothing).
+  int POSITION() const;
+  int LENGTH() const;
 
   int DEVICEID1A() const;
   void setDEVICEID1A(int value);

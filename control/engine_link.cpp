@@ -85,10 +85,26 @@ void TEngineLink::forgetIfGone(const QString& error) {
   owner_.clear();
 }
 
-std::optional<QVariant> TEngineLink::get(const char* property) {
+std::optional<QVariant> TEngineLink::get(const char* property) { return getOf(kEngineInterface, property); }
+
+std::optional<QVariant> TEngineLink::getPlayback(const char* property) {
+  return getOf(kPlaybackInterface, property);
+}
+
+std::optional<int> TEngineLink::seek(int ms) {
+  if (!ensureObject()) return std::nullopt;
+  QDBusMessage m = QDBusMessage::createMethodCall(owner_, path_, QString::fromLatin1(kPlaybackInterface),
+                                                  QStringLiteral("Seek"));
+  m << ms;
+  QDBusMessage reply = send(m, kEngineMethodTimeoutMs);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
+  return reply.arguments().first().toInt();
+}
+
+std::optional<QVariant> TEngineLink::getOf(const char* interface, const char* property) {
   if (!ensureObject()) return std::nullopt;
   QDBusMessage m = QDBusMessage::createMethodCall(owner_, path_, kPropertiesInterface, QStringLiteral("Get"));
-  m << QString::fromLatin1(kEngineInterface) << QString::fromLatin1(property);
+  m << QString::fromLatin1(interface) << QString::fromLatin1(property);
   QDBusMessage reply = send(m, kEnginePropertyTimeoutMs);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
   return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant();

@@ -17,6 +17,7 @@ inline constexpr const char* kEngineService = "Qmidiexe.QMIDIOLE";
 inline constexpr const char* kEngineFactoryPath = "/Qmidiexe/QMIDIOLE";
 inline constexpr const char* kEngineFactoryInterface = "Qmidiexe.QMIDIOLEFactory";
 inline constexpr const char* kEngineInterface = "Qmidiexe.IQMIDIOLE";
+inline constexpr const char* kPlaybackInterface = "Qmidiexe.Playback";
 
 // How long calls may take before the engine counts as unreachable.
 inline constexpr int kEnginePropertyTimeoutMs = 1000;
@@ -51,6 +52,10 @@ class TEngineLink {
   bool connected() const { return !path_.isEmpty(); }
 
   std::optional<QVariant> get(const char* property);
+  // A property of the object's second interface (Qmidiexe.Playback).
+  std::optional<QVariant> getPlayback(const char* property);
+  // Qmidiexe.Playback.Seek: the engine's result code; nullopt when the call failed.
+  std::optional<int> seek(int ms);
   bool put(const char* property, const QVariant& value);
   bool putSink(const TSinkAddress& sink);
   // A method without arguments; waitForUser keeps the container's events
@@ -61,6 +66,7 @@ class TEngineLink {
 
  private:
   QDBusMessage send(QDBusMessage message, int timeoutMs, bool serving = false);
+  std::optional<QVariant> getOf(const char* interface, const char* property);
   // After an error: forgets the object when the engine or the object is gone.
   void forgetIfGone(const QString& error);
   bool ensureObject();

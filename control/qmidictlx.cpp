@@ -1,6 +1,8 @@
 #include "QMIDICTLXControl.h"
 
 #include <QCoreApplication>
+
+#include <algorithm>
 #include <QMetaMethod>
 #include <QResizeEvent>
 #include <QThread>
@@ -133,6 +135,15 @@ QMIDICTLX_METHOD(RESTART)
 QMIDICTLX_METHOD(STATUS)
 QMIDICTLX_METHOD(STEP)
 QMIDICTLX_METHOD(STOP)
+
+void TQMIDICTLX::SEEK(int ms) {
+  Preamble();
+  const int length = LENGTH();
+  inner_->engine().seek(std::clamp(ms, 0, length > 0 ? length : std::max(ms, 0)));
+}
+
+int TQMIDICTLX::POSITION() const { return AsInt(inner_->engine().getPlayback("Position"), 0); }
+int TQMIDICTLX::LENGTH() const { return AsInt(inner_->engine().getPlayback("Length"), 0); }
 
 // The control that asks to play receives the engine's reports.
 void TQMIDICTLX::PLAY() {

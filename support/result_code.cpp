@@ -31,6 +31,7 @@ const char* QGResultCodeText(int32_t code) {
     case 9406: return "the player could not take the song";
     case 9409: return "the song could not be stopped";
     case 9410: return "the output devices could not be closed";
+    case 9411: return "no song of the caller plays, so there is nothing to move in";
     default: break;
   }
   if (code >= 9118 && code <= 9141) return "a track's events are malformed or cut short";

@@ -79,6 +79,7 @@ int runPlay(const ToolArgs& a) {
   if (mode < INT32_MIN || mode > INT32_MAX) throw UsageError("--mode is out of range");
   if (period < 1 || period > 1000) throw UsageError("--period must be 1 to 1000 ms");
   std::vector<std::string> outs = outputs(a.get("--devices", "-1"));
+  const int64_t startMs = a.getSecondsMs("--start");
 
   MidiDeviceConfig config;
   ApplyDeviceOptions(a, config);
@@ -144,12 +145,19 @@ int runPlay(const ToolArgs& a) {
   }
   p.setSongInfo(p.song().tickDivision, song.getdwHyosi());
   int32_t lengthMs = player.getMIDITOTALTIME1();
+  try {
+    CheckExcerpt(startMs, -1, QDSongLengthUs(p.song().data(), p.song().length, p.state().effectiveDivision.load()) / 1000);
+  } catch (const UsageError&) {
+    p.close();
+    throw;
+  }
   const bool json = a.json();
   if (!json) {
     std::cout << "playing:  " << song.getinFileName() << '\n'
               << "title:    " << title << '\n'
               << "length:   " << clock(lengthMs) << ", play mode " << mode << ", timer " << period
               << " ms" << (a.flag("--silent") ? ", silent" : "") << '\n'
+              << (startMs > 0 ? "start:    " + clock(static_cast<int32_t>(startMs)) + "\n" : std::string())
               << "detected: " << p.state().detectedSetup.load() << '\n';
     if (!config.captureFolder.empty()) std::cout << "capture:  " << config.captureFolder << '\n';
     std::cout << std::flush;
@@ -157,7 +165,9 @@ int runPlay(const ToolArgs& a) {
 
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
-  bool started = p.start() && p.release();
+  // A start inside the song: the chased state goes out after the lead-in,
+  // right before the music at the start.
+  bool started = p.start() && (startMs <= 0 || p.seek(startMs)) && p.release();
   std::vector<Sample> samples;
   bool interrupted = false;
   uint32_t nextPrint = timer.timeGetTime() + 1000;
@@ -223,8 +233,8 @@ int runPlay(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(play, {
   "play",
   ModuleCommandSummary("play"),
-  "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] " +
+  "SONG [--mode N] [--period MS] [--start S] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] " +
       std::string(kDeviceOptionsUsage) + " [--json]",
-  {"--mode", "--period", "--devices", "--capture", "--soundfont", "--gain", "--raw"},
+  {"--mode", "--period", "--start", "--devices", "--capture", "--soundfont", "--gain", "--raw"},
   runPlay,
   {"--silent"}})

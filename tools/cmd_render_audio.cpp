@@ -50,6 +50,7 @@ std::string RenderAudio(Engine& engine, const std::string& songPath, const std::
   if (!QGOutputTarget(outPath, &target, &error)) return error;
   RenderSong song(engine);
   if (!song.convert(songPath, job.options.mode, &error)) return error;
+  song.excerpt(job.options.startMs, job.options.endMs);
   WarnOfCode("render-audio", songPath, song.warning);
   song.song.volume = job.options.volume;
   song.song.balance = job.options.balance;
@@ -107,7 +108,12 @@ class AudioWorker final : public RenderWorker {
   explicit AudioWorker(const AudioJob& job) : job_(job), engine_(EngineServices{}) {}
   std::string render(const BatchItem& item, std::string* done) override {
     AudioResult made;
-    std::string error = RenderAudio(engine_, item.song, item.out, job_, &made);
+    std::string error;
+    try {
+      error = RenderAudio(engine_, item.song, item.out, job_, &made);
+    } catch (const UsageError& e) {  // an excerpt this song is too short for
+      error = item.song + ": " + e.what();
+    }
     if (error.empty()) *done = Summary(item.out, job_, made);
     return error;
   }
@@ -173,10 +179,12 @@ QMIDI_TOOL_COMMAND(render_audio, {
   "render-audio",
   ModuleCommandSummary("render-audio"),
   "SONG OUT [--mode N] [--soundfont FILE] [--gain G] [--normalize LUFS] [--rate HZ] [--volume 0-100] "
-  "[--balance 0-100] [--json]\n"
+  "[--balance 0-100] [--start S] [--end S] [--json]\n"
   "  or:  render-audio --jobs N [--format EXT] [--mode N] [--soundfont FILE] [--gain G] [--normalize LUFS] "
   "[--rate HZ] [--volume 0-100] [--balance 0-100] SONG... OUTDIR\n"
   "       writes OUTDIR/<song's base name>.EXT (wav by default; flac, ogg, opus), N songs at a time\n"
-  "       (default: the number of cores)",
-  {"--mode", "--soundfont", "--gain", "--normalize", "--rate", "--volume", "--balance", "--jobs", "--format"},
+  "       (default: the number of cores)\n"
+  "  --start S, --end S  an excerpt from S to S seconds of the song (decimals allowed)",
+  {"--mode", "--soundfont", "--gain", "--normalize", "--rate", "--volume", "--balance", "--jobs", "--format",
+   "--start", "--end"},
   runRenderAudio})

@@ -162,6 +162,24 @@ std::vector<SubtitleCue> VideoSubtitles(const TWRDState& wrd, const RenderSong& 
   return format.subtitle == "ass" ? cues : FlattenCues(cues);
 }
 
+// The cues of an excerpt, on its own clock: those that end before its
+// start are left out, the others moved by the start and cut at its end.
+std::vector<SubtitleCue> ExcerptCues(std::vector<SubtitleCue> cues, const RenderOptions& o) {
+  if (o.startMs < 0 && o.endMs < 0) return cues;
+  const int64_t start = std::max<int64_t>(o.startMs, 0);
+  const int64_t end = o.endMs >= 0 ? o.endMs : INT64_MAX;
+  std::vector<SubtitleCue> kept;
+  auto moved = [&](int64_t ms) { return static_cast<uint32_t>(std::clamp<int64_t>(ms, start, end) - start); };
+  for (SubtitleCue& c : cues) {
+    if (c.endMs <= start || c.startMs >= end) continue;
+    c.startMs = moved(c.startMs);
+    c.endMs = moved(c.endMs);
+    for (SubtitleCue::Piece& p : c.pieces) p.startMs = moved(p.startMs);
+    kept.push_back(std::move(c));
+  }
+  return kept;
+}
+
 struct VideoOptions {
   int fps = 30;
   int scale = 2;
@@ -209,6 +227,7 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
   if (!QGOutputTarget(outPath, &target, &error)) return error;
   RenderSong song(engine);
   if (!song.convert(songPath, job.options.mode, &error)) return error;
+  song.excerpt(job.options.startMs, job.options.endMs);
   WarnOfCode("render-video", songPath, song.warning);
   song.song.volume = job.options.volume;
   song.song.balance = job.options.balance;
@@ -261,7 +280,7 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
   if (!NormalizingFactor(job.options, song.song, kVideoAudioRate, &factor, &error)) return error;
   std::vector<SubtitleCue> cues;
   if (video.subtitles) {
-    cues = VideoSubtitles(wrd.state(), song, lyrics, job.format);
+    cues = ExcerptCues(VideoSubtitles(wrd.state(), song, lyrics, job.format), job.options);
     if (cues.empty())
       std::cerr << "qmidi-tool render-video: the song has neither WRD screen text nor lyrics; no "
                    "subtitles\n";
@@ -357,7 +376,12 @@ class VideoWorker final : public RenderWorker {
       : job_(job), presenter_(Headless()), engine_(EngineServices{nullptr, nullptr, &presenter_, &glyphs_}) {}
   std::string render(const BatchItem& item, std::string* done) override {
     VideoResult made;
-    std::string error = RenderVideo(engine_, item.song, item.out, job_, &made);
+    std::string error;
+    try {
+      error = RenderVideo(engine_, item.song, item.out, job_, &made);
+    } catch (const UsageError& e) {  // an excerpt this song is too short for
+      error = item.song + ": " + e.what();
+    }
     if (error.empty()) *done = Summary(item.out, job_, made);
     return error;
   }
@@ -434,15 +458,16 @@ QMIDI_TOOL_COMMAND(render_video, {
   "render-video",
   ModuleCommandSummary("render-video"),
   "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--gain G] "
-  "[--normalize LUFS] [--volume 0-100] [--balance 0-100] [--subtitles] [--json]\n"
+  "[--normalize LUFS] [--volume 0-100] [--balance 0-100] [--start S] [--end S] [--subtitles] [--json]\n"
   "  or:  render-video --jobs N [--format EXT] [--fps N] [--scale K] [--mode N] [--offset STEPS] "
   "[--soundfont FILE] [--gain G] [--normalize LUFS] [--volume 0-100] [--balance 0-100] [--subtitles] "
   "SONG... OUTDIR\n"
   "       writes OUTDIR/<song's base name>.EXT (mp4 by default; webm, mkv), N songs at a time\n"
   "       (default: the number of cores)\n"
   "  --subtitles  a subtitle stream of the WRD screen text and the lyrics (MP4 mov_text,\n"
-  "               WebM WebVTT, MKV ASS with karaoke timing)",
+  "               WebM WebVTT, MKV ASS with karaoke timing)\n"
+  "  --start S, --end S  an excerpt from S to S seconds of the song (decimals allowed)",
   {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--gain", "--normalize", "--volume", "--balance",
-   "--jobs", "--format"},
+   "--jobs", "--format", "--start", "--end"},
   runRenderVideo,
   {"--subtitles"}})

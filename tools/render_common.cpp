@@ -96,6 +96,17 @@ bool RenderSong::convert(const std::string& path, int32_t mode, std::string* err
   return true;
 }
 
+void RenderSong::excerpt(int64_t startMs, int64_t endMs) {
+  if (startMs < 0 && endMs < 0) return;
+  const int64_t lengthMs =
+      QDSongLengthUs(song.data, song.length, QDEffectiveDivision(song.division, song.speed)) / 1000;
+  CheckExcerpt(startMs, endMs, lengthMs);
+  song.startUs = std::max<int64_t>(startMs, 0) * 1000;
+  song.endUs = endMs >= 0 ? endMs * 1000 : -1;
+  const int64_t last = endMs >= 0 ? std::min(endMs, lengthMs) : lengthMs;
+  songMs = static_cast<uint32_t>(last - std::max<int64_t>(startMs, 0));
+}
+
 RenderOptions ReadRenderOptions(const ToolArgs& a) {
   RenderOptions o;
   o.mode = RangeOption(a, "--mode", 0, INT32_MIN, INT32_MAX);
@@ -105,6 +116,9 @@ RenderOptions ReadRenderOptions(const ToolArgs& a) {
   o.gain = GainOption(a);
   o.normalize = a.has("--normalize");
   if (o.normalize) o.targetLufs = LufsOption(a);
+  o.startMs = a.getSecondsMs("--start");
+  o.endMs = a.getSecondsMs("--end");
+  if (o.endMs >= 0 && o.endMs <= std::max<int64_t>(o.startMs, 0)) CheckExcerpt(o.startMs, o.endMs, INT64_MAX);
   return o;
 }
 

@@ -23,6 +23,11 @@ class RenderSong {
   // Converts the song in play mode `mode`; false with a message for the user.
   bool convert(const std::string& path, int32_t mode, std::string* error);
 
+  // Makes the song an excerpt (--start, --end in ms; -1 where not given):
+  // songMs becomes the excerpt's length. UsageError for a start past the
+  // song's end or an end not after the start.
+  void excerpt(int64_t startMs, int64_t endMs);
+
   const PackedSong& packed() const { return packed_; }
   QDOfflineSong song;
   std::string titleSjis;  // the song's title, Shift-JIS as written
@@ -44,9 +49,12 @@ struct RenderOptions {
   double gain = kDefaultSynthGain;  // the soft synth's gain
   bool normalize = false;           // to targetLufs, measured in a first pass
   double targetLufs = 0;
+  int64_t startMs = -1;             // --start: an excerpt from there
+  int64_t endMs = -1;               // --end: up to there
 };
 // Reads --mode, --volume, --balance, --soundfont, --gain (default the
-// engine's "SynthGain" setting) and --normalize LUFS (UsageError on bad values).
+// engine's "SynthGain" setting), --normalize LUFS and --start/--end S
+// (UsageError on bad values).
 RenderOptions ReadRenderOptions(const ToolArgs& a);
 
 // With --normalize, the factor that brings the song's integrated loudness

@@ -1,6 +1,8 @@
 #include "tools/tool_command.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <iostream>
 
 #include "support/result_code.h"
@@ -29,6 +31,29 @@ long ToolArgs::getInt(const std::string& name, long fallback) const {
   if (ec != std::errc() || end != s.data() + s.size())
     throw UsageError(name + " needs a whole number, not \"" + s + "\"");
   return v;
+}
+
+int64_t ToolArgs::getSecondsMs(const std::string& name) const {
+  auto it = values.find(name);
+  if (it == values.end()) return -1;
+  const std::string& s = it->second;
+  double seconds = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), seconds, std::chars_format::fixed);
+  if (ec != std::errc() || end != s.data() + s.size() || !(seconds >= 0) || seconds > 86400.0)
+    throw UsageError(name + " needs a time in seconds from 0 (decimals allowed), not \"" + s + "\"");
+  return static_cast<int64_t>(seconds * 1000.0 + 0.5);
+}
+
+void CheckExcerpt(int64_t startMs, int64_t endMs, int64_t lengthMs) {
+  auto seconds = [](int64_t ms) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.3f s", static_cast<double>(ms) / 1000.0);
+    return std::string(b);
+  };
+  if (startMs > lengthMs)
+    throw UsageError("--start " + seconds(startMs) + " lies past the song's end (" + seconds(lengthMs) + ")");
+  if (endMs >= 0 && endMs <= std::max<int64_t>(startMs, 0))
+    throw UsageError("--end " + seconds(endMs) + " must come after the start (" + seconds(std::max<int64_t>(startMs, 0)) + ")");
 }
 
 const std::string& ToolArgs::arg(size_t i, const char* what) const {

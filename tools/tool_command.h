@@ -26,6 +26,9 @@ struct ToolArgs {
   std::string get(const std::string& name, const std::string& fallback = "") const;
   // Integer option; a non-number is a UsageError.
   long getInt(const std::string& name, long fallback) const;
+  // A time in seconds (decimals allowed) as milliseconds, -1 when the option
+  // is absent; a negative value or a non-number is a UsageError.
+  int64_t getSecondsMs(const std::string& name) const;
   // Positional argument i, or a UsageError naming what is missing.
   const std::string& arg(size_t i, const char* what) const;
 };
@@ -51,6 +54,10 @@ std::string SongFailure(const std::string& path, int32_t code);
 // Recomposer song is cut short ..."); nothing for 0.
 void WarnOfCode(const std::string& command, const std::string& path, int32_t code);
 const std::vector<ToolCommand>& ToolCommands();
+// An excerpt's bounds (--start S, --end S; -1 where not given) checked
+// against the song's length: UsageErrors for a start past the end or an end
+// not after the start.
+void CheckExcerpt(int64_t startMs, int64_t endMs, int64_t lengthMs);
 
 // Registers a command at start-up: QMIDI_TOOL_COMMAND(info, { ... });
 #define QMIDI_TOOL_COMMAND(id, ...)                           \

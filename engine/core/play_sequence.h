@@ -70,6 +70,7 @@ constexpr int32_t kErrPreHeader = 9404;
 constexpr int32_t kErrStreamOut = 9406;
 constexpr int32_t kErrStreamStop = 9409;
 constexpr int32_t kErrStreamClose = 9410;
+constexpr int32_t kErrNothingToSeek = 9411;  // a seek while no song of the caller plays
 
 // Status values of a song's end.
 constexpr int32_t kStatusEndedStop = -1;

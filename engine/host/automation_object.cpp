@@ -497,6 +497,18 @@ void TQMIDIOLE::STOP() {
   form_.subOLEStop();
 }
 
+int32_t TQMIDIOLE::seek(int32_t ms) {
+  const int32_t length = lengthMs();
+  if (ms < 0 || (length > 0 && ms > length))
+    throw TOleInvalidValue{{"Seek takes 0 to " + std::to_string(length) + " (ms, the song's length)"}};
+  errorCode_ = ownsPlayback() && form_.seekTo(ms) ? 0 : kErrNothingToSeek;
+  return errorCode_;
+}
+
+int32_t TQMIDIOLE::positionMs() const { return form_.engine().positionMs(); }
+
+int32_t TQMIDIOLE::lengthMs() const { return form_.engine().lengthMs(); }
+
 void TQMIDIOLE::PLAY() {
   TQUORMSTR& song = form_.engine().song();
   song.setinFileName(fileName_);  // a name that does not exist keeps the previous song

@@ -103,6 +103,13 @@ class TQMIDIOLE {
   void STEP();
   void STOP();
 
+  // Moving inside the song (the second bus interface). seek: 0 when the
+  // song this object plays moved to ms, else the result code (also left in
+  // ERRORCODE); a ms outside 0 .. the song's length throws TOleInvalidValue.
+  int32_t seek(int32_t ms);
+  int32_t positionMs() const;
+  int32_t lengthMs() const;
+
  private:
   bool ownerFree() const;
   void takeEngineCode();

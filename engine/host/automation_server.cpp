@@ -130,6 +130,22 @@ QString ObjectInterfaceXml(bool document) {
   return x;
 }
 
+QString PlaybackInterfaceXml(bool document) {
+  QString x;
+  Comment(x, QStringLiteral("  "), document,
+          QStringLiteral("Moving inside the song: Seek moves the song the calling object plays (0 done, else "
+                         "the result code); Position and Length read the engine's song in milliseconds."));
+  x += QStringLiteral("  <interface name=\"%1\">\n").arg(Latin(kPlaybackInterface));
+  x += QStringLiteral("    <method name=\"Seek\">\n"
+                      "      <arg name=\"ms\" type=\"i\" direction=\"in\"/>\n"
+                      "      <arg name=\"result\" type=\"i\" direction=\"out\"/>\n"
+                      "    </method>\n"
+                      "    <property name=\"Position\" type=\"i\" access=\"read\"/>\n"
+                      "    <property name=\"Length\" type=\"i\" access=\"read\"/>\n"
+                      "  </interface>\n");
+  return x;
+}
+
 QString FactoryInterfaceXml(bool document) {
   QString x;
   Comment(x, QStringLiteral("  "), document,
@@ -305,6 +321,7 @@ QString QHAutomationXml(const QString& interfaceName, bool document) {
   if (interfaceName == Latin(kObjectInterface)) body = ObjectInterfaceXml(document);
   else if (interfaceName == Latin(kFactoryInterface)) body = FactoryInterfaceXml(document);
   else if (interfaceName == Latin(kSinkInterface)) body = SinkInterfaceXml(document);
+  else if (interfaceName == Latin(kPlaybackInterface)) body = PlaybackInterfaceXml(document);
   if (!document || body.isEmpty()) return body;
   return QStringLiteral(
              "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
@@ -321,7 +338,8 @@ bool QHRegisterAutomation(bool doRegister, const QString& programPath) {
   const QString services = data + QStringLiteral("/dbus-1/services");
   const QString interfaces = data + QStringLiteral("/dbus-1/interfaces");
   const QString serviceFile = services + QLatin1Char('/') + Latin(kBusName) + QStringLiteral(".service");
-  const QStringList names = {Latin(kObjectInterface), Latin(kFactoryInterface), Latin(kSinkInterface)};
+  const QStringList names = {Latin(kObjectInterface), Latin(kPlaybackInterface), Latin(kFactoryInterface),
+                             Latin(kSinkInterface)};
   bool ok = true;
   auto write = [&](const QString& path, const QString& text) {
     QSaveFile f(path);
@@ -433,7 +451,8 @@ QString TAutomationServer::introspect(const QString& path) const {
     for (const auto& [n, e] : objects_) x += QStringLiteral("  <node name=\"%1\"/>\n").arg(n);
     return x;
   }
-  if (objects_.count(ObjectNumber(path))) return QHAutomationXml(Latin(kObjectInterface), false);
+  if (objects_.count(ObjectNumber(path)))
+    return QHAutomationXml(Latin(kObjectInterface), false) + QHAutomationXml(Latin(kPlaybackInterface), false);
   return {};
 }
 
@@ -460,7 +479,10 @@ bool TAutomationServer::handleMessage(const QDBusMessage& message, const QDBusCo
          QStringLiteral("No such object path '%1'").arg(message.path()));
     return true;
   }
-  if (iface == kProperties) handleProperties(message, it->second.object);
+  if (iface == kProperties && message.arguments().value(0).toString() == Latin(kPlaybackInterface))
+    playbackProperties(message, *it->second.object);
+  else if (iface == kProperties) handleProperties(message, it->second.object);
+  else if (iface == Latin(kPlaybackInterface)) handlePlayback(message, *it->second.object);
   else if (iface.isEmpty() || iface == Latin(kObjectInterface)) handleObject(message, it->second.object);
   else
     fail(message, QDBusError::errorString(QDBusError::UnknownInterface),
@@ -705,6 +727,50 @@ void TAutomationServer::invoke(const QDBusMessage& message, std::shared_ptr<TQMI
   } catch (const std::exception& e) {
     QGTrText(std::string("TQMIDIOLE.") + m->name);
     fail(message, Latin(kErrorFailed), QString::fromUtf8(e.what()));
+  }
+}
+
+// ---------------------------------------------------------------- moving inside the song
+
+void TAutomationServer::handlePlayback(const QDBusMessage& message, TQMIDIOLE& object) {
+  if (message.member() != QLatin1String("Seek") || message.signature() != QLatin1String("i")) {
+    fail(message, QDBusError::errorString(QDBusError::UnknownMethod),
+         QStringLiteral("No method %1(%2) in %3").arg(message.member(), message.signature(), Latin(kPlaybackInterface)));
+    return;
+  }
+  try {
+    reply(message, {object.seek(message.arguments().value(0).toInt())});
+  } catch (const TOleInvalidValue& e) {
+    fail(message, QDBusError::errorString(QDBusError::InvalidArgs), QString::fromStdString(e.text));
+  }
+}
+
+void TAutomationServer::playbackProperties(const QDBusMessage& message, TQMIDIOLE& object) {
+  const QString member = message.member();
+  const QString sig = message.signature();
+  const QString name = message.arguments().value(1).toString();
+  auto value = [&](const QString& property) -> std::optional<int32_t> {
+    if (property == QLatin1String("Position")) return object.positionMs();
+    if (property == QLatin1String("Length")) return object.lengthMs();
+    return std::nullopt;
+  };
+  if (member == QLatin1String("GetAll") && sig == QLatin1String("s")) {
+    reply(message, {QVariant::fromValue(QVariantMap{{QStringLiteral("Position"), object.positionMs()},
+                                                    {QStringLiteral("Length"), object.lengthMs()}})});
+  } else if ((member == QLatin1String("Get") && sig == QLatin1String("ss")) ||
+             (member == QLatin1String("Set") && sig == QLatin1String("ssv"))) {
+    const std::optional<int32_t> v = value(name);
+    if (!v)
+      fail(message, QDBusError::errorString(QDBusError::UnknownProperty),
+           QStringLiteral("No property %1 in %2").arg(name, Latin(kPlaybackInterface)));
+    else if (member == QLatin1String("Set"))
+      fail(message, QDBusError::errorString(QDBusError::PropertyReadOnly),
+           QStringLiteral("Property %1 is read-only").arg(name));
+    else
+      reply(message, {Wrapped(*v)});
+  } else {
+    fail(message, QDBusError::errorString(QDBusError::UnknownMethod),
+         QStringLiteral("No method %1(%2) in %3").arg(member, sig, kProperties));
   }
 }
 

@@ -8,7 +8,9 @@
 //              data members as properties, OnStatusDisp (so), the nine
 //              methods, Release(), GetIDsOfNames(as) -> ai and
 //              Invoke(i dispid, i flags, av args) -> v (flags 1 method,
-//              2 get, 4 put), all on the engine's main thread
+//              2 get, 4 put), all on the engine's main thread;
+//              interface Qmidiexe.Playback: Seek(i ms) -> i result code,
+//              read-only properties Position and Length (ms)
 //
 // Object numbers are never used twice on one bus, not even by a later
 // engine: they start at the engine's own connection number times
@@ -53,6 +55,8 @@ inline constexpr const char* kBusName = "Qmidiexe.QMIDIOLE";
 inline constexpr const char* kFactoryPath = "/Qmidiexe/QMIDIOLE";
 inline constexpr const char* kFactoryInterface = "Qmidiexe.QMIDIOLEFactory";
 inline constexpr const char* kObjectInterface = "Qmidiexe.IQMIDIOLE";
+// The second interface of every object: moving inside the song.
+inline constexpr const char* kPlaybackInterface = "Qmidiexe.Playback";
 // Errors the members return (besides the bus's own InvalidArgs,
 // UnknownProperty, PropertyReadOnly, UnknownMethod, UnknownObject).
 inline constexpr const char* kErrorFailed = "Qmidiexe.QMIDIOLE.Error.Failed";
@@ -127,6 +131,8 @@ class TAutomationServer final : public QDBusVirtualObject {
   // its own Release() among them, run before the call returns.)
   void handleObject(const QDBusMessage& message, std::shared_ptr<TQMIDIOLE> object);
   void handleProperties(const QDBusMessage& message, std::shared_ptr<TQMIDIOLE> object);
+  void handlePlayback(const QDBusMessage& message, TQMIDIOLE& object);
+  void playbackProperties(const QDBusMessage& message, TQMIDIOLE& object);
   void invoke(const QDBusMessage& message, std::shared_ptr<TQMIDIOLE> object);
 
   QVariant read(TQMIDIOLE& object, const TOleMember& member);

@@ -1,5 +1,7 @@
 #include "engine/host/engine_forms.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -144,6 +146,7 @@ TForm1::TForm1(Engine& engine, TForm2* form2, TOKBottomDlg1* dlg1, TOkBottomDlg2
   a.fileClose = [this] { MN_FILECLOSEClick(); };
   a.filePause = [this] { MN_FILEPAUSEClick(); };
   a.hotKeyStop = [this] { seq_.stop(StopKind::StopQuiet); };
+  a.seekBy = [this](int32_t ms) { seekTo(engine_.positionMs() + ms); };
   keys_ = std::make_unique<THostKeys>(state_, std::move(a));
   FormCreate();
 }
@@ -528,6 +531,15 @@ void TForm1::subOLEReStart() {
 }
 
 void TForm1::subOLEStep() { std::this_thread::yield(); }
+
+bool TForm1::seekTo(int32_t ms) {
+  return QGuard("TForm1.subSeek", false, [&] {
+    if (seq_.state() != PlaySequence::State::Playing && seq_.state() != PlaySequence::State::Paused) return false;
+    if (!engine_.seek(std::clamp(ms, 0, engine_.lengthMs()))) return false;
+    if (sink_) sendProgress();
+    return true;
+  });
+}
 
 void TForm1::subOLEStatus() {
   std::this_thread::yield();

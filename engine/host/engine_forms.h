@@ -112,6 +112,9 @@ class TForm1 final : public QWidget, private EngineListener {
   void subOLEPause();
   void subOLEReStart();
   void subOLEStep();
+  // Moves the song that plays (or is paused) to ms, kept within the song;
+  // false when no song plays.
+  bool seekTo(int32_t ms);
 
   // Menu commands.
   void MN_FILESTARTClick();

@@ -29,6 +29,8 @@ THostCommand QHMenuShortcut(int key, uint32_t shift) {
     case vk::F(12): return THostCommand::OffsetLater;
     case vk::F(11): return THostCommand::OffsetEarlier;
     case vk::kDelete: return THostCommand::OffsetReset;
+    case vk::kLeft: return THostCommand::SeekBack;
+    case vk::kRight: return THostCommand::SeekOn;
     default: return THostCommand::None;
   }
 }
@@ -88,6 +90,10 @@ void THostKeys::menuCommand(THostCommand command) {
       if (a_.stopOption && a_.stopOption() == 1) Call(a_.fileNext);
       return;
     case THostCommand::Close: Call(a_.fileClose); return;
+    case THostCommand::SeekBack:
+    case THostCommand::SeekOn:
+      if (a_.seekBy) a_.seekBy(command == THostCommand::SeekOn ? kSeekStepMs : -kSeekStepMs);
+      return;
     case THostCommand::OffsetLater:
     case THostCommand::OffsetEarlier:
     case THostCommand::OffsetReset: {

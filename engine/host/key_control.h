@@ -34,7 +34,7 @@ enum : uint32_t {
 // 4 left button, 5 right, 6 middle, 7 double click, 0 any other combination.
 int32_t QHShiftCode(uint32_t shift);
 
-enum class THostCommand { None, Pause, Stop, Start, Back, Next, Close, OffsetLater, OffsetEarlier, OffsetReset };
+enum class THostCommand { None, Pause, Stop, Start, Back, Next, Close, OffsetLater, OffsetEarlier, OffsetReset, SeekBack, SeekOn };
 
 // The menu command of a key pressed without modifiers (None for other keys).
 THostCommand QHMenuShortcut(int key, uint32_t shift);
@@ -61,6 +61,7 @@ struct THostKeyActions {
   std::function<void()> fileClose;  // MN_FILECLOSEClick
   std::function<void()> filePause;  // MN_FILEPAUSEClick: pause, or go on when paused
   std::function<void()> hotKeyStop; // hot key 898
+  std::function<void(int32_t)> seekBy;  // moves the song by so many ms (← and →)
 };
 
 class THostKeys {
@@ -68,6 +69,8 @@ class THostKeys {
   // WRD offset limits of F12 and F11.
   static constexpr int32_t kOffsetStep = 3;
   static constexpr int32_t kOffsetMax = 768;
+  // How far ← and → move the song.
+  static constexpr int32_t kSeekStepMs = 5000;
 
   THostKeys(TForm1State& state, THostKeyActions actions);
 

@@ -186,9 +186,9 @@ struct TMIDIEXEState {
   uint16_t channelsUsed[2] = {};
 
   // --- A jump asked for and not yet made by the timer callback: its target
-  // (song microseconds, -1 none) and the position code there.
+  // (song microseconds, -1 none) and the marker records before it.
   std::atomic<int64_t> seekPendingUs{-1};
-  std::atomic<int32_t> seekPendingPosition{0};
+  std::atomic<int32_t> seekPendingMarkers{0};
   std::atomic<int64_t> lengthUs{0};  // the song's length at the speed it started with
 
   // Level meter: highest note-on velocity since the last read in bits 16-23;
@@ -203,6 +203,10 @@ struct TMIDIEXEState {
   std::atomic<int32_t> wrdDisplayOn{-1};
 
   int32_t deviceId(int output) const;
+  // The time-table index in force: a jump asked for reads at once.
+  int32_t markersNow() const {
+    return seekPendingUs.load() >= 0 ? seekPendingMarkers.load() : markerIndex.load();
+  }
 };
 
 class Player {

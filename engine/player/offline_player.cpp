@@ -87,9 +87,16 @@ bool QDOfflinePlayer::peek() {
 
 int64_t QDOfflinePlayer::nextTimeFx() {
   while (phase_ == Phase::kReset || phase_ == Phase::kSong) {
+    if (phase_ == Phase::kSong && chasePending_) return songStartFx_;
     if (peek()) {
       if (phase_ == Phase::kSong && nextFx_ - songStartFx_ > kQDPlayLimitUs * kQDFxPerUs) {
         endSong();  // the player ends a song 15 minutes after its start
+        break;
+      }
+      if (phase_ == Phase::kSong && pastExcerpt(nextFx_)) {
+        // The excerpt ends at its end, whatever still sounds.
+        windDownFx_ = std::max(songStartFx_ + ((song_.endUs - std::max<int64_t>(song_.startUs, 0)) << 16), nowFx_);
+        endSong();
         break;
       }
       return nextFx_;
@@ -111,6 +118,21 @@ void QDOfflinePlayer::startSong() {
   songStartFx_ = nowFx_ + int64_t{kQDSettleMs} * kQDFxPerMs;
   phase_ = Phase::kSong;
   offset_ = 0;
+  if (song_.startUs > 0) jumpToStart();
+}
+
+void QDOfflinePlayer::jumpToStart() {
+  const QDSongPoint p = QDFindSongPoint(song_.data, song_.length, song_.startUs, effectiveDivision_, &chase_);
+  offset_ = p.offset;
+  ticks_ = p.totalTicks;
+  markers_ = p.markerIndex;
+  tickFx_ = QDTickLengthFx(p.tempo, effectiveDivision_);
+  songTimeFx_ = p.playedFx - (p.targetUs << 16);
+  chasePending_ = true;
+}
+
+bool QDOfflinePlayer::pastExcerpt(int64_t fx) const {
+  return song_.endUs >= 0 && fx - songStartFx_ >= (song_.endUs - std::max<int64_t>(song_.startUs, 0)) << 16;
 }
 
 void QDOfflinePlayer::endSong() {
@@ -152,7 +174,13 @@ void QDOfflinePlayer::runUntil(int64_t timeFx) {
     switch (phase_) {
       case Phase::kReset:
       case Phase::kSong:
-        sendPeeked();
+        if (chasePending_) {
+          nowFx_ = std::max(nowFx_, t);
+          chasePending_ = false;
+          chase_.send(song_.data, song_.length, out, false);
+        } else {
+          sendPeeked();
+        }
         break;
       case Phase::kWindDown:
         nowFx_ = std::max(nowFx_, t);

@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "engine/player/midi_player.h"
+#include "engine/player/song_chase.h"
 #include "engine/player/stream_record.h"
 #include "engine/song/packed_song.h"
 
@@ -35,6 +36,10 @@ struct QDOfflineSong {
   int32_t detectedSetup = 0;     // what the converter detected in mode 2
   int32_t volume = 100;          // DEVVOLUME
   int32_t balance = 50;          // DEVBALANCE
+  // An excerpt: the song from startUs (its chased state sent right before
+  // the music there) up to endUs (-1: its end), in song microseconds.
+  int64_t startUs = 0;
+  int64_t endUs = -1;
 };
 
 constexpr int64_t kQDFxPerUs = int64_t{1} << 16;
@@ -65,7 +70,7 @@ class QDOfflinePlayer {
   int64_t nowFx() const { return nowFx_; }
   // Tick 0 of the song; kNever until the reset sequence has ended.
   int64_t songStartFx() const { return songStartFx_; }
-  // Song time of the last record sent, from tick 0.
+  // Song time of the last record sent, from tick 0 (of the excerpt's start).
   int64_t songTimeFx() const { return songTimeFx_; }
   int32_t markerIndex() const { return markers_; }
   int64_t totalTicks() const { return ticks_; }
@@ -83,6 +88,10 @@ class QDOfflinePlayer {
   // Tick 0 comes the settle time after the reset sequence's end.
   void startSong();
   void endSong();
+  // The excerpt's start: the records before it are skipped and their state
+  // is chased at tick 0.
+  void jumpToStart();
+  bool pastExcerpt(int64_t fx) const;
 
   QDOfflineSong song_;
   MidiOutPort* outputs_[kQDOutputs];
@@ -105,6 +114,8 @@ class QDOfflinePlayer {
   int32_t markers_ = 0;
   int64_t ticks_ = 0;
   int64_t windDownFx_ = kNever;
+  QDChase chase_;
+  bool chasePending_ = false;
 };
 
 // Samples at `rate` per second up to time fx, rounded up (a message is

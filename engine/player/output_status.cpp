@@ -11,7 +11,7 @@ namespace {
 
 // The current time-table entry: the one the marker index points at.
 const TimeTableEntry* currentEntry(const TMIDIEXEState& s, const PackedSong& song) {
-  int32_t index = s.markerIndex.load();
+  int32_t index = s.markersNow();
   if (!song.timeTable() || index < 0 || static_cast<uint32_t>(index) >= song.entries) return nullptr;
   return &song.timeTable()[index];
 }

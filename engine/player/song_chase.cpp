@@ -12,6 +12,9 @@ constexpr uint32_t kDataMsb = 6, kDataLsb = 38, kDataIncrement = 96, kDataDecrem
 constexpr uint32_t kNrpnLsb = 98, kNrpnMsb = 99, kRpnLsb = 100, kRpnMsb = 101;
 constexpr uint32_t kAllSoundOff = 120, kAllNotesOff = 123;
 constexpr int kNull = 127;  // a parameter number of 127/127 selects nothing
+// Tick lengths are whole 1/65536 µs, so song times run a little early over a
+// long song: a record this close before the target is the target's music.
+constexpr int64_t kAtTargetFx = int64_t{100} << 16;
 
 uint64_t KeyOf(int port, uint32_t channel, Kind kind, uint32_t param) {
   return uint64_t(port) << 40 | uint64_t(channel) << 32 | uint64_t(kind) << 24 | param;
@@ -103,6 +106,14 @@ class Collector {
     if (reg.bank[1] >= 0) messages.push_back(Cc(channel, kBankLsb, reg.bank[1]));
     messages.push_back(message);
     set(offset, port, KeyOf(port, channel, kProgram, 0), messages, {0xC0 | channel});
+    // The program's own bank selects say the bank now; those before it need
+    // not be sent again unless the bank changes after it.
+    if (!later_) {
+      for (uint32_t bank : {kBankMsb, kBankLsb}) {
+        auto it = seen_.find(KeyOf(port, channel, kController, bank));
+        if (it != seen_.end()) chase_.items[it->second].count = 0;
+      }
+    }
   }
 
   void controller(uint32_t offset, int port, uint32_t channel, uint32_t number, int value) {
@@ -245,7 +256,7 @@ QDSongPoint QDFindSongPoint(const uint8_t* data, uint32_t length, int64_t target
       break;
     }
     const int64_t at = timeFx + int64_t{r.delta} * tickFx;
-    if (!reached && at >= targetFx) {
+    if (!reached && at >= targetFx - kAtTargetFx) {
       reached = true;
       p.offset = offset;
       if (!chase) break;

@@ -489,8 +489,7 @@ void Player::requestStop() {
 }
 
 int32_t Player::position() const {
-  if (s_.seekPendingUs.load() >= 0) return s_.seekPendingPosition.load();
-  return QDTablePosition(s_.playTable.load(), s_.playTableEntries.load(), s_.markerIndex.load());
+  return QDTablePosition(s_.playTable.load(), s_.playTableEntries.load(), s_.markersNow());
 }
 
 bool Player::seek(int64_t ms) {
@@ -500,8 +499,7 @@ bool Player::seek(int64_t ms) {
     auto plan = std::make_unique<QDSeekPlan>();
     plan->point = QDFindSongPoint(s.playData.load(), s.playLength.load(), std::max<int64_t>(ms, 0) * 1000,
                                   s.effectiveDivision.load(), &plan->chase);
-    s.seekPendingPosition.store(
-        QDTablePosition(s.playTable.load(), s.playTableEntries.load(), plan->point.markerIndex));
+    s.seekPendingMarkers.store(plan->point.markerIndex);
     s.seekPendingUs.store(plan->point.targetUs);
     delete seekPlan_.exchange(plan.release());  // a jump not yet made is replaced
     return true;

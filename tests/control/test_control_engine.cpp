@@ -181,3 +181,23 @@ TEST_F(ControlWithEngine, DialogsOfAnEngineNobodyCanSeeAreRefusedAndTheContainer
   c.setTIMERMIDI(2);
   EXPECT_EQ(c.TIMERMIDI(), 2) << "the engine still serves";
 }
+
+TEST_F(ControlWithEngine, SeekMovesTheControlsSongAndPositionFollows) {
+  TQMIDICTLX c;
+  ASSERT_EQ(c.engineError(), 0) << "the bus did not start the engine";
+  QSignalSpy status(&c, &TQMIDICTLX::OnStatus);
+  EXPECT_EQ(c.LENGTH(), 0);
+  c.SEEK(1000);
+  EXPECT_EQ(c.ERRORCODE(), 9411) << "nothing plays";
+  c.setMIDIFILENAME(QString::fromStdString(WriteSong(dir, "song.mid", 20)));
+  c.PLAY();
+  ASSERT_TRUE(WaitFor(status, 1, 20000)) << "no progress";
+  EXPECT_GE(c.LENGTH(), 19500);
+  c.SEEK(15000);
+  EXPECT_EQ(c.ERRORCODE(), 0);
+  EXPECT_GE(c.POSITION(), 15000);
+  EXPECT_LT(c.POSITION(), 16000);
+  c.SEEK(1000000);  // past the end: the end
+  EXPECT_GE(c.POSITION(), c.LENGTH() - 100);
+  ASSERT_TRUE(WaitFor(status, -1, 5000)) << "the song ends at once";
+}

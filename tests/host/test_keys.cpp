@@ -19,6 +19,7 @@ struct Fake {
   int guardCleared = 0;
   std::vector<std::array<int32_t, 4>> status;
   int stops = 0, starts = 0, nexts = 0, closes = 0, hotStops = 0, pauses = 0;
+  std::vector<int32_t> seeks;
   THostKeys keys{state, Actions()};
 
   THostKeyActions Actions() {
@@ -40,6 +41,7 @@ struct Fake {
     a.fileClose = [this] { ++closes; };
     a.filePause = [this] { ++pauses; };
     a.hotKeyStop = [this] { ++hotStops; };
+    a.seekBy = [this](int32_t ms) { seeks.push_back(ms); };
     return a;
   }
 };
@@ -130,6 +132,15 @@ TEST(HostKeys, MenuShortcuts) {
   EXPECT_EQ(f.starts, 1);
   EXPECT_EQ(f.closes, 1);
   EXPECT_EQ(f.pauses, 1);
+}
+
+TEST(HostKeys, ArrowsMoveTheSongFiveSecondsOnlyWithoutModifiers) {
+  Fake f;
+  f.keys.keyDown(vk::kLeft, 0);
+  f.keys.keyDown(vk::kRight, 0);
+  f.keys.keyDown(vk::kRight, kShiftShift);
+  f.keys.keyDown(vk::kLeft, kShiftCtrl);
+  EXPECT_EQ(f.seeks, (std::vector<int32_t>{-5000, 5000}));
 }
 
 TEST(HostKeys, StatusValuesAndShiftCodes) {

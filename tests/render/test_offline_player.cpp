@@ -127,6 +127,7 @@ class OfflinePlayer : public ::testing::Test, public PlayerListener {
     EXPECT_TRUE(reader.Convert(3, mode, &packed)) << result.get();
     EXPECT_TRUE(player.take(std::move(packed)));
     EXPECT_TRUE(player.start());
+    if (startMs > 0) EXPECT_TRUE(player.seek(startMs));  // as play --start does
     const int64_t resetStart = timer.nowMicroseconds();
     EXPECT_TRUE(player.release());
     for (int i = 0; i < 100000 && !done.load(); ++i) timer.advance(100);
@@ -153,6 +154,8 @@ class OfflinePlayer : public ::testing::Test, public PlayerListener {
     EXPECT_TRUE(reader.Convert(3, mode, &packed)) << result.get();
     QDOfflineSong s = QDOfflineSong::Of(packed);
     s.resetKind = QDResetKindOfMode(mode);
+    s.startUs = startMs > 0 ? startMs * 1000 : 0;
+    s.endUs = endMs >= 0 ? endMs * 1000 : -1;
     run.detected = s.detectedSetup;
     std::unique_ptr<MidiOutPort> ports[4];
     MidiOutPort* outputs[4];
@@ -208,6 +211,7 @@ class OfflinePlayer : public ::testing::Test, public PlayerListener {
   qtest::TempDir dir;
   ManualTimer timer{5000000};
   int runs = 0;
+  int64_t startMs = -1, endMs = -1;  // an excerpt, or a jump before the music
 };
 
 }  // namespace
@@ -222,6 +226,48 @@ TEST_F(OfflinePlayer, SendsWhatThePlayerSendsForTheTimingSongsInEveryMode) {
 TEST_F(OfflinePlayer, SendsWhatThePlayerSendsForASongTheModesEdit) {
   const std::string song = dir.write("edited.mid", EditedSong());
   for (int32_t mode : kModes) Compare(song, mode);
+}
+
+// An excerpt is what the player sends after a jump to its start made before
+// the music (qmidi-tool play --start), and with an end it is the slice of the
+// whole song between start and end, on its own clock, then the wind-down.
+TEST_F(OfflinePlayer, AnExcerptIsAJumpOfThePlayerAndASliceOfTheWholeSong) {
+  const std::string song = dir.write("edited.mid", EditedSong());
+  startMs = 100;
+  const Capture rt = RealTime(song, 4, "rt-jump");
+  const Capture excerpt = Offline(song, 4, "off-excerpt");
+  for (int id = 0; id < 4; ++id) {
+    SCOPED_TRACE(id);
+    ASSERT_EQ(Hexes(excerpt.song[id]), Hexes(rt.song[id]));
+    const size_t timed = rt.song[id].size() >= 32 ? rt.song[id].size() - 32 : 0;
+    for (size_t i = 0; i < timed; ++i) {
+      const int64_t rtUs = rt.song[id][i].us - startMs * 1000;  // the player's tick 0 moved back by the jump
+      EXPECT_GE(rtUs, excerpt.song[id][i].us) << i << " " << rt.song[id][i].hex;
+      EXPECT_LE(rtUs, excerpt.song[id][i].us + kPeriodMs * 1000) << i << " " << rt.song[id][i].hex;
+    }
+  }
+  std::vector<std::string> chase;
+  for (const Sent& s : excerpt.song[0])
+    if (s.us == 0) chase.push_back(s.hex);
+  EXPECT_EQ(chase, (std::vector<std::string>{"f04110421240007f0041f7", "f043104c02010001f7", "b00000", "b02001",
+                                             "c005"}))
+      << "the song's state before the start (notes excepted), in song order";
+
+  endMs = 300;
+  const Capture cut = Offline(song, 4, "off-cut");
+  startMs = endMs = -1;
+  const Capture whole = Offline(song, 4, "off-whole");
+  std::vector<std::string> slice, music;
+  for (const Sent& s : whole.song[0])
+    if (s.us > 100000 && s.us < 300000) slice.push_back(std::to_string(s.us - 100000) + " " + s.hex);
+  for (const Sent& s : cut.song[0])
+    if (s.us > 0 && s.us < 200000) music.push_back(std::to_string(s.us) + " " + s.hex);
+  EXPECT_FALSE(slice.empty());
+  EXPECT_EQ(music, slice);
+  ASSERT_GE(cut.song[0].size(), 32u);
+  const Sent& windDown = cut.song[0][cut.song[0].size() - 32];
+  EXPECT_EQ(windDown.hex, "b07800");
+  EXPECT_EQ(windDown.us, 200000) << "all sound off at the excerpt's end";
 }
 
 // --- The driver alone ----------------------------------------------------------
