@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -440,6 +441,28 @@ int TForm1::positionMs() const {
   if (!songSounds()) return 0;
   if (display_->running()) return status_.values[0];
   return std::max(0, QMIDICTLX1->MIDICURRENTTIME1());  // no reports: asked
+}
+
+bool TForm1::seekTo(int ms) {
+  if (!songSounds()) return false;
+  QMIDICTLX1->SEEK(ms);
+  if (QMIDICTLX1->ERRORCODE() != 0) return false;
+  const int at = QMIDICTLX1->POSITION();
+  if (display_->running()) status_.values[0] = at;  // the time label reads it before the next report
+  followPosition();
+  if (mpris_) mpris_->seeked(int64_t{at} * 1000);
+  return true;
+}
+
+// The position slider follows the song, except while it is held.
+void TForm1::followPosition() {
+  if (!SL_POSITION || SL_POSITION->isSliderDown()) return;
+  const QSignalBlocker quiet(SL_POSITION);
+  const int length = songSounds() ? std::max(songLengthMs_, QMIDICTLX1->LENGTH()) : 0;
+  SL_POSITION->setEnabled(length > 0);
+  SL_POSITION->setRange(0, length);
+  SL_POSITION->setPageStep(std::max(1, length / 20));
+  SL_POSITION->setValue(length > 0 ? positionMs() : 0);
 }
 
 int TForm1::volume() const { return ScrollBar1->value(); }

@@ -27,6 +27,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QScrollBar;
+class QSlider;
 class QToolButton;
 class QTreeWidget;
 class TUpDown;
@@ -74,6 +75,9 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   int songLengthMs() const { return songSounds() ? songLengthMs_ : 0; }
   // How far the playing song is, in milliseconds (0 when stopped).
   int positionMs() const;
+  // Moves the playing song to ms (kept within it); the desktop's media
+  // controls hear of the jump. False when no song of the window plays.
+  bool seekTo(int ms);
   // The volume slider (0 .. 100; the devices' volume follows it).
   int volume() const;
   void setVolume(int volume);
@@ -173,6 +177,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   void startUp();
   void startMediaControls();
   void followEngine();
+  void followPosition();
   void readSwitches();
   void shutDown();
   void restoreColumns();
@@ -247,6 +252,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   QLabel* LB_TEMPO = nullptr;
   QLabel* LB_HYOSI = nullptr;
   QProgressBar* Gauge1 = nullptr;
+  QSlider* SL_POSITION = nullptr;  // the song's position: follows it, dragged to move it
   QTreeWidget* ListBox1 = nullptr;
   TQMIDICTLX* QMIDICTLX1 = nullptr;
   std::array<QAction*, 8> reopenItems_{};

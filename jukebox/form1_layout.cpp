@@ -9,6 +9,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSlider>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -22,8 +24,8 @@
 namespace {
 
 constexpr int kClientWidth = 484;
-constexpr int kClientHeight = 407;
-constexpr int kListTop = 84;
+constexpr int kClientHeight = 423;
+constexpr int kListTop = 100;
 
 QFont MainFont() {
   QFont font(QString::fromStdString(QRSubstituteFontFamily("ＭＳ ゴシック")));
@@ -165,6 +167,23 @@ void TForm1::buildStatusLabels(QWidget* panel) {
   Gauge1 = Place(new QProgressBar(panel), "Gauge1", 216, 64, 257, 16);
   Gauge1->setTextVisible(false);
   Gauge1->setValue(0);
+  SL_POSITION = Place(new QSlider(Qt::Horizontal, panel), "SL_POSITION", 2, 84, 477, 14);
+  SL_POSITION->setRange(0, 0);
+  SL_POSITION->setFocusPolicy(Qt::NoFocus);
+  SL_POSITION->setEnabled(false);
+  const QString tip = QStringLiteral("演奏位置 — Position (drag to move the song)");
+  SL_POSITION->setToolTip(tip);
+  SL_POSITION->setAccessibleName(tip);
+  connect(SL_POSITION, &QSlider::sliderReleased, this, [this] { seekTo(SL_POSITION->value()); });
+  auto* follow = new QTimer(this);
+  follow->setInterval(250);
+  connect(follow, &QTimer::timeout, this, [this] { followPosition(); });
+  follow->start();
+  // A click beside the handle moves the song by a page, as it moves the handle.
+  connect(SL_POSITION, &QSlider::actionTriggered, this, [this](int action) {
+    if (action != QAbstractSlider::SliderMove && action != QAbstractSlider::SliderNoAction)
+      seekTo(SL_POSITION->sliderPosition());
+  });
 }
 
 QAction* TForm1::addCommand(QMenu* menu, const char* name, const QString& text, const QKeySequence& key,

@@ -61,3 +61,5 @@ bool TForm1Mpris::mprisLoop() const { return form_.autoPlayOn(); }
 void TForm1Mpris::setMprisLoop(bool on) { form_.setAutoPlay(on); }
 
 void TForm1Mpris::mprisOpen(const QString& path) { form_.addSongs({path}, true); }
+
+void TForm1Mpris::mprisSeekTo(int64_t us) { form_.seekTo(static_cast<int>(std::min<int64_t>(us / 1000, INT32_MAX))); }

@@ -27,6 +27,7 @@ class TForm1Mpris final : public TMprisPlayer {
   bool mprisLoop() const override;
   void setMprisLoop(bool on) override;
   void mprisOpen(const QString& path) override;
+  void mprisSeekTo(int64_t us) override;
 
  private:
   TForm1& form_;

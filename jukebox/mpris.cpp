@@ -5,6 +5,8 @@
 #include <QDBusObjectPath>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // org.mpris.MediaPlayer2: the application itself.
@@ -56,7 +58,7 @@ class TMprisPlayerAdaptor final : public QDBusAbstractAdaptor {
   Q_PROPERTY(bool CanGoPrevious READ yes)
   Q_PROPERTY(bool CanPlay READ yes)
   Q_PROPERTY(bool CanPause READ yes)
-  Q_PROPERTY(bool CanSeek READ no)
+  Q_PROPERTY(bool CanSeek READ yes)
   Q_PROPERTY(bool CanControl READ yes)
 
  public:
@@ -81,7 +83,6 @@ class TMprisPlayerAdaptor final : public QDBusAbstractAdaptor {
     service_->changed();
   }
   bool yes() const { return true; }
-  bool no() const { return false; }
 
  public slots:
   void Play() { service_->player().mprisPlay(); }
@@ -95,8 +96,24 @@ class TMprisPlayerAdaptor final : public QDBusAbstractAdaptor {
   void Stop() { service_->player().mprisStop(); }
   void Next() { service_->player().mprisNext(); }
   void Previous() { service_->player().mprisPrevious(); }
-  void Seek(qlonglong) {}
-  void SetPosition(const QDBusObjectPath&, qlonglong) {}
+  // A seek past the end goes to the next song; before the start, to the start.
+  void Seek(qlonglong offset) {
+    TMprisPlayer& p = service_->player();
+    if (p.mprisState() == TMprisPlayer::State::Stopped) return;
+    const int64_t target = p.mprisPositionUs() + offset;
+    if (p.mprisLengthUs() > 0 && target > p.mprisLengthUs()) {
+      p.mprisNext();
+      return;
+    }
+    p.mprisSeekTo(std::max<int64_t>(target, 0));
+  }
+  // Only for the track playing, and only inside it.
+  void SetPosition(const QDBusObjectPath& track, qlonglong position) {
+    TMprisPlayer& p = service_->player();
+    if (p.mprisState() == TMprisPlayer::State::Stopped || track.path() != service_->trackId()) return;
+    if (position < 0 || (p.mprisLengthUs() > 0 && position > p.mprisLengthUs())) return;
+    p.mprisSeekTo(position);
+  }
   void OpenUri(const QString& uri) {
     const QUrl url(uri);
     if (url.isLocalFile()) service_->player().mprisOpen(url.toLocalFile());
@@ -162,6 +179,20 @@ QVariantMap TMprisService::metadata() const {
   if (const QString artist = player_.mprisArtist(); !artist.isEmpty())
     m.insert(QStringLiteral("xesam:artist"), QStringList{artist});
   return m;
+}
+
+QString TMprisService::trackId() const {
+  if (player_.mprisFile().isEmpty()) return {};
+  return metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path();
+}
+
+void TMprisService::seeked(int64_t positionUs) {
+  if (!started_) return;
+  QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kPath),
+                                                   QStringLiteral("org.mpris.MediaPlayer2.Player"),
+                                                   QStringLiteral("Seeked"));
+  signal << static_cast<qlonglong>(positionUs);
+  bus_.send(signal);
 }
 
 QString TMprisService::loopStatus() const {

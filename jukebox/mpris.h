@@ -36,6 +36,7 @@ class TMprisPlayer {
   virtual bool mprisLoop() const = 0;  // the list goes on song after song
   virtual void setMprisLoop(bool on) = 0;
   virtual void mprisOpen(const QString& path) = 0;  // a local song to add and play
+  virtual void mprisSeekTo(int64_t us) = 0;          // within the playing song
 };
 
 class TMprisService final : public QObject {
@@ -54,6 +55,10 @@ class TMprisService final : public QObject {
   // The jukebox calls this whenever its state, song or title changed; the
   // desktop hears of what differs.
   void changed();
+  // The song moved other than by playing: the desktop hears the Seeked signal.
+  void seeked(int64_t positionUs);
+  // The playing song's track id ("" when none is chosen).
+  QString trackId() const;
 
   TMprisPlayer& player() { return player_; }
   QString playbackStatus() const;

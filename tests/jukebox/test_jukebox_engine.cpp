@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QSlider>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QAction>
@@ -402,6 +403,40 @@ TEST_F(JukeboxWithEngine, MediaControlsFollowPositionVolumeShuffleAndLoop) {
   EXPECT_GT(Playerctl({QStringLiteral("position")}).toDouble(), wrdFirst);
   f.MN_FILESTOPClick();
   EXPECT_TRUE(WaitUntil([&] { return Playerctl({QStringLiteral("status")}) == "Stopped"; }, 5000));
+}
+
+TEST_F(JukeboxWithEngine, MediaControlsAndTheSliderMoveTheSongAndTheSliderFollows) {
+  storeList(0, {writeSong("LONG.MID", 60, 20)});
+  TForm1& f = open();
+  ASSERT_EQ(f.control()->engineError(), 0);
+  QSlider* slider = widget<QSlider>("SL_POSITION");
+  EXPECT_FALSE(slider->isEnabled()) << "nothing plays";
+
+  f.selectRow(0);
+  f.MN_FILESTARTClick();
+  ASSERT_TRUE(WaitUntil([&] { return f.songLengthMs() > 0 && slider->maximum() > 0; }, 10000));
+  EXPECT_NEAR(slider->maximum(), 20000, 600);
+  auto near = [&](int ms) {
+    return WaitUntil([&] {
+      const int at = f.control()->POSITION();
+      return at >= ms && at < ms + 1500 && slider->value() >= ms && slider->value() < ms + 1500;
+    }, 3000);
+  };
+  Playerctl({QStringLiteral("position"), QStringLiteral("12")});
+  EXPECT_TRUE(near(12000)) << "playerctl position 12: " << f.control()->POSITION();
+  const double read = Playerctl({QStringLiteral("position")}).toDouble();
+  EXPECT_GE(read, 12.0);
+  EXPECT_LT(read, 13.5);
+  Playerctl({QStringLiteral("position"), QStringLiteral("5-")});
+  EXPECT_TRUE(near(7000)) << "playerctl position 5-: " << f.control()->POSITION();
+
+  // Dragged and let go: the song goes there.
+  slider->setSliderDown(true);
+  slider->setSliderPosition(3000);
+  slider->setSliderDown(false);
+  EXPECT_TRUE(near(3000)) << f.control()->POSITION();
+  f.MN_FILESTOPClick();
+  EXPECT_TRUE(WaitUntil([&] { return !slider->isEnabled(); }, 5000));
 }
 
 // quormidi as a user starts it: songs, a list and --start on its command

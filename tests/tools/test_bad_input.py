@@ -63,6 +63,18 @@ with tempfile.TemporaryDirectory() as d:
     rc, _, err = run("wrd", song, "--xymode=1")
     check(rc == 2, "a flag given a value: %s %r" % (rc, err))
 
+    # --- excerpts: times that are no times, or lie outside the song (half a second) ---
+    for c, words in ((["play", song, "--silent", "--start", "-1"], "--start needs a time in seconds"),
+                     (["play", song, "--silent", "--start", "1e2"], "--start needs a time in seconds"),
+                     (["play", song, "--silent", "--start", "10"], "lies past the song's end"),
+                     (["render-audio", song, out + ".wav", "--start", "0.3", "--end", "0.2"], "must come after"),
+                     (["render-audio", song, out + ".wav", "--start", "5"], "lies past the song's end"),
+                     (["render-video", song, out + ".mp4", "--end", "x"], "--end needs a time in seconds")):
+        rc, _, err = run(*c)
+        check(rc == 2 and words in err and not os.path.exists(c[2]), "%s: status %s, %r" % (" ".join(c[3:]), rc, err))
+    rc, stdout, err = run("play", song, "--silent", "--start", "0.25")
+    check(rc == 0 and "start:    0:00.250" in stdout, "play --start 0.25: status %s, %r %r" % (rc, stdout, err))
+
     # --- inputs that cannot be read -------------------------------------------------
     empty = os.path.join(d, "empty.mid")
     open(empty, "wb").close()
