@@ -93,7 +93,10 @@ class FirstMessage final : public MidiOutSystem, public MidiOutPort {
     FirstMessage& to_;
   };
   MidiResult note() {
-    if (armed.exchange(false)) firstNs = Clock::now().time_since_epoch().count();
+    if (armed.load()) {  // the time first, then the word that it is there
+      firstNs = Clock::now().time_since_epoch().count();
+      armed = false;
+    }
     return kMidiOk;
   }
 };
@@ -127,14 +130,17 @@ void BM_SeekToFirstSoundTenMinutes(benchmark::State& state) {
     state.SkipWithError("the player did not start");
     return;
   }
-  while (player.state().periodInForce.load() == 0 || player.positionMs() < 100)
+  for (int i = 0; i < 1000 && (player.state().periodInForce.load() == 0 || player.positionMs() < 100); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  int64_t target = 1000;
+  int64_t k = 0;
   for (auto _ : state) {
-    target = target >= 590000 ? 1000 : target + 29000;
+    const int64_t target = 1000 + (++k * 29000) % 589000;  // forwards and backwards over the song
     device.armed = true;
     const auto t0 = Clock::now();
-    player.seek(target);
+    if (!player.seek(target)) {
+      state.SkipWithError("the song no longer plays");
+      break;
+    }
     while (device.armed.load()) std::this_thread::yield();
     state.SetIterationTime(static_cast<double>(device.firstNs.load() - t0.time_since_epoch().count()) / 1e9);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
