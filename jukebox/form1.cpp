@@ -36,7 +36,7 @@ QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QString Flag(bool on) { return on ? QStringLiteral("True") : QStringLiteral("False"); }
 
-// "MIDI|*.MID;*.RCP;*.R36" as the Qt file dialog writes filters.
+// "MIDI|*.MID;*.RCP;*.R36;*.G36;*.G18" as the Qt file dialog writes filters.
 QString DialogFilter(const QString& filter) {
   const QStringList parts = filter.split(QLatin1Char('|'));
   QStringList filters;
@@ -190,6 +190,8 @@ TSongInfo TForm1::readSongInfo(const QString& path, bool pictureTable) {
     info.beatUnit = AtLeastTwo(c->OUTSTATUSID());
     c->setOUTSTATUSCH(1002);
     info.hasWrd = c->OUTSTATUSID() == 1;
+    c->setOUTSTATUSCH(1003);
+    info.gsdBPath = c->OUTSTATUSMEMO();
     song_ = info;
   });
   return song_;

@@ -36,7 +36,7 @@ using TCommandsFactory = std::function<std::unique_ptr<TJukeboxCommands>(TJukebo
 inline constexpr const char* kJukeboxTitle = "QUORMIDI v1.01";
 inline constexpr const char* kNotWhilePlaying = "演奏中は、この機能は利用出来ません";
 inline constexpr const char* kHelpMissing = "HELP.HTMﾌｧｲﾙをWebﾌﾞﾗｳｻﾞで表示してください。";
-inline constexpr const char* kOpenFilter = "MIDI|*.MID;*.RCP;*.R36";
+inline constexpr const char* kOpenFilter = "MIDI|*.MID;*.RCP;*.R36;*.G36;*.G18";
 
 class TForm1 : public QMainWindow, public TJukeboxHost {
   Q_OBJECT

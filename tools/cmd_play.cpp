@@ -126,6 +126,7 @@ int runPlay(const ToolArgs& a) {
     return 1;
   }
   QGSetErrorCode(0);
+  song.setSetupFiles(!a.flag("--no-setup"));
   song.QGmstTitle();
   std::string title = Cp932ToUtf8(song.getinFileTitle());
   if (!QDStreamOpen()) {
@@ -141,6 +142,7 @@ int runPlay(const ToolArgs& a) {
     song.QGmstFreeBuf2();
     return 1;
   }
+  for (const std::string& problem : song.SetupProblems()) std::cerr << "qmidi-tool play: " << problem << '\n';
   QDSetTimeDiv(static_cast<int32_t>(song.getdwTimeDivision()));
   QDSetSongInfo(song.getdwTickDivision(), song.getdwHyosi());
   int32_t lengthMs = player.getMIDITOTALTIME1();
@@ -223,7 +225,7 @@ int runPlay(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(play, {
   "play",
   ModuleCommandSummary("play"),
-  "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] " +
+  "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] [--no-setup] " +
       std::string(kDeviceOptionsUsage) + " [--json]",
   {"--mode", "--period", "--devices", "--capture", "--soundfont", "--gain", "--raw"},
   runPlay})

@@ -37,12 +37,11 @@ int runRenderAudio(const ToolArgs& a) {
     return Fail(error.empty() ? "the rate must be 8000 to 192000 Hz" : error);
 
   RenderSong song;
-  if (!song.convert(songPath, options.mode, &error)) return Fail(error);
+  if (!ConvertForRender("render-audio", songPath, options, &song, &error)) return Fail(error);
   song.song.volume = options.volume;
   song.song.balance = options.balance;
-  std::unique_ptr<SoftSynthSystem> synth;
-  std::unique_ptr<MidiOutPort> port;
-  if (!OpenOfflineSynth(options, static_cast<int>(rate), &synth, &port, &error)) return Fail(error);
+  OfflineSynth synth;
+  if (!OpenOfflineSynth(options, static_cast<int>(rate), &synth, &error)) return Fail(error);
 
   // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
   InterruptGuard interrupt;
@@ -51,7 +50,8 @@ int runRenderAudio(const ToolArgs& a) {
   if (!file.open(temp.path(), format, static_cast<int>(rate), &error))
     return Fail("cannot write \"" + outPath + "\": " + error);
 
-  SongAudio audio(*synth, port.get(), song.song, static_cast<int>(rate));
+  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song.song, static_cast<int>(rate),
+                  song.songEndUs);
   ProgressBar progress(song.songMs);
   std::vector<float> block(2 * kBlockFrames);
   while (!audio.ended()) {
@@ -64,7 +64,8 @@ int runRenderAudio(const ToolArgs& a) {
     progress.update(audio.frames() * 1000 / rate);
   }
   if (!file.close(&error) || !temp.commit(&error)) return Fail(error);
-  port->close();
+  synth.portA->close();
+  synth.portB->close();
 
   const int64_t lengthMs = audio.frames() * 1000 / rate;
   if (a.json()) {
@@ -93,6 +94,7 @@ int runRenderAudio(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(render_audio, {
   "render-audio",
   ModuleCommandSummary("render-audio"),
-  "SONG OUT [--mode N] [--soundfont FILE] [--rate HZ] [--volume 0-100] [--balance 0-100] [--json]",
+  "SONG OUT [--mode N] [--soundfont FILE] [--rate HZ] [--volume 0-100] [--balance 0-100] [--no-setup] "
+  "[--json]",
   {"--mode", "--soundfont", "--rate", "--volume", "--balance"},
   runRenderAudio})

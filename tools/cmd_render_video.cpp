@@ -194,12 +194,11 @@ int runRenderVideo(const ToolArgs& a) {
 
   std::string error;
   RenderSong song;
-  if (!song.convert(songPath, options.mode, &error)) return Fail(error);
+  if (!ConvertForRender("render-video", songPath, options, &song, &error)) return Fail(error);
   song.song.volume = options.volume;
   song.song.balance = options.balance;
-  std::unique_ptr<SoftSynthSystem> synth;
-  std::unique_ptr<MidiOutPort> port;
-  if (!OpenOfflineSynth(options, kVideoAudioRate, &synth, &port, &error)) return Fail(error);
+  OfflineSynth synth;
+  if (!OpenOfflineSynth(options, kVideoAudioRate, &synth, &error)) return Fail(error);
 
   Display display;
   const bool scripted = !QGSongReader().getWRDFileName().empty();
@@ -219,7 +218,7 @@ int runRenderVideo(const ToolArgs& a) {
   if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale, video.fps, &error))
     return Fail("cannot write \"" + outPath + "\": " + error);
 
-  SongAudio audio(*synth, port.get(), song.song, kVideoAudioRate);
+  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song.song, kVideoAudioRate, song.songEndUs);
   ProgressBar progress(song.songMs);
   std::vector<float> sound;
   std::vector<uint8_t> rgb;
@@ -265,7 +264,8 @@ int runRenderVideo(const ToolArgs& a) {
     progress.update(frameSample * 1000 / kVideoAudioRate);
   }
   if (!file.finish(&error) || !temp.commit(&error)) return Fail(error);
-  port->close();
+  synth.portA->close();
+  synth.portB->close();
 
   const int64_t lengthMs = frames * 1000 / video.fps;
   if (a.json()) {
@@ -297,6 +297,6 @@ QMIDI_TOOL_COMMAND(render_video, {
   "render-video",
   ModuleCommandSummary("render-video"),
   "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--volume 0-100] "
-  "[--balance 0-100] [--json]",
+  "[--balance 0-100] [--no-setup] [--json]",
   {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance"},
   runRenderVideo})

@@ -66,7 +66,9 @@ int runStream(const ToolArgs& a) {
   }
   TDeviceFreeStream stream(static_cast<int32_t>(mode));
   TMIDIEXEState& player = QDPlayer();
+  song.setSetupFiles(!a.flag("--no-setup"));
   bool ok = song.QGmstPreHeader(3);
+  for (const std::string& problem : song.SetupProblems()) std::cerr << "qmidi-tool stream: " << problem << '\n';
   int32_t code = QGEngineErrorCode().load();
 
   const uint8_t* data = ok ? song.StreamData() : nullptr;
@@ -141,6 +143,6 @@ int runStream(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(stream, {
   "stream",
   "convert a song into the player's packed records and time table",
-  "FILE [--mode N] [--json]",
+  "FILE [--mode N] [--no-setup] [--json]",
   {"--mode"},
   runStream})

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <iostream>
 #include <filesystem>
 
 #include "engine/player/midi_player.h"
@@ -36,7 +37,7 @@ RenderSong::~RenderSong() {
   reader.QGmstFreeBuf2();
 }
 
-bool RenderSong::convert(const std::string& path, int32_t mode, std::string* error) {
+bool RenderSong::convert(const std::string& path, int32_t mode, bool setupFiles, std::string* error) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
     *error = "no such song file \"" + path + "\"";
@@ -49,11 +50,14 @@ bool RenderSong::convert(const std::string& path, int32_t mode, std::string* err
   QDMidiExe().setRESETMODE(mode);
   TQUORMSTR& reader = QGSongReader();
   reader.setinFileName(path);
+  reader.setSetupFiles(setupFiles);
   QGSetErrorCode(0);
   QDStreamOpen();
   converted_ = true;
   reader.QGmstTitle();
-  if (!reader.QGmstPreHeader(3)) {
+  const bool converted = reader.QGmstPreHeader(3);
+  setupProblems = reader.SetupProblems();
+  if (!converted) {
     *error = "\"" + path + "\" could not be converted as a song (result code " +
              std::to_string(QGEngineErrorCode().load()) + ")";
     return false;
@@ -69,7 +73,15 @@ bool RenderSong::convert(const std::string& path, int32_t mode, std::string* err
   song.resetKind = player.resetKind.load();
   song.detectedSetup = player.detectedSetup.load();
   songMs = song.entries ? song.table[song.entries - 1].ms : 0;
+  songEndUs = reader.SongEndMicroseconds();
   return true;
+}
+
+bool ConvertForRender(const char* command, const std::string& path, const RenderOptions& o, RenderSong* song,
+                      std::string* error) {
+  const bool ok = song->convert(path, o.mode, o.setupFiles, error);
+  for (const std::string& problem : song->setupProblems) std::cerr << "qmidi-tool " << command << ": " << problem << '\n';
+  return ok;
 }
 
 RenderOptions ReadRenderOptions(const ToolArgs& a) {
@@ -78,11 +90,11 @@ RenderOptions ReadRenderOptions(const ToolArgs& a) {
   o.volume = RangeOption(a, "--volume", 100, 0, 100);
   o.balance = RangeOption(a, "--balance", 50, 0, 100);
   o.soundFont = a.get("--soundfont", kDefaultSoundFont);
+  o.setupFiles = !a.flag("--no-setup");
   return o;
 }
 
-bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynthSystem>* synth,
-                      std::unique_ptr<MidiOutPort>* port, std::string* error) {
+bool OpenOfflineSynth(const RenderOptions& o, int rate, OfflineSynth* out, std::string* error) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(o.soundFont, ec)) {
     *error = "no such sound font \"" + o.soundFont + "\"";
@@ -92,11 +104,13 @@ bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynt
   config.soundFont = o.soundFont;
   config.offline = true;
   config.sampleRate = rate;
-  *synth = std::make_unique<SoftSynthSystem>(config);
-  if ((*synth)->open(kMidiMapper, port) != kMidiOk || !*port) {
+  out->synth = std::make_unique<SoftSynthSystem>(config);
+  if (out->synth->open(kMidiMapper, &out->portA) != kMidiOk || !out->portA ||
+      out->synth->open(kMidiMapper, &out->portB) != kMidiOk || !out->portB) {
     *error = "the soft synth cannot load the sound font \"" + o.soundFont + "\"";
     return false;
   }
+  out->portB->servePort(1);
   return true;
 }
 

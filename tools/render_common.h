@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/player/offline_player.h"
 #include "platform/softsynth/soft_synth.h"
@@ -20,14 +21,17 @@ class RenderSong {
   RenderSong(const RenderSong&) = delete;
   RenderSong& operator=(const RenderSong&) = delete;
 
-  // Converts the song in play mode `mode` without touching a device; false
-  // with a message for the user.
-  bool convert(const std::string& path, int32_t mode, std::string* error);
+  // Converts the song in play mode `mode` (with its set-up files unless
+  // setupFiles is false) without touching a device; false with a message
+  // for the user.
+  bool convert(const std::string& path, int32_t mode, bool setupFiles, std::string* error);
 
   QDOfflineSong song;
   std::string titleSjis;  // the song's title, Shift-JIS as written
   uint32_t songMs = 0;    // the time table's length
   int32_t tickDivision = 960;
+  uint64_t songEndUs = 0;  // where the song's last track ends
+  std::vector<std::string> setupProblems;  // set-up files named but not usable
 
  private:
   bool converted_ = false;
@@ -36,17 +40,28 @@ class RenderSong {
 // The options both commands take.
 struct RenderOptions {
   int32_t mode = 0;
+  bool setupFiles = true;  // --no-setup
   int32_t volume = 100;
   int32_t balance = 50;
   std::string soundFont;
 };
-// Reads --mode, --volume, --balance and --soundfont (UsageError on bad values).
+// Reads --mode, --volume, --balance, --soundfont and --no-setup (UsageError
+// on bad values).
 RenderOptions ReadRenderOptions(const ToolArgs& a);
+// Converts the song as the options say; what went wrong with its set-up
+// files goes to standard error, prefixed with the command's name.
+bool ConvertForRender(const char* command, const std::string& path, const RenderOptions& o, RenderSong* song,
+                      std::string* error);
 
-// The soft synth rendering offline at rate, with its one port open; false
-// with a message when the sound font does not load.
-bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynthSystem>* synth,
-                      std::unique_ptr<MidiOutPort>* port, std::string* error);
+// The soft synth rendering offline at rate with two ports open, one for
+// each of the player's ports (port A's first output and port B's, as the
+// engine plays by default); false with a message when the sound font does
+// not load.
+struct OfflineSynth {
+  std::unique_ptr<SoftSynthSystem> synth;
+  std::unique_ptr<MidiOutPort> portA, portB;
+};
+bool OpenOfflineSynth(const RenderOptions& o, int rate, OfflineSynth* synth, std::string* error);
 
 // A bar on stderr while stderr is a terminal: "[#####.....]  45%  0:15 / 0:34".
 class ProgressBar {

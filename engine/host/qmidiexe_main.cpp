@@ -21,6 +21,7 @@
 #include "engine/host/option_dialogs.h"
 #include "engine/host/qt_messages.h"
 #include "engine/host/settings_store.h"
+#include "engine/song/song_reader.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/mididevices/machine_midi.h"
 #include "platform/qt/choose_presenter.h"
@@ -45,6 +46,14 @@ void InstallDevicesFromSettings() {
   InstallMachineMidiDevices(devices);
 }
 
+// "SetupFiles": a Recomposer song's set-up files are sent before it unless
+// this is FALSE (or 0).
+void ApplySongSettings() {
+  const QString setup = QIReadValue(QStringLiteral("SetupFiles")).trimmed();
+  QGSongReader().setSetupFiles(setup.compare(QLatin1String("FALSE"), Qt::CaseInsensitive) != 0 &&
+                               setup != QLatin1String("0"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,6 +71,7 @@ int main(int argc, char** argv) {
 
   InstallMachineTimer();
   InstallDevicesFromSettings();
+  ApplySongSettings();
   static FreeTypeGlyphSystem glyphs;
   QRSetGlyphSystem(&glyphs);
 

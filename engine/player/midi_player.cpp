@@ -278,6 +278,7 @@ bool QDStreamOpen() {
         s.handles[out].reset();
       }
       lastOk = QDMidiOutOpen(id, &s.handles[out]) == kMidiOk;
+      if (lastOk) s.handles[out]->servePort(QDPortOfOutput(out));
       if (lastOk && !s.currentHandle.load()) s.currentHandle.store(s.handles[out].get());
     }
     notify(kQDNotifyOpen);

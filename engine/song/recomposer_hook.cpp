@@ -2,21 +2,20 @@
 
 #include <atomic>
 
-#include "engine/song/rcp_converter.h"
-
 namespace {
 
-constexpr QGmstRcpImageBuilder kLinkedBuilder = &RcpToSmfImage;
+constexpr QGmstRcpImageBuilder kLinkedBuilder = &RcpBuildImage;
 
 std::atomic<QGmstRcpImageBuilder> g_builder{kLinkedBuilder};
 
 }  // namespace
 
-bool QGmstBuildRcpImage(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf) {
+bool QGmstBuildRcpImage(const RcpImageRequest& request, RcpImage* image) {
   QGmstRcpImageBuilder builder = g_builder.load();
-  if (!builder || !smf) return false;
-  smf->clear();
-  return builder(data, size, r36, smf);
+  if (!builder || !image) return false;
+  image->smf.clear();
+  image->leadInTicks = 0;
+  return builder(request, image);
 }
 
 bool QGmstRcpConverterLinked() { return true; }

@@ -1,8 +1,11 @@
 // Helpers shared by the song reader's source files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "engine/song/rcp_converter.h"
 
 // Call-site tags of the song reader's tracked allocations.
 constexpr int32_t kTagSongHead = 200;     // header reads of QGmstTitle/Cm6/Hyosi
@@ -13,9 +16,11 @@ constexpr int32_t kTagLongData = 213;
 constexpr int32_t kTagStreamBuffer = 214;
 constexpr int32_t kTagTimeTable = 215;
 
-// ".RCP" or ".R36", any letter case.
-bool SongIsRecomposer(const std::string& path);
-bool SongIsR36(const std::string& path);
+// The Recomposer layout of a song whose first bytes are data[0, size): the
+// one its signature gives, else v2 for a Recomposer name (".RCP", ".R36",
+// ".G36", ".G18", any case: a damaged signature is refused when the song is
+// converted), else none.
+RcpLayout SongRecomposerLayout(const uint8_t* data, size_t size, const std::string& path);
 
 // Records a result code and the failing routine's trace entry; false.
 bool SongFail(const char* routine, int32_t code);

@@ -75,6 +75,14 @@ class TQUORMSTR {
   std::string getinFileMemo();
   std::string getinFileCm6();
   std::string getinFileGsd();
+  // The GSD set-up file for port B's module (RCP 3.0 songs only).
+  std::string getinFileGsdB();
+  // Whether a Recomposer song's set-up files are sent before it (on by
+  // default); what went wrong with them at the last conversion, one
+  // sentence each (also in the trace log).
+  void setSetupFiles(bool on) { setupFiles_ = on; }
+  bool getSetupFiles() const { return setupFiles_; }
+  const std::vector<std::string>& SetupProblems() const { return setupProblems_; }
   uint32_t getdwHyosi();
   uint32_t getdwTimeDivision() const { return timeDivision_; }
   int32_t getdwTickDivision() const { return tickDivision_; }
@@ -127,6 +135,12 @@ class TQUORMSTR {
   uint32_t TimeTableEntries() const { return markers_; }
   uint32_t LongMessageMax() const { return longMax_; }
   uint32_t MillisecondsTotal() const { return static_cast<uint32_t>(elapsedUs_ / 1000); }
+  // When the song's last track ends (its end-of-track event, rests after
+  // the last note included), in microseconds from tick 0 at the song's
+  // tempi; 0 before a conversion has finished.
+  uint64_t SongEndMicroseconds() const { return songEndUs_; }
+  // Ticks of the set-up measure before the song's own tick 0.
+  uint32_t LeadInTicks() const { return leadInTicks_; }
   int32_t PositionCode() const { return positionCode_; }
   int TrackCount() const { return trackCount_; }
   const TrackState* Track(int track) const;
@@ -161,11 +175,15 @@ class TQUORMSTR {
   void setTimeSignature(uint32_t word);
   bool setUpImage(const uint8_t* image, size_t size);
   void freeTracks();
-  bool isRecomposerSong() const;
+  // Reads the Recomposer song in file_ (with its set-up files) into the
+  // tracks.
+  bool convertRecomposer();
 
   // Song and metadata.
   std::string fileName_;
-  std::string title_, memo_, cm6_, gsd_;
+  std::string title_, memo_, cm6_, gsd_, gsdB_;
+  bool setupFiles_ = true;
+  std::vector<std::string> setupProblems_;
   uint32_t hyosi_ = kDefaultHyosi;
   int32_t beatsPerBar_ = 4;
   uint32_t timeDivision_ = 0;
@@ -198,6 +216,10 @@ class TQUORMSTR {
   uint64_t elapsedUs_ = 0;      // exact: remainder carried in usRemainder_
   uint64_t usRemainder_ = 0;    // (Σ delta × tempo) mod division
   uint64_t normRemainder_ = 0;  // (Σ delta × normalised division) mod division
+  uint32_t leadInTicks_ = 0;    // the set-up measure: time that is no bar of the song
+  uint64_t leadInLeft_ = 0;     // of it, the ticks not yet packed
+  uint32_t endTick_ = 0;        // the latest end of track
+  uint64_t songEndUs_ = 0;
   int currentTrack_ = 0;
   uint8_t port_[kQGmstMaxTracks] = {};
   PlayModeEdits edits_;
