@@ -21,7 +21,7 @@ constexpr uint32_t kByteUs = 320;
 // GSD file layout.
 constexpr size_t kGsdSize = 0xA71;
 constexpr size_t kGsdSystem = 0x20, kGsdReverb = 0x27, kGsdChorus = 0x2E, kGsdParts = 0x36;
-constexpr size_t kGsdPartSize = 0x7A, kGsdVoiceReserve = 0x79;
+constexpr size_t kGsdPartSize = 0x7A;
 constexpr size_t kGsdDrums = 0x7D6, kGsdDrumMapSize = 0x148;
 constexpr int kGsdDrumNotes = 82;  // notes 27-108, four bytes each
 constexpr uint8_t kFirstDrumNote = 27;
@@ -130,9 +130,8 @@ bool GsdSetupMessages(const uint8_t* data, size_t size, uint8_t port, std::vecto
   AddGs(out, 0x400000, gsd.sub(kGsdSystem, 7), port);  // master tune, volume, key shift, pan
   AddGs(out, 0x400130, gsd.sub(kGsdReverb, 7), port);
   AddGs(out, 0x400138, gsd.sub(kGsdChorus, 8), port);
-  uint8_t reserve[16];
-  for (int ch = 0; ch < 16; ++ch) reserve[GsBlock(ch)] = gsd.u8(kGsdParts + ch * kGsdPartSize + kGsdVoiceReserve);
-  AddGs(out, 0x400110, ByteView(reserve, sizeof reserve), port);
+  // The voice reserve (40 01 10) is left out: the player never sends the
+  // system parameters 40 01 00-2F, which could leave a module without voices.
   for (int ch = 0; ch < 16; ++ch) AddGsPart(out, gsd.sub(kGsdParts + ch * kGsdPartSize, kGsdPartSize), GsBlock(ch), port);
   for (uint32_t m = 0; m < 2; ++m) AddGsDrums(out, gsd.sub(kGsdDrums + m * kGsdDrumMapSize, kGsdDrumMapSize), m, port);
   return true;

@@ -20,8 +20,7 @@ constexpr uint32_t kSetupGsDataMs = 20;
 constexpr uint32_t kSetupMt32ResetMs = 420;
 constexpr uint32_t kSetupMt32DataMs = 40;
 
-// GS reset, then the GSD's system parameters, reverb, chorus, voice reserve,
-// the 16 parts (tone, receive switches, level, pan, sends, tone modify,
+// GS reset, then the GSD's system parameters, reverb, chorus, the 16 parts (tone, receive switches, level, pan, sends, tone modify,
 // scale tuning, controllers) and both drum maps (level, pan, reverb and
 // chorus of notes 27-108), all for port `port`. False, with nothing added,
 // when data is not a GSD file.

@@ -35,8 +35,8 @@ TEST(SetupFiles, GsdBecomesGsDataSetsAfterAReset) {
   const Bytes gsd = qtest::GsdFile();
   std::vector<RcpSetupMessage> out;
   ASSERT_TRUE(GsdSetupMessages(gsd.data(), gsd.size(), 1, &out));
-  // Reset; system, reverb, chorus, voice reserve; 9 per part; 4 per drum map.
-  ASSERT_EQ(out.size(), 1u + 4 + 16 * 9 + 2 * 4);
+  // Reset; system, reverb, chorus; 9 per part; 4 per drum map.
+  ASSERT_EQ(out.size(), 1u + 3 + 16 * 9 + 2 * 4);
   ExpectWellFormed(out, 0x42, kSetupGsDataMs);
   for (const RcpSetupMessage& m : out) EXPECT_EQ(m.port, 1);
   EXPECT_EQ(out[0].bytes, (Bytes{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}));
@@ -46,23 +46,19 @@ TEST(SetupFiles, GsdBecomesGsDataSetsAfterAReset) {
   EXPECT_EQ(AddressOf(out[2]), 0x400130u);
   EXPECT_EQ(AddressOf(out[3]), 0x400138u);
   EXPECT_EQ(DataOf(out[3]), Bytes(gsd.begin() + 0x2E, gsd.begin() + 0x36));
-  // Voice reserve in block order: part 10 (channel 10) first.
-  EXPECT_EQ(AddressOf(out[4]), 0x400110u);
-  EXPECT_EQ(DataOf(out[4])[0], gsd[0x36 + 9 * 0x7A + 0x79]);
-  EXPECT_EQ(DataOf(out[4])[1], gsd[0x36 + 0x79]);
-  // Channel 1's part is block 1; its tone .. reverb send, tone modify,
-  // scale tuning, and six controllers.
+  // Channel 1's part is block 1: its tone .. reverb send, tone modify,
+  // scale tuning, and six controllers. The voice reserve is never sent.
   const size_t ch1 = 0x36;
-  EXPECT_EQ(AddressOf(out[5]), 0x401100u);
-  EXPECT_EQ(DataOf(out[5]), Bytes(gsd.begin() + ch1, gsd.begin() + ch1 + 0x23));
-  EXPECT_EQ(AddressOf(out[6]), 0x401130u);
-  EXPECT_EQ(AddressOf(out[7]), 0x401140u);
-  EXPECT_EQ(DataOf(out[7]), Bytes(gsd.begin() + ch1 + 0x2B, gsd.begin() + ch1 + 0x37));
-  EXPECT_EQ(AddressOf(out[8]), 0x402100u);
-  EXPECT_EQ(AddressOf(out[13]), 0x402150u);
-  EXPECT_EQ(DataOf(out[13]), Bytes(gsd.begin() + ch1 + 0x37 + 55, gsd.begin() + ch1 + 0x37 + 66));
+  EXPECT_EQ(AddressOf(out[4]), 0x401100u);
+  EXPECT_EQ(DataOf(out[4]), Bytes(gsd.begin() + ch1, gsd.begin() + ch1 + 0x23));
+  EXPECT_EQ(AddressOf(out[5]), 0x401130u);
+  EXPECT_EQ(AddressOf(out[6]), 0x401140u);
+  EXPECT_EQ(DataOf(out[6]), Bytes(gsd.begin() + ch1 + 0x2B, gsd.begin() + ch1 + 0x37));
+  EXPECT_EQ(AddressOf(out[7]), 0x402100u);
+  EXPECT_EQ(AddressOf(out[12]), 0x402150u);
+  EXPECT_EQ(DataOf(out[12]), Bytes(gsd.begin() + ch1 + 0x37 + 55, gsd.begin() + ch1 + 0x37 + 66));
   // Channel 10 is block 0.
-  EXPECT_EQ(AddressOf(out[5 + 9 * 9]), 0x401000u);
+  EXPECT_EQ(AddressOf(out[4 + 9 * 9]), 0x401000u);
   // Drum map 1's levels of notes 27-108, then pan, reverb, chorus; map 2.
   const size_t drums = out.size() - 8;
   EXPECT_EQ(AddressOf(out[drums]), 0x41021Bu);
@@ -114,7 +110,7 @@ TEST(SetupFiles, NamedFilesAreFoundBesideTheSongInAnyCase) {
   header.gsdB = "PORT_B.GSD";
   header.cm6 = "SOUND.CM6";  // not there
   SongSetup setup = LoadSongSetup(dir.file("SONG.G36"), header);
-  ASSERT_EQ(setup.messages.size(), 2u * 157);
+  ASSERT_EQ(setup.messages.size(), 2u * 156);
   EXPECT_EQ(setup.messages.front().port, 0);
   EXPECT_EQ(setup.messages.back().port, 1);
   ASSERT_EQ(setup.problems.size(), 1u);
