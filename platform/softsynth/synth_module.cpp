@@ -161,6 +161,8 @@ void SoftSynthModule::gsParameter(int port, uint32_t address, uint8_t value, boo
     if (value == 0) reset(port, Style::kGs);
     return;
   }
+  // A port reset into GM or XG is no GS module: only a GS reset brings it back.
+  if (style_[port] != Style::kGs) return;
   if (address == 0x400004) {
     masterVolume_.store(value);
     return;

@@ -2,9 +2,10 @@
 // two ports play, port A on channels 1-16 and port B on 17-32, so that a
 // song for two ports sounds whole on one synth. It takes the resets of the
 // play modes (GM system on, GS reset, XG system on) with the bank-select
-// style each implies, and the GS data-set messages addressed to device 16
-// that set up a part (tone, level, pan, effect sends, key shift, use for
-// rhythm part) or the master volume; XG drum parts too.
+// style each implies, and (while the port is in GS mode) the GS data-set
+// messages addressed to device 16 that set up a part (tone, level, pan,
+// effect sends, key shift, use for rhythm part) or the master volume; XG
+// drum parts too.
 //
 // A reset on port A starts the whole module afresh (the player's reset
 // sequence goes to port A's first output only, and must reach port B's
