@@ -23,9 +23,9 @@ inline constexpr std::array<const char*, 27> kRelatedExtensions = {
 struct TSongCompanions {
   QString cm6;
   QString gsd;
-  QString gsdB;  // port B's GSD (RCP 3.0 songs), travelling with the GSD
   bool hasWrd = false;
   QStringList pictures;
+  QString gsdB;  // port B's GSD (RCP 3.0 songs), travelling with the GSD
 };
 
 // The file name up to its first "." ("A.B.MID" gives "A").
