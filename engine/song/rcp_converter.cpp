@@ -66,6 +66,8 @@ constexpr uint64_t kMaxDelta = 0x0FFFFFFF;
 // real song needs, it ends loops that write nothing and never finish.
 constexpr uint64_t kEventsPerOutputByte = 8;
 constexpr uint32_t kMaxTempoMicros = 0xFFFFFF;
+// The longest tick of a set-up measure, in microseconds.
+constexpr uint64_t kSetupTickUs = 1000;
 // A tempo ramp moves in steps of 2/48 of a quarter note.
 constexpr uint32_t kRampUnitsPerQuarter = 48;
 constexpr uint32_t kRampStepUnits = 2;
@@ -149,7 +151,9 @@ uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
 // One tick lasts u microseconds; each wait is rounded up to whole ticks, so
 // the ticks needed stay below total / u + n. The measure is the shortest
-// whole number of bars with room for that, at a tempo a meta event holds.
+// whole number of bars with room for that, at a tempo a meta event holds,
+// with ticks of at most a millisecond so that the rounding lengthens the
+// set-up by little.
 SetupPlan PlanSetup(const std::vector<RcpSetupMessage>& messages, const RcpHeader& h) {
   SetupPlan plan;
   if (messages.empty()) return plan;
@@ -159,7 +163,7 @@ SetupPlan PlanSetup(const std::vector<RcpSetupMessage>& messages, const RcpHeade
   uint64_t totalUs = 0;
   for (const RcpSetupMessage& m : messages) totalUs += uint64_t{std::max<uint32_t>(m.waitMs, 1)} * 1000;
   const uint64_t n = messages.size();
-  uint64_t length = std::max(2 * n, n + CeilDiv(totalUs * tb, kMaxTempoMicros));
+  uint64_t length = std::max({2 * n, n + CeilDiv(totalUs, kSetupTickUs), n + CeilDiv(totalUs * tb, kMaxTempoMicros)});
   length = CeilDiv(length, bar) * bar;
   uint64_t unitUs = CeilDiv(totalUs, length - n);
   while (unitUs * tb > kMaxTempoMicros) {
