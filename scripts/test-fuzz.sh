@@ -43,6 +43,7 @@ seed fuzz_cp932 "$corpus"/cp932/* "$corpus"/wrd/* "$root/demo/DEMO.WRD"
 seed fuzz_wrd "$corpus"/wrd/* "$root/demo/DEMO.WRD"
 seed fuzz_song "$root/demo/DEMO.MID" $(find "$data/smf/unit-cases" -name '*.mid' | sort | head -n 60) \
   "$data"/recomposer/expected/*.mid
+seed fuzz_lyrics "$corpus"/kar/* "$data/smf/jazz-soft/midi/test-karaoke-kar.mid" "$root/demo/DEMO.MID"
 seed fuzz_rcp "$data"/recomposer/*.rcp
 # An RCP 3.0 song using every command (loops, a same-measure jump by event
 # index, exclusives with continuations, a tempo ramp, port B, a muted

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <stdexcept>
@@ -53,6 +54,12 @@ size_t sjisCharLength(const uint8_t* p, size_t left) {
   return IsSjisLeadByte(p[0]) && left >= 2 ? 2 : 1;
 }
 
+// EUC-JP: 0x8F starts a three-byte character, 0x8E and 0xA1..0xFE two-byte ones.
+size_t eucJpCharLength(const uint8_t* p, size_t left) {
+  const size_t n = p[0] == 0x8F ? 3 : p[0] >= 0x8E ? 2 : 1;
+  return std::min(n, left);
+}
+
 size_t utf8CharLength(const uint8_t* p, size_t left) {
   size_t n = p[0] < 0x80 ? 1 : (p[0] >> 5) == 6 ? 2 : (p[0] >> 4) == 14 ? 3 : (p[0] >> 3) == 30 ? 4 : 1;
   for (size_t i = 1; i < n; ++i)
@@ -65,6 +72,13 @@ size_t utf8CharLength(const uint8_t* p, size_t left) {
 std::string Cp932ToUtf8(std::string_view sjis) {
   thread_local Converter c("UTF-8", "CP932");
   return c.run(sjis, "\xEF\xBF\xBD", sjisCharLength);
+}
+
+std::string EucJpToUtf8(std::string_view euc) {
+  // The Microsoft variant also knows the NEC and IBM extensions (circled
+  // numbers, Roman numerals) that Windows-made texts use.
+  thread_local Converter c("UTF-8", "EUC-JP-MS");
+  return c.run(euc, "\xEF\xBF\xBD", eucJpCharLength);
 }
 
 std::string Utf8ToCp932(std::string_view utf8) {

@@ -8,6 +8,8 @@
 
 // Undecodable bytes become U+FFFD.
 std::string Cp932ToUtf8(std::string_view sjis);
+// EUC-JP (as some Unix-made songs are written); undecodable bytes become U+FFFD.
+std::string EucJpToUtf8(std::string_view euc);
 // Characters code page 932 lacks become '?'.
 std::string Utf8ToCp932(std::string_view utf8);
 

@@ -1,8 +1,10 @@
 // qmidi-tool info: what the song reader tells about a song without playing
-// it: title and memo, Recomposer set-up files, time signature, WRD script.
+// it: title and memo, Recomposer set-up files, time signature, WRD script,
+// and its lyrics (title and artist of a karaoke file, encoding, lines).
 #include <cstdio>
 #include <iostream>
 
+#include "engine/song/song_lyrics.h"
 #include "engine/song/song_reader.h"
 #include "support/cp932.h"
 #include "support/result_code.h"
@@ -35,6 +37,7 @@ int runInfo(const ToolArgs& a) {
   int32_t beats = song.getBeatsPerBar();
   std::string wrd = song.getWRDFileName();
   int32_t code = QGEngineErrorCode().load();
+  const TSongLyrics lyrics = ReadSongLyrics(song.getinFileName());
 
   if (a.json()) {
     JsonWriter(std::cout)
@@ -47,6 +50,11 @@ int runInfo(const ToolArgs& a) {
         .field("hyosi", hyosi)
         .field("beatsPerBar", beats)
         .field("wrd", wrd)
+        .field("lyricTitle", lyrics.title)
+        .field("lyricArtist", lyrics.artist)
+        .field("lyricEncoding", LyricEncodingName(lyrics.encoding))
+        .field("lyricLines", static_cast<int64_t>(lyrics.lines.size()))
+        .field("lyricSyllables", static_cast<int64_t>(lyrics.syllableCount()))
         .field("errorcode", code)
         .endObject();
     return 0;
@@ -60,6 +68,13 @@ int runInfo(const ToolArgs& a) {
   std::cout << "time signature: " << (hyosi >> 24) << '/' << (1u << ((hyosi >> 16) & 0x1F)) << " ("
             << hex8(hyosi) << "), " << beats << " beats per bar\n"
             << "WRD script:     " << (wrd.empty() ? "(none)" : wrd) << '\n';
+  if (!lyrics.empty()) {
+    if (!lyrics.title.empty()) std::cout << "lyric title:    " << lyrics.title << '\n';
+    if (!lyrics.artist.empty()) std::cout << "lyric artist:   " << lyrics.artist << '\n';
+    std::cout << "lyrics:         " << lyrics.lines.size() << " lines, " << lyrics.syllableCount()
+              << " syllables (" << LyricEncodingName(lyrics.encoding)
+              << (lyrics.fromTextEvents ? ", karaoke text events" : "") << ")\n";
+  }
   if (code != 0) std::cout << "result code:    " << code << '\n';
   return 0;
 }

@@ -4,8 +4,10 @@
 // up to the frame's time, and the WRD tick runs with the song position
 // reached by then, so picture and sound stay together. The 640 x 400 screen
 // is scaled by a whole factor with square pixels kept sharp. A song without
-// a WRD script shows its title and the current bar and beat. The file is
-// written under a temporary name and renamed when complete.
+// a WRD script shows its lyrics on the karaoke screen, or, without lyrics,
+// its title and the current bar and beat. --subtitles adds the script's
+// screen text and the lyrics as a subtitle stream. The file is written under
+// a temporary name and renamed when complete.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -16,19 +18,23 @@
 #include "engine/graphics/display.h"
 #include "engine/player/output_status.h"
 #include "engine/song/song_reader.h"
+#include "engine/wrd/karaoke_screen.h"
 #include "engine/wrd/wrd_compiler.h"
 #include "engine/wrd/wrd_display.h"
 #include "engine/wrd/wrd_executor.h"
-#include "tools/song_audio.h"
+#include "engine/wrd/wrd_text_cues.h"
 #include "platform/encode/temp_output.h"
 #include "platform/encode/video_file.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/glyphs.h"
 #include "platform/headless/headless_presenter.h"
+#include "support/cp932.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
-#include "tools/render_common.h"
 #include "tools/module_commands.h"
+#include "tools/render_common.h"
+#include "tools/song_audio.h"
+#include "tools/song_subtitles.h"
 #include "tools/tool_command.h"
 
 namespace {
@@ -138,10 +144,33 @@ std::string LoadScript(int32_t offset) {
   return {};
 }
 
+// The display the karaoke screen draws on, with its colours; empty message
+// on success.
+std::string OpenKaraokeDisplay() {
+  if (!QDCreate(TKaraokeScreen::kWidth, TKaraokeScreen::kHeight, QDFont{}, nullptr, false))
+    return "no display could be made (result code " + std::to_string(QGEngineErrorCode().load()) +
+           "; is a font installed?)";
+  TKaraokeScreen::ApplyPalette();
+  return {};
+}
+
+// The subtitles of the song as loaded: its compiled script's screen text
+// and its lyrics; one cue at a time where the container's players show
+// one (all but ASS).
+std::vector<SubtitleCue> VideoSubtitles(const RenderSong& song, const TSongLyrics& lyrics,
+                                        const VideoFileFormat& format) {
+  std::vector<SubtitleCue> screen;
+  if (WRDState().loaded.load())
+    screen = ScreenTextCues(WRDScreenTextCues(WRDState(), song.song.table, song.song.entries));
+  std::vector<SubtitleCue> cues = AllCues(std::move(screen), LyricCues(lyrics));
+  return format.subtitle == "ass" ? cues : FlattenCues(cues);
+}
+
 struct VideoOptions {
   int fps = 30;
   int scale = 2;
   int32_t offset = 0;
+  bool subtitles = false;
 };
 
 VideoOptions ReadVideoOptions(const ToolArgs& a) {
@@ -155,6 +184,7 @@ VideoOptions ReadVideoOptions(const ToolArgs& a) {
   v.fps = static_cast<int>(fps);
   v.scale = static_cast<int>(scale);
   v.offset = static_cast<int32_t>(offset);
+  v.subtitles = a.flag("--subtitles");
   return v;
 }
 
@@ -202,10 +232,16 @@ int runRenderVideo(const ToolArgs& a) {
 
   Display display;
   const bool scripted = !QGSongReader().getWRDFileName().empty();
+  const TSongLyrics lyrics = ReadSongLyrics(QGSongReader().getinFileName());
   std::unique_ptr<TitleScreen> title;
+  std::unique_ptr<TKaraokeScreen> karaoke;
   if (scripted) {
     error = LoadScript(video.offset);
     if (!error.empty()) return Fail(error);
+  } else if (!lyrics.empty()) {
+    error = OpenKaraokeDisplay();
+    if (!error.empty()) return Fail(error);
+    karaoke = std::make_unique<TKaraokeScreen>(lyrics, Cp932ToUtf8(song.titleSjis));
   } else {
     title = std::make_unique<TitleScreen>(display.glyphs(), song.titleSjis);
     if (!title->hasFont()) return Fail("no font for the title screen (is fonts-ipafont-mincho installed?)");
@@ -213,12 +249,33 @@ int runRenderVideo(const ToolArgs& a) {
 
   // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
   InterruptGuard interrupt;
+  std::vector<SubtitleCue> cues;
+  if (video.subtitles) {
+    cues = VideoSubtitles(song, lyrics, format);
+    if (cues.empty())
+      std::cerr << "qmidi-tool render-video: the song has neither WRD screen text nor lyrics; no "
+                   "subtitles\n";
+  }
+  const SubtitleTitle subtitleTitle{
+      lyrics.title.empty() ? Cp932ToUtf8(song.titleSjis) : lyrics.title, lyrics.artist};
   TempOutput temp(outPath);
   VideoFileWriter file;
-  if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale, video.fps, &error))
+  if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale,
+                 video.fps, &error, cues.empty() ? std::string() : AssHeader(subtitleTitle)))
     return Fail("cannot write \"" + outPath + "\": " + error);
+  size_t nextCue = 0;
+  // Subtitles go in as the pictures reach their start (those after the last
+  // picture are left out).
+  auto writeCuesUntil = [&](int64_t ms) {
+    for (; nextCue < cues.size() && cues[nextCue].startMs <= ms; ++nextCue) {
+      const SubtitleCue& c = cues[nextCue];
+      if (!file.writeSubtitle(c.startMs, c.endMs, AssEventFields(c), &error)) return false;
+    }
+    return true;
+  };
 
-  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song.song, kVideoAudioRate, song.songEndUs);
+  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song.song, kVideoAudioRate,
+                  song.songEndUs);
   ProgressBar progress(song.songMs);
   std::vector<float> sound;
   std::vector<uint8_t> rgb;
@@ -245,12 +302,17 @@ int runRenderVideo(const ToolArgs& a) {
     audio.sendDue();
 
     // The picture at that time.
+    if (!writeCuesUntil(frames * 1000 / video.fps)) return Fail(error);
     bool changed;
     if (scripted) {
       subWRDTick(audio.positionReached());
       ReadWrdScreen(&next);
       changed = frames == 0 || !(next == shown);
       if (changed) shown = next;
+    } else if (karaoke) {
+      changed = karaoke->draw(QDScreenBuffer(),
+                              lyrics.msAtTick(static_cast<uint64_t>(audio.driver().totalTicks())));
+      if (changed) ReadWrdScreen(&shown);
     } else {
       changed = title->show(QDPositionValue(audio.positionReached(), song.tickDivision)) || frames == 0;
       if (changed) shown = title->screen();
@@ -280,23 +342,32 @@ int runRenderVideo(const ToolArgs& a) {
         .field("lengthMs", lengthMs)
         .field("songMs", song.songMs)
         .field("script", scripted)
+        .field("karaoke", karaoke != nullptr)
+        .field("subtitles", static_cast<int64_t>(nextCue))
         .endObject();
     std::cout << '\n';
   } else {
-    std::cout << "wrote " << outPath << ": " << format.codec << ", " << kScreenWidth * video.scale << "x"
-              << kScreenHeight * video.scale << ", " << frames << " frames at " << video.fps << " fps, "
-              << lengthMs / 1000 << '.' << lengthMs % 1000 / 100 << " s"
-              << (scripted ? "" : ", title screen (no WRD script)") << '\n';
+    std::cout << "wrote " << outPath << ": " << format.codec << ", " << kScreenWidth * video.scale
+              << "x" << kScreenHeight * video.scale << ", " << frames << " frames at " << video.fps
+              << " fps, " << lengthMs / 1000 << '.' << lengthMs % 1000 / 100 << " s"
+              << (scripted  ? ""
+                  : karaoke ? ", karaoke screen (lyrics, no WRD script)"
+                            : ", title screen (no WRD script)")
+              << (cues.empty() ? "" : ", " + std::to_string(nextCue) + " subtitles") << '\n';
   }
   return 0;
 }
 
 }  // namespace
 
-QMIDI_TOOL_COMMAND(render_video, {
-  "render-video",
-  ModuleCommandSummary("render-video"),
-  "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--volume 0-100] "
-  "[--balance 0-100] [--no-setup] [--json]",
-  {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance"},
-  runRenderVideo})
+QMIDI_TOOL_COMMAND(
+    render_video,
+    {"render-video",
+     ModuleCommandSummary("render-video"),
+     "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--volume "
+     "0-100] "
+     "[--balance 0-100] [--subtitles] [--no-setup] [--json]\n"
+     "  --subtitles  a subtitle stream of the WRD screen text and the lyrics (MP4 mov_text,\n"
+     "               WebM WebVTT, MKV ASS with karaoke timing)",
+     {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance"},
+     runRenderVideo})

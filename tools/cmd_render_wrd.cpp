@@ -3,7 +3,9 @@
 // engine converts it before playing; its script and pictures are loaded as
 // a song start loads them (onto a headless display); then the WRD tick is
 // driven with the positions of the song's own time table, and the screen is
-// written as PNG at the chosen positions, plus the final frame.
+// written as PNG at the chosen positions, plus the final frame. A song with
+// lyrics and no script shows its karaoke screen instead, at the times of
+// the same positions.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +17,7 @@
 #include "engine/graphics/display.h"
 #include "engine/player/midi_player.h"
 #include "engine/song/song_reader.h"
+#include "engine/wrd/karaoke_screen.h"
 #include "engine/wrd/wrd_compiler.h"
 #include "engine/wrd/wrd_display.h"
 #include "engine/wrd/wrd_executor.h"
@@ -22,6 +25,7 @@
 #include "platform/glyphs.h"
 #include "platform/headless/headless_presenter.h"
 #include "platform/png/png_file.h"
+#include "support/cp932.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/module_commands.h"
@@ -143,7 +147,19 @@ int runRenderWrd(const ToolArgs& a) {
     return 1;
   }
   TWRDState& s = WRDState();
-  if (!s.displayExists) {
+  const TSongLyrics lyrics =
+      song.getWRDFileName().empty() ? ReadSongLyrics(song.getinFileName()) : TSongLyrics();
+  std::unique_ptr<TKaraokeScreen> karaoke;
+  if (!s.displayExists && !lyrics.empty()) {
+    if (!QDCreate(TKaraokeScreen::kWidth, TKaraokeScreen::kHeight, QDFont{}, nullptr, false)) {
+      std::cerr << "qmidi-tool render-wrd: no display could be made (result code "
+                << QGEngineErrorCode().load() << "; is a font installed?)\n";
+      cleanUp();
+      return 1;
+    }
+    TKaraokeScreen::ApplyPalette();
+    karaoke = std::make_unique<TKaraokeScreen>(lyrics, Cp932ToUtf8(song.getinFileTitle()));
+  } else if (!s.displayExists) {
     std::cerr << "qmidi-tool render-wrd: "
               << (song.getWRDFileName().empty() ? "the song has no .wrd script"
                                                 : "no display could be made (result code " +
@@ -177,26 +193,35 @@ int runRenderWrd(const ToolArgs& a) {
     }
   };
 
+  // The screen at a position; the karaoke screen takes the time of the last
+  // time-table entry at or before it (entry i is the first one after it).
+  auto show = [&](int32_t position, uint32_t i) {
+    presenter.setSongPosition(position);
+    if (!karaoke) {
+      subWRDTick(position);
+      return;
+    }
+    const bool reached = i < entries && table[i].position <= position;
+    karaoke->draw(QDScreenBuffer(), reached ? table[i].ms : i > 0 ? table[i - 1].ms : 0);
+  };
   size_t nextAt = 0;
   int32_t last = 0;
   for (uint32_t i = 0; i < entries && !failed; ++i) {
     const int32_t position = table[i].position;
     // Requested positions before this entry's are shown as they stand then.
     while (nextAt < at.size() && at[nextAt] <= position) {
-      presenter.setSongPosition(at[nextAt]);
-      subWRDTick(at[nextAt]);
+      show(at[nextAt], i);
       write(at[nextAt], frameName(static_cast<int>(frames.size()), at[nextAt]));
       ++nextAt;
     }
-    presenter.setSongPosition(position);
-    subWRDTick(position);
+    show(position, i);
     last = position;
     if (every > 0 && (i + 1) % static_cast<uint32_t>(every) == 0)
       write(position, frameName(static_cast<int>(frames.size()), position));
   }
   // Positions past the song's end still run what the script has left.
   for (; nextAt < at.size() && !failed; ++nextAt) {
-    subWRDTick(at[nextAt]);
+    show(at[nextAt], entries);
     last = std::max(last, at[nextAt]);
     write(at[nextAt], frameName(static_cast<int>(frames.size()), at[nextAt]));
   }
@@ -210,6 +235,7 @@ int runRenderWrd(const ToolArgs& a) {
     j.beginObject()
         .field("script", song.getWRDFileName())
         .field("loaded", loaded)
+        .field("karaoke", karaoke != nullptr)
         .field("entries", total)
         .field("entriesRun", ran)
         .field("timeTableEntries", entries)
@@ -219,9 +245,14 @@ int runRenderWrd(const ToolArgs& a) {
     j.endArray();
     j.endObject();
   } else {
-    std::cout << "script:  " << song.getWRDFileName() << (loaded ? "" : " (did not compile)") << '\n'
-              << "entries: " << ran << " of " << total << " run over " << entries
-              << " time-table positions\n";
+    if (karaoke)
+      std::cout << "karaoke: " << lyrics.lines.size() << " lines of lyrics over " << entries
+                << " time-table positions\n";
+    else
+      std::cout << "script:  " << song.getWRDFileName() << (loaded ? "" : " (did not compile)")
+                << '\n'
+                << "entries: " << ran << " of " << total << " run over " << entries
+                << " time-table positions\n";
     for (const Frame& f : frames)
       std::cout << f.position / 10000 << '.' << f.position % 10000 << "  " << f.file << '\n';
   }

@@ -6,6 +6,11 @@
 
 #include <string>
 
+// An output path may name a regular file, which is replaced, or nothing yet;
+// anything else there (a folder, a device, a FIFO) is refused with a
+// message, before any work is done.
+bool OutputPathUsable(const std::string& path, std::string* error);
+
 class TempOutput {
  public:
   explicit TempOutput(std::string finalPath);

@@ -11,6 +11,8 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "platform/encode/temp_output.h"
 
@@ -33,8 +35,11 @@ struct VideoFileWriter::State {
   AVFormatContext* format = nullptr;
   AVCodecContext* video = nullptr;
   AVCodecContext* audio = nullptr;
+  AVCodecContext* subtitle = nullptr;
   AVStream* videoStream = nullptr;
   AVStream* audioStream = nullptr;
+  AVStream* subtitleStream = nullptr;
+  int64_t subtitleOrder = 0;
   SwsContext* toYuv = nullptr;
   SwrContext* toAudio = nullptr;
   AVAudioFifo* fifo = nullptr;
@@ -52,6 +57,7 @@ struct VideoFileWriter::State {
     avformat_free_context(format);
     avcodec_free_context(&video);
     avcodec_free_context(&audio);
+    avcodec_free_context(&subtitle);
     sws_freeContext(toYuv);
     swr_free(&toAudio);
     if (fifo) av_audio_fifo_free(fifo);
@@ -164,6 +170,30 @@ struct VideoFileWriter::State {
     return true;
   }
 
+  // Text subtitles in milliseconds; the encoder takes its styles from the
+  // ASS header.
+  bool openSubtitles(const VideoFileFormat& f, const std::string& header, std::string* error) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(f.subtitle.c_str());
+    if (!codec) {
+      *error = "FFmpeg has no " + f.subtitle + " encoder";
+      return false;
+    }
+    subtitle = avcodec_alloc_context3(codec);
+    subtitle->time_base = AVRational{1, 1000};
+    subtitle->subtitle_header = static_cast<uint8_t*>(av_mallocz(header.size() + 1));
+    if (!subtitle->subtitle_header) return Fail(error, "no subtitle header", AVERROR(ENOMEM));
+    std::memcpy(subtitle->subtitle_header, header.data(), header.size());
+    subtitle->subtitle_header_size = static_cast<int>(header.size());
+    if (format->oformat->flags & AVFMT_GLOBALHEADER) subtitle->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int r = avcodec_open2(subtitle, codec, nullptr);
+    if (r < 0) return Fail(error, "the " + f.subtitle + " encoder did not open", r);
+    subtitleStream = avformat_new_stream(format, nullptr);
+    if (!subtitleStream) return Fail(error, "no subtitle stream", AVERROR(ENOMEM));
+    avcodec_parameters_from_context(subtitleStream->codecpar, subtitle);
+    subtitleStream->time_base = subtitle->time_base;
+    return true;
+  }
+
   // Encodes every whole audio frame waiting, and at the end the rest.
   bool drainAudio(bool last, std::string* error) {
     while (av_audio_fifo_size(fifo) >= audioFrameSize || (last && av_audio_fifo_size(fifo) > 0)) {
@@ -183,11 +213,11 @@ struct VideoFileWriter::State {
 bool VideoFileFormatFor(const std::string& path, VideoFileFormat* format) {
   const std::string ext = LowerExtension(path);
   if (ext == ".mp4") {
-    *format = {"mp4", "libx264", "aac", "h264+aac"};
+    *format = {"mp4", "libx264", "aac", "h264+aac", "mov_text"};
   } else if (ext == ".webm") {
-    *format = {"webm", "libvpx-vp9", "libopus", "vp9+opus"};
+    *format = {"webm", "libvpx-vp9", "libopus", "vp9+opus", "webvtt"};
   } else if (ext == ".mkv") {
-    *format = {"matroska", "libx264", "aac", "h264+aac"};
+    *format = {"matroska", "libx264", "aac", "h264+aac", "ass"};
   } else {
     return false;
   }
@@ -197,8 +227,8 @@ bool VideoFileFormatFor(const std::string& path, VideoFileFormat* format) {
 VideoFileWriter::VideoFileWriter() = default;
 VideoFileWriter::~VideoFileWriter() = default;
 
-bool VideoFileWriter::open(const std::string& path, const VideoFileFormat& f, int width, int height, int fps,
-                           std::string* error) {
+bool VideoFileWriter::open(const std::string& path, const VideoFileFormat& f, int width, int height,
+                           int fps, std::string* error, const std::string& assHeader) {
   av_log_set_level(AV_LOG_ERROR);  // the encoders' statistics are not for users
   s_ = std::make_unique<State>();
   s_->width = width;
@@ -207,6 +237,7 @@ bool VideoFileWriter::open(const std::string& path, const VideoFileFormat& f, in
   if (r < 0 || !s_->format) return Fail(error, "FFmpeg cannot write " + f.container, r < 0 ? r : AVERROR(EINVAL));
   s_->packet = av_packet_alloc();
   if (!s_->openVideo(f, fps, error) || !s_->openAudio(f, error)) return false;
+  if (!assHeader.empty() && !s_->openSubtitles(f, assHeader, error)) return false;
   if (!(s_->format->oformat->flags & AVFMT_NOFILE)) {
     r = avio_open(&s_->format->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (r < 0) return Fail(error, "cannot write \"" + path + "\"", r);
@@ -230,6 +261,41 @@ bool VideoFileWriter::repeatFrame(std::string* error) {
   if (r < 0) return Fail(error, "no picture buffer", r);
   s_->picture->pts = s_->videoPts++;
   return s_->encode(s_->video, s_->videoStream, s_->picture, error);
+}
+
+bool VideoFileWriter::writeSubtitle(int64_t startMs, int64_t endMs, const std::string& assFields,
+                                    std::string* error) {
+  if (!s_->subtitle) return true;
+  // What FFmpeg's text subtitle encoders read: ReadOrder, Layer, then the rest.
+  std::string event = std::to_string(s_->subtitleOrder++) + ",0," + assFields;
+  AVSubtitleRect rect{};
+  rect.type = SUBTITLE_ASS;
+  rect.ass = event.data();
+  AVSubtitleRect* rects[1] = {&rect};
+  AVSubtitle sub{};
+  sub.format = 1;  // text
+  sub.end_display_time = static_cast<uint32_t>(std::max<int64_t>(endMs - startMs, 0));
+  sub.num_rects = 1;
+  sub.rects = rects;
+  sub.pts = av_rescale_q(startMs, AVRational{1, 1000}, AV_TIME_BASE_Q);
+  std::vector<uint8_t> buffer(event.size() * 4 + 1024);
+  const int size =
+      avcodec_encode_subtitle(s_->subtitle, buffer.data(), static_cast<int>(buffer.size()), &sub);
+  if (size < 0) return Fail(error, "encoding a subtitle failed", size);
+  if (size == 0) return true;
+  AVPacket* p = av_packet_alloc();
+  if (!p) return Fail(error, "no subtitle packet", AVERROR(ENOMEM));
+  int r = av_new_packet(p, size);
+  if (r >= 0) {
+    std::memcpy(p->data, buffer.data(), static_cast<size_t>(size));
+    p->pts = p->dts = startMs;
+    p->duration = std::max<int64_t>(endMs - startMs, 1);
+    av_packet_rescale_ts(p, s_->subtitle->time_base, s_->subtitleStream->time_base);
+    p->stream_index = s_->subtitleStream->index;
+    r = av_interleaved_write_frame(s_->format, p);
+  }
+  av_packet_free(&p);
+  return r < 0 ? Fail(error, "writing a subtitle failed", r) : true;
 }
 
 bool VideoFileWriter::writeAudio(const float* interleaved, int frames, std::string* error) {

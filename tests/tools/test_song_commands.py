@@ -57,7 +57,8 @@ with tempfile.TemporaryDirectory() as d:
     rc, out, _ = run("info", song, "--json")
     check(rc == 0, "info exit status")
     info = json.loads(out)
-    check(set(info) == {"title", "memo", "cm6", "gsd", "gsdB", "hyosi", "beatsPerBar", "wrd", "errorcode"},
+    check(set(info) == {"title", "memo", "cm6", "gsd", "gsdB", "hyosi", "beatsPerBar", "wrd", "lyricTitle",
+                        "lyricArtist", "lyricEncoding", "lyricLines", "lyricSyllables", "errorcode"},
           "info keys: %s" % sorted(info))
     check(info["title"] == "\u66f2\u540d", "info title %r" % info["title"])
     check(info["memo"] == "  Memo!  ", "info memo %r" % info["memo"])
@@ -110,6 +111,14 @@ rc, out, _ = run("info", os.path.join(testdata, "recomposer", "sted-cli_test.rcp
 rcp = json.loads(out)
 check(rc == 0 and rcp["title"] == "Test song" and "\u30e1\u30e2\u306e\u30c6\u30b9\u30c8" in rcp["memo"],
       "Recomposer title and memo: %r" % rcp)
+
+# A karaoke file: the song title is its first track name, the lyric title
+# its "@T" header; the comment in its first track is not a lyric line.
+rc, out, _ = run("info", os.path.join(testdata, "smf", "jazz-soft", "midi", "test-karaoke-kar.mid"), "--json")
+kar = json.loads(out)
+check(rc == 0 and kar["title"] == "Karaoke .KAR Test" and kar["lyricTitle"] == "Mary Was A Little Lame"
+      and kar["lyricLines"] == 5 and kar["lyricSyllables"] == 26 and kar["lyricEncoding"] == "ascii",
+      "karaoke file: %r" % kar)
 
 for f in failures:
     print("FAILED:", f)
