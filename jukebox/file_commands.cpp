@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -206,8 +207,11 @@ void TFileCommands::transfer(bool move) {
   const QString moved = folder + QLatin1Char('/') + QFileInfo(source).fileName();
   QStringList paths;
   for (int i = 0; i < TJukeboxHost::kMaxEntries; ++i) paths << host_.playListPath(i);
-  // Entries follow the song only when it really moved.
-  if (!QFileInfo::exists(source) && QFileInfo::exists(moved)) paths = QGPathsAfterMove(paths, source, moved);
+  // Entries follow the song only when it really moved, in every stored list too.
+  if (!QFileInfo::exists(source) && QFileInfo::exists(moved)) {
+    paths = QGPathsAfterMove(paths, source, moved);
+    QGRenameInStoredLists(settings_, source, moved);
+  }
   rebuild(paths);
   host_.showCaption(QStringLiteral("ファイルの移動完了"));
 }
@@ -216,6 +220,7 @@ void TFileCommands::remove() {
   if (QTreeWidgetItem* item = host_.playListView()->currentItem()) item->setSelected(false);
   host_.playListView()->setCurrentItem(nullptr);
   const QString source = dialog_->Label4->text();
+  if (QGTrashFolder().isEmpty() && !confirmDeleteForGood()) return;
   host_.setCurrentFile(source);
   const TSongCompanions song = QGmstTitle2(host_, source);
   QGDeleteSong(source, song, [this](const QString& from, const QString&) {
@@ -229,6 +234,16 @@ void TFileCommands::remove() {
   host_.setCurrentIndex(-1);
   rebuild(paths);
   host_.showCaption(QStringLiteral("ファイルの削除完了"));
+}
+
+// Without a trash nothing could be brought back: the user decides.
+bool TFileCommands::confirmDeleteForGood() {
+  QMessageBox box(QMessageBox::Warning, dialog_->windowTitle(),
+                  QStringLiteral("ごみ箱を作れません。完全に削除しますか？\nNo trash can be made: delete the files for good?"),
+                  QMessageBox::Yes | QMessageBox::No, dialog_);
+  box.setObjectName(QStringLiteral("DeleteForGood"));
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
 }
 
 void TFileCommands::rebuild(const QStringList& paths) {

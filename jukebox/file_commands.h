@@ -72,6 +72,7 @@ class TFileCommands {
   void start();
   void transfer(bool move);
   void remove();
+  bool confirmDeleteForGood();
   // The play list in memory becomes paths, with fresh rows.
   void rebuild(const QStringList& paths);
   QList<TListRow> rows() const;

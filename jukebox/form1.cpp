@@ -3,11 +3,13 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -22,6 +24,7 @@
 #include "jukebox/about_box.h"
 #include "jukebox/form1_mpris.h"
 #include "jukebox/mpris.h"
+#include "jukebox/song_sources.h"
 #include "jukebox/status_text.h"
 #include "jukebox/up_down.h"
 #include "support/guard.h"
@@ -35,16 +38,6 @@ constexpr int kListPickMargin = 105;
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QString Flag(bool on) { return on ? QStringLiteral("True") : QStringLiteral("False"); }
-
-// "MIDI|*.MID;*.RCP;*.R36;*.G36;*.G18" as the Qt file dialog writes filters.
-QString DialogFilter(const QString& filter) {
-  const QStringList parts = filter.split(QLatin1Char('|'));
-  QStringList filters;
-  for (int i = 0; i + 1 < parts.size(); i += 2)
-    filters << parts[i] + QStringLiteral(" (") + parts[i + 1].split(QLatin1Char(';')).join(QLatin1Char(' ')) +
-                   QLatin1Char(')');
-  return filters.join(QStringLiteral(";;"));
-}
 
 // The WRD script beside a song: its folder, its name up to the first ".", ".wrd".
 bool WrdScriptExists(const QString& song) {
@@ -61,14 +54,26 @@ int AtLeastTwo(int value) { return value < 2 ? 4 : value; }
 TForm1::TForm1(const TCommandsFactory& commands, QWidget* parent)
     : QMainWindow(parent), settings_(QStringLiteral("QUORMIDI")) {
   setObjectName(QStringLiteral("Form1"));
+  // The caption alone names the window: a display name set for the program
+  // would be appended to every window's and dialog's title.
   setWindowTitle(Text(kJukeboxTitle));
-  QGuiApplication::setApplicationDisplayName(Text(kJukeboxTitle));
   buildWidgets();
   buildMenus();
   display_ = std::make_unique<TStatusDisplay>(
       status_, TStatusDisplay::Labels{LB_TIMEC, LB_TIMEC2, LB_TIMEC3, LB_CURRENT, LB_TEMPO, Gauge1});
   display_->setVolumeSource([this] { return ScrollBar1->value(); });
   connectWidgets();
+  // A stopped song closes within a fraction of a second; an engine that
+  // went away never reports it.
+  endWait_.setSingleShot(true);
+  endWait_.setInterval(kEndReportWaitMs);
+  connect(&endWait_, &QTimer::timeout, this, [this] {
+    endOwed_ = false;
+    stoppedSongEnded();
+  });
+  rowReader_.setInterval(0);
+  connect(&rowReader_, &QTimer::timeout, this, [this] { readQueuedRows(); });
+  setAcceptDrops(true);
   commands_ = commands(*this);
   startUp();
   startMediaControls();
@@ -86,11 +91,17 @@ TForm1::~TForm1() {
 void TForm1::startUp() {
   QGuardVoid("TForm1.FormCreate ", [&] {
     settings_.write(QStringLiteral("Handle"), QString::number(quint64(winId())));
+    // The place of the window's inside, not of its frame: the frame is not
+    // known before the window manager has drawn it, and a window placed by
+    // its frame would creep by the title bar's height at every start.
     const int top = settings_.readInt(QStringLiteral("Form1Top"), INT_MIN);
     const int left = settings_.readInt(QStringLiteral("Form1Left"), INT_MIN);
-    if (top != INT_MIN && left != INT_MIN) move(left, top);
+    if (top != INT_MIN && left != INT_MIN) setGeometry(QRect(QPoint(left, top), size()));
     commands_->startUp();
 
+    // Random order first: without it the loaded list starts at its first row.
+    setRandomOn(settings_.read(QStringLiteral("swRandom")) == QStringLiteral("True"));
+    restoreColumns();
     const int library = std::clamp(settings_.readInt(QStringLiteral("LIBNO"), 0), 0, 255);
     requestedLibrary_ = loadedLibrary_ = library;
     UpDown1->setPosition(library);
@@ -104,7 +115,6 @@ void TForm1::startUp() {
 }
 
 void TForm1::readSwitches() {
-  random_ = settings_.read(QStringLiteral("swRandom")) == QStringLiteral("True");
   setAutoPlay(settings_.read(QStringLiteral("swJidou")) == QStringLiteral("True"));
   {
     const QSignalBlocker quiet(CB_WRD);
@@ -117,12 +127,13 @@ void TForm1::readSwitches() {
 void TForm1::shutDown() {
   QGuardVoid("TForm1.FormDestroy ", [&] {
     endDisplay();
-    settings_.write(QStringLiteral("Form1Top"), QString::number(y()));
-    settings_.write(QStringLiteral("Form1Left"), QString::number(x()));
+    settings_.write(QStringLiteral("Form1Top"), QString::number(geometry().y()));
+    settings_.write(QStringLiteral("Form1Left"), QString::number(geometry().x()));
     settings_.write(QStringLiteral("swRandom"), Flag(random_));
     settings_.write(QStringLiteral("swJidou"), Flag(CB_JIDOU->isChecked()));
     settings_.write(QStringLiteral("swWRD"), Flag(CB_WRD->isChecked()));
     settings_.write(QStringLiteral("LIBNO"), QString::number(UpDown1->position()));
+    saveColumns();
     commands_->shutDown();
     QMIDICTLX1->ALLCLOSE();
   });
@@ -175,6 +186,10 @@ void TForm1::setAutoPlay(bool on) {
 
 TSongInfo TForm1::readSongInfo(const QString& path, bool pictureTable) {
   if (playing_) return song_;
+  return readInfoNow(path, pictureTable);
+}
+
+TSongInfo TForm1::readInfoNow(const QString& path, bool pictureTable) {
   QGuardVoid(pictureTable ? "TForm1.QGmstTitle2 " : "TForm1.QGmstTitle ", [&] {
     TQMIDICTLX* c = QMIDICTLX1;
     if (pictureTable) c->setOUTSTATUSCH(2000);
@@ -226,6 +241,8 @@ void TForm1::loadPlayList(int library) {
       addPlayListRow(path, readRowInfo(path));
     }
     if (list_.count() > 0) subRandomize();
+    // Start (F8) has a song to play: the first row, until the user picks one.
+    if (list_.count() > 0 && currentIndex_ < 0 && !random_) selectRow(0);
   });
   ListBox1->setUpdatesEnabled(true);
   emit playListLoaded(library);
@@ -295,20 +312,44 @@ void TForm1::startOrRestart() {
 
 void TForm1::subStart() {
   if (playing_) return;
+  if (!endOwed_) return playNow();
+  // The song stopped before has not closed yet: its end report starts this one.
+  startDue_ = true;
+  playing_ = true;
+  paused_ = false;
+}
+
+// Every call to the control lets other events run (reports, the user's
+// commands, timers): the song is ours from the first call on, and a stop
+// that comes meanwhile is taken as this song's stop.
+void TForm1::playNow() {
+  playing_ = true;
+  paused_ = false;
+  endOwed_ = true;
+  stopSent_ = false;
   QGuardVoid("TForm1.subStart ", [&] {
     QMIDICTLX1->setMIDIFILENAME(currentFile_);
-    readSongInfo(currentFile_, false);
+    readInfoNow(currentFile_, false);
     setWindowTitle(song_.title);
-    QGuiApplication::setApplicationDisplayName(QFileInfo(currentFile_).fileName());
+    setWindowFilePath(currentFile_);
     lastStartedFile_ = currentFile_;
+    startedTitle_ = song_.title;
+    startedArtist_ = QGArtistOfMemo(QMIDICTLX1->MIDIMEMO());
+    if (entryPath(currentIndex_) == currentFile_) showRowInfo(currentIndex_, song_);
     commands_->songStarted(currentFile_);
-    if (CB_WRD->isChecked() && song_.hasWrd)
+    if (CB_WRD->isChecked() && song_.hasWrd) {
+      endDisplay();
+      QMIDICTLX1->setMIDICURRENTTIME1(0);  // milliseconds, asked for by the media controls
       QMIDICTLX1->setTIMERWRD(16);  // the engine draws the WRD screen; the labels stay
-    else
+    } else {
       startStatusForms();
-    playing_ = true;
-    paused_ = false;
+    }
     songLengthMs_ = 0;  // known from the song's first progress report
+    playingFor_.start();
+    if (stopSent_) {  // stopped (or stepped on) while this start was prepared
+      endOwed_ = false;
+      return stoppedSongEnded();
+    }
     emit songStarting(currentFile_);
     QMIDICTLX1->PLAY();
   });
@@ -330,11 +371,10 @@ void TForm1::subStop() {
   if (!playing_) return;
   QGuardVoid("TForm1.subStop ", [&] {
     if (restartPending_) QMIDICTLX1->setSTOPOPTION(WrdScriptExists(currentFile_) && song_.hasWrd ? 1 : 0);
-    // The stopped song still reports its end, maybe after the next one began.
-    staleEndReports_ = 1;
-    QMIDICTLX1->STOP();
+    stopEngineSong();
     playing_ = false;
     paused_ = false;
+    startDue_ = false;
     if (restartPending_) {
       restartPending_ = false;
       subStart();
@@ -342,21 +382,35 @@ void TForm1::subStop() {
   });
 }
 
-void TForm1::MN_FILESTOPClick() {
-  endDisplay();
-  if (!playing_) return;
-  restartPending_ = false;
-  subStop();
+// The engine is told to stop whatever the window believes: a STOP of a song
+// that has ended already changes nothing there.
+void TForm1::stopEngineSong() {
+  if (endOwed_ && !stopSent_) {
+    stopSent_ = true;
+    endWait_.start();
+  }
+  QMIDICTLX1->STOP();
 }
 
+void TForm1::MN_FILESTOPClick() {
+  endDisplay();
+  restartPending_ = false;
+  QGuardVoid("TForm1.subStop ", [&] { stopEngineSong(); });
+  playing_ = false;
+  paused_ = false;
+  startDue_ = false;
+}
+
+bool TForm1::songSounds() const { return playing_ && endOwed_ && !stopSent_; }
+
 void TForm1::MN_FILEPAUSEClick() {
-  if (!playing_) return;
+  if (!songSounds()) return;
   QMIDICTLX1->PAUSE();
   paused_ = true;
 }
 
 void TForm1::resumePaused() {
-  if (!isPaused()) return;
+  if (!isPaused() || !songSounds()) return;
   QMIDICTLX1->RESTART();
   paused_ = false;
 }
@@ -369,8 +423,43 @@ void TForm1::startMediaControls() {
   mpris_ = std::make_unique<TMprisService>(*mprisPlayer_);
   if (!mpris_->start()) return;  // no bus or another jukebox has the name
   mprisFollow_.setInterval(500);
-  connect(&mprisFollow_, &QTimer::timeout, this, [this] { mpris_->changed(); });
+  connect(&mprisFollow_, &QTimer::timeout, this, [this] {
+    followEngine();
+    mpris_->changed();
+  });
   mprisFollow_.start();
+}
+
+// A song showing its WRD script sends no progress reports: its length is
+// asked for once the engine has read it (past the start's lead-in).
+void TForm1::followEngine() {
+  constexpr int kReadAfterMs = 1500;
+  if (songLengthMs_ > 0 || !songSounds() || playingFor_.elapsed() < kReadAfterMs) return;
+  songLengthMs_ = std::max(0, QMIDICTLX1->MIDITOTALTIME1());
+}
+
+int TForm1::positionMs() const {
+  if (!songSounds()) return 0;
+  if (display_->running()) return status_.values[0];
+  return std::max(0, QMIDICTLX1->MIDICURRENTTIME1());  // no reports: asked
+}
+
+int TForm1::volume() const { return ScrollBar1->value(); }
+void TForm1::setVolume(int volume) { ScrollBar1->setValue(volume); }
+bool TForm1::autoPlayOn() const { return CB_JIDOU->isChecked(); }
+
+void TForm1::setRandomOn(bool on) {
+  random_ = on;
+  if (randomItem_) {
+    const QSignalBlocker quiet(randomItem_);
+    randomItem_->setChecked(on);
+  }
+}
+
+void TForm1::switchRandom(bool on) {
+  if (on && !random_) subRandomize();
+  setRandomOn(on);
+  commands_->randomChanged();
 }
 
 void TForm1::MN_FILENEXTClick() {
@@ -388,7 +477,7 @@ void TForm1::MN_FILEBACKClick() {
 }
 
 QString TForm1::currentTitle() const {
-  if (!song_.title.isEmpty()) return song_.title;
+  if (currentFile_ == lastStartedFile_ && !startedTitle_.isEmpty()) return startedTitle_;
   const QTreeWidgetItem* row = currentIndex_ >= 0 ? ListBox1->topLevelItem(currentIndex_) : nullptr;
   return row && entryPath(currentIndex_) == currentFile_ ? row->text(2) : QString();
 }
@@ -427,7 +516,7 @@ void TForm1::QMIDICTLX1Status(int value1, int value2, int value3, int value4) {
   QGuardVoid("TForm1.QMIDICTLX1Status ", [&] {
     if (value1 == -3 || value1 == -4) return;
     if (value1 == -1 || value1 == -2) return endReport(value1);
-    staleEndReports_ = 0;  // the stopped song's end came before this song's progress
+    if (!songSounds()) return;  // from a song stopped before, or not ours
     status_.values[0] = value1;
     status_.values[1] = value2;
     status_.values[2] = value3;
@@ -437,11 +526,10 @@ void TForm1::QMIDICTLX1Status(int value1, int value2, int value3, int value4) {
 }
 
 void TForm1::endReport(int value1) {
-  if (staleEndReports_ > 0) {
-    --staleEndReports_;
-    if (playing_) return;  // the song started since goes on
-    value1 = -1;           // a stop the user asked for never steps on
-  }
+  if (!endOwed_) return;  // no song of ours is in the engine
+  endOwed_ = false;
+  if (stopSent_) return stoppedSongEnded();
+  scheduleRowReading();
   playing_ = false;
   paused_ = false;
   endDisplay();
@@ -456,6 +544,16 @@ void TForm1::endReport(int value1) {
   } else {
     subFileNaxt();
   }
+}
+
+// The song this window stopped has closed: what waited for it starts now.
+void TForm1::stoppedSongEnded() {
+  stopSent_ = false;
+  endWait_.stop();
+  if (!startDue_) return scheduleRowReading();
+  startDue_ = false;
+  playing_ = false;
+  playNow();
 }
 
 void TForm1::firstStatus(int value4) {
@@ -566,12 +664,6 @@ void TForm1::changeEvent(QEvent* event) {
 
 // ---- open, help, version
 
-void TForm1::MN_FILEOPENClick() {
-  if (playing_) return;
-  const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), DialogFilter(Text(kOpenFilter)));
-  if (!path.isEmpty()) openSong(path);
-}
-
 void TForm1::openSong(const QString& path) {
   if (playing_) return;
   QGuardVoid("TForm1.MN_FILEOPENClick ", [&] {
@@ -587,8 +679,17 @@ void TForm1::MN_HELPClick() {
   const QString bin = QCoreApplication::applicationDirPath();
   QString help = bin + QStringLiteral("/HELP.HTM");
   if (!QFileInfo(help).isFile()) help = bin + QStringLiteral("/../share/qmidi/HELP.HTM");
-  const bool shown = QFileInfo(help).isFile() && QDesktopServices::openUrl(QUrl::fromLocalFile(help));
-  if (!shown) showCaption(Text(kHelpMissing));
+  const bool found = QFileInfo(help).isFile();
+  if (found && QDesktopServices::openUrl(QUrl::fromLocalFile(help))) return;
+  // No browser: where the page is, in full, for the user to open it.
+  auto* box = new QMessageBox(QMessageBox::Information, Text(kJukeboxTitle),
+                              found ? Text(kHelpMissing) : QStringLiteral("HELP.HTM was not found."), QMessageBox::Ok,
+                              this);
+  box->setObjectName(QStringLiteral("HelpBox"));
+  box->setInformativeText(QDir::cleanPath(help));
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 void TForm1::MN_VERSIONClick() {

@@ -4,6 +4,8 @@
 // It plays through its TQMIDICTLX and follows the engine's reports.
 #pragma once
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPoint>
 #include <QTimer>
@@ -37,6 +39,10 @@ inline constexpr const char* kJukeboxTitle = "QUORMIDI v1.01";
 inline constexpr const char* kNotWhilePlaying = "演奏中は、この機能は利用出来ません";
 inline constexpr const char* kHelpMissing = "HELP.HTMﾌｧｲﾙをWebﾌﾞﾗｳｻﾞで表示してください。";
 inline constexpr const char* kOpenFilter = "MIDI|*.MID;*.RCP;*.R36;*.G36;*.G18";
+inline constexpr const char* kPlayListFilter = "Play lists (*.m3u *.m3u8 *.xspf);;M3U (*.m3u *.m3u8);;XSPF (*.xspf)";
+
+// "MIDI|*.MID;*.RCP;*.R36;*.G36;*.G18" as the Qt file dialog writes filters.
+QString DialogFilter(const QString& filter);
 
 class TForm1 : public QMainWindow, public TJukeboxHost {
   Q_OBJECT
@@ -52,6 +58,9 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   TQuorSettings& settings() override { return settings_; }
   bool isPlaying() const override { return playing_; }
   bool isPaused() const { return playing_ && paused_; }
+  // The song started last is in the engine and was not stopped: its
+  // reports are shown and Pause reaches it.
+  bool songSounds() const;
   // Resumes a paused song (the desktop's Play).
   void resumePaused();
   // The automatic step to the next / previous entry (the desktop's Next and
@@ -62,7 +71,15 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   // engine's playback could not be asked).
   QString currentTitle() const;
   // The playing song's length in milliseconds (0 until known).
-  int songLengthMs() const { return playing_ ? songLengthMs_ : 0; }
+  int songLengthMs() const { return songSounds() ? songLengthMs_ : 0; }
+  // How far the playing song is, in milliseconds (0 when stopped).
+  int positionMs() const;
+  // The volume slider (0 .. 100; the devices' volume follows it).
+  int volume() const;
+  void setVolume(int volume);
+  // Random order on or off (a new order when switched on).
+  void switchRandom(bool on);
+  bool autoPlayOn() const;
   void showCaption(const QString& text) override;
   QString playListPath(int index) const override { return list_.path(index); }
   void setPlayListPath(int index, const QString& path) override { list_.setPath(index, path); }
@@ -71,7 +88,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   int currentIndex() const override { return currentIndex_; }
   void setCurrentIndex(int index) override { currentIndex_ = index; }
   bool randomOn() const override { return random_; }
-  void setRandomOn(bool on) override { random_ = on; }
+  void setRandomOn(bool on) override;
   int libraryNumber() const override;
   QTreeWidget* playListView() override { return ListBox1; }
   void clearPlayListView() override;
@@ -93,8 +110,21 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   void MN_FILEPAUSEClick();
   void MN_FILENEXTClick();
   void MN_FILEBACKClick();
-  void MN_FILEOPENClick();         // the open dialog, then openSong
+  void MN_FILEOPENClick();         // the open dialog, then openSong (several: addSongs)
   void openSong(const QString& path);  // Open's work once a file is chosen
+  // Songs, folders and play list files (relative to workingFolder) join the
+  // shown list and its stored list, each song once; with start the first of
+  // them plays, automatic play on. New rows show their titles once read.
+  // The number of songs added.
+  int addSongs(const QStringList& arguments, bool start, const QString& workingFolder = QDir::currentPath());
+  void MN_FILEIMPORTClick();
+  void MN_FILEEXPORTClick();
+  // The shown list as M3U (UTF-8) or XSPF (.xspf); false with the reason shown.
+  bool exportPlayList(const QString& path);
+  // Titles of added rows still to be read from the engine.
+  int rowsToRead() const { return int(rowsToRead_.size()); }
+  // The artist of the song started last, from its memo.
+  QString currentArtist() const { return currentFile_ == lastStartedFile_ ? startedArtist_ : QString(); }
   void MN_HELPClick();
   void MN_VERSIONClick();
 
@@ -107,24 +137,32 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   bool songHasWrd() const { return song_.hasWrd; }
   // The debounce of library changes.
   static constexpr int kLibraryDebounceMs = 20;
+  // How long a start waits for the end report of the song stopped before it.
+  static constexpr int kEndReportWaitMs = 5000;
 
  signals:
   // A play list was loaded into the view (after the debounce for changes).
   void playListLoaded(int library);
   // subStart is about to PLAY this file.
   void songStarting(const QString& path);
+  // Every added row shows its title.
+  void rowsRead();
 
  protected:
   void hideEvent(QHideEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   // Building the window (form1_layout.cpp).
   void buildWidgets();
   void buildMenus();
   void buildStatusLabels(QWidget* panel);
+  void addToolTips();
   QAction* addCommand(QMenu* menu, const char* name, const QString& text, const QKeySequence& key,
                       std::function<void()> handler);
   // A handler that calls an entry point of the file commands.
@@ -134,8 +172,11 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   // Start-up and shutdown.
   void startUp();
   void startMediaControls();
+  void followEngine();
   void readSwitches();
   void shutDown();
+  void restoreColumns();
+  void saveColumns();
 
   // Playback.
   void subFileStart();
@@ -147,6 +188,9 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   void subFileBack();
   void automaticStep(bool forward);
   void startOrRestart();
+  void playNow();
+  void stopEngineSong();
+  void stoppedSongEnded();
   void endDisplay();
   void firstStatus(int value4);
   void endReport(int value1);
@@ -154,9 +198,18 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   QString entryPath(int index) const;
   void subRandomize() { list_.shuffle(); }
 
+  // Songs from outside the list editor (form1_songs.cpp).
+  void reportProblems(const QStringList& problems);
+  void startRow(int row);
+  void scheduleRowReading();
+  void readQueuedRows();
+  int rowOfPath(const QString& path) const;
+  void showRowInfo(int row, const TSongInfo& info);
+
   // The play list and the library number.
   void subEdit1Change();
   TSongInfo readRowInfo(const QString& path);
+  TSongInfo readInfoNow(const QString& path, bool pictureTable);
   void Edit1Change();
   void OnUserPar3();
   bool UpDown1Changing();
@@ -197,6 +250,7 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   QTreeWidget* ListBox1 = nullptr;
   TQMIDICTLX* QMIDICTLX1 = nullptr;
   std::array<QAction*, 8> reopenItems_{};
+  QAction* randomItem_ = nullptr;  // 設定 menu: random order
 
   // Window state.
   TPlayList list_;
@@ -206,15 +260,24 @@ class TForm1 : public QMainWindow, public TJukeboxHost {
   bool playing_ = false;
   bool paused_ = false;  // paused by the Pause command while playing
   int songLengthMs_ = 0;  // the playing song's length, once its first report came
+  QElapsedTimer playingFor_;  // since the song's PLAY
   bool restartPending_ = false;
   bool reverseStep_ = false;
   bool random_ = false;
   TSongInfo song_;
   TStatusValues status_;
   std::unique_ptr<TStatusDisplay> display_;
-  // End reports still owed by songs this window stopped itself; they must not
-  // end the song started since.
-  int staleEndReports_ = 0;
+  // The engine's side of the play state. At most one song of this window is
+  // in the engine: a start waits for the end report of the song stopped
+  // before it, so every report belongs to the song it seems to.
+  bool endOwed_ = false;   // a song of ours is in the engine; its end report will come
+  bool stopSent_ = false;  // that song was stopped: its reports are no longer shown
+  bool startDue_ = false;  // subStart runs when the stopped song's end report comes
+  QTimer endWait_;         // in case that report never comes (the engine went away)
+  QString startedTitle_, startedArtist_;  // of the song started last
+  QList<QPair<int, QString>> rowsToRead_;  // added rows (index, path) without their titles yet
+  QTimer rowReader_;
+  bool readingRows_ = false;  // the control's calls let the reader's timer in again
   int requestedLibrary_ = 0;
   int loadedLibrary_ = 0;
   bool listLoadingAllowed_ = true;

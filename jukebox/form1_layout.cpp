@@ -45,6 +45,15 @@ QLabel* AddLabel(QWidget* panel, const char* name, const QString& text, int x, i
   return label;
 }
 
+QLabel* AddSliderLabel(QWidget* panel, const char* name, const QString& text, int x) {
+  auto* label = Place(new QLabel(text, panel), name, x, 26, 26, 14);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  QFont small = label->font();
+  small.setPixelSize(10);
+  label->setFont(small);
+  return label;
+}
+
 }  // namespace
 
 void TForm1::buildWidgets() {
@@ -78,9 +87,14 @@ void TForm1::buildWidgets() {
   BT_SETAUTO = Place(new QPushButton(QStringLiteral("自動演奏"), panel), "BT_SETAUTO", 328, 2, 72, 24);
   CB_WRD = Place(new QCheckBox(panel), "CB_WRD", 404, 2, 17, 24);
   BT_SETWRD = Place(new QPushButton(QStringLiteral("WRD"), panel), "BT_SETWRD", 422, 2, 59, 24);
-  ScrollBar1 = Place(new QScrollBar(Qt::Horizontal, panel), "ScrollBar1", 256, 28, 122, 10);
-  ScrollBar2 = Place(new QScrollBar(Qt::Horizontal, panel), "ScrollBar2", 380, 28, 100, 10);
+  // The sliders keep their row, each after a small label of its own.
+  QLabel* volume = AddSliderLabel(panel, "LabelVolume", QStringLiteral("音量"), 256);
+  QLabel* balance = AddSliderLabel(panel, "LabelBalance", QStringLiteral("左右"), 380);
+  ScrollBar1 = Place(new QScrollBar(Qt::Horizontal, panel), "ScrollBar1", 282, 28, 96, 10);
+  ScrollBar2 = Place(new QScrollBar(Qt::Horizontal, panel), "ScrollBar2", 406, 28, 74, 10);
   for (QScrollBar* bar : {ScrollBar1, ScrollBar2}) bar->setRange(0, 100);
+  volume->setBuddy(ScrollBar1);
+  balance->setBuddy(ScrollBar2);
 
   buildStatusLabels(panel);
   QMIDICTLX1 = Place(new TQMIDICTLX(panel), "QMIDICTLX1", 232, 44, 36, 20);
@@ -90,12 +104,48 @@ void TForm1::buildWidgets() {
   ListBox1->setHeaderLabels({QStringLiteral("File"), QStringLiteral("WRD"), QStringLiteral("タイトル")});
   for (auto [column, width] : {std::pair{0, 144}, std::pair{1, 64}, std::pair{2, 640}})
     ListBox1->header()->resizeSection(column, width);
+  ListBox1->header()->setSectionResizeMode(QHeaderView::Interactive);  // columns are dragged wider
+  ListBox1->header()->setStretchLastSection(false);
   ListBox1->setRootIsDecorated(false);
   ListBox1->setUniformRowHeights(true);
   ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBox1->viewport()->installEventFilter(this);
   panel->installEventFilter(this);
+  addToolTips();
+}
+
+void TForm1::addToolTips() {
+  const std::array<const char*, 7> buttonTips{"開く (F5) — Open a song", "一時停止 (F6) — Pause",
+                                              "演奏停止 (F7) — Stop", "演奏開始 (F8) — Play",
+                                              "前の曲 (F9) — Back", "次の曲 (F10) — Next", "終了 (F3) — Quit"};
+  for (size_t i = 0; i < pictureButtons_.size(); ++i) pictureButtons_[i]->setToolTip(QString::fromUtf8(buttonTips[i]));
+  const std::pair<QWidget*, const char*> tips[] = {
+      {Edit1, "演奏リストの番号 — Play list number (0–255)"},
+      {UpDown1, "演奏リストの切り替え — Another play list"},
+      {CB_JIDOU, "自動演奏 — Play the list song after song"},
+      {BT_SETAUTO, "演奏曲設定 — Edit the play list"},
+      {CB_WRD, "WRD表示 — Show the songs' WRD screens"},
+      {BT_SETWRD, "演奏ｵﾌﾟｼｮﾝ — Play options"},
+      {ScrollBar1, "音量 — Volume"},
+      {ScrollBar2, "左右のバランス — Balance"}};
+  for (const auto& [widget, tip] : tips) {
+    widget->setToolTip(QString::fromUtf8(tip));
+    widget->setAccessibleName(QString::fromUtf8(tip));
+  }
+}
+
+void TForm1::restoreColumns() {
+  const QStringList widths = settings_.read(QStringLiteral("ListColumns")).split(QLatin1Char(','));
+  for (int column = 0; column < widths.size() && column < ListBox1->columnCount(); ++column)
+    if (const int width = widths[column].toInt(); width > 8) ListBox1->header()->resizeSection(column, width);
+}
+
+void TForm1::saveColumns() {
+  QStringList widths;
+  for (int column = 0; column < ListBox1->columnCount(); ++column)
+    widths << QString::number(ListBox1->header()->sectionSize(column));
+  settings_.write(QStringLiteral("ListColumns"), widths.join(QLatin1Char(',')));
 }
 
 void TForm1::buildStatusLabels(QWidget* panel) {
@@ -141,6 +191,8 @@ void TForm1::buildMenus() {
                                          [this, n] { commands_->reopen(n); });
     reopenItems_[size_t(n)]->setVisible(false);
   }
+  addCommand(file, "MN_FILEIMPORT", QStringLiteral("ﾌﾟﾚｲﾘｽﾄの読み込み(&I)..."), {}, [this] { MN_FILEIMPORTClick(); });
+  addCommand(file, "MN_FILEEXPORT", QStringLiteral("ﾌﾟﾚｲﾘｽﾄの書き出し(&X)..."), {}, [this] { MN_FILEEXPORTClick(); });
   file->addSeparator();
   addCommand(file, "MN_FILECOPY", QStringLiteral("ﾌｧｲﾙの複写(&Copy)"), Qt::CTRL | Qt::Key_C, fileCommand(&TJukeboxCommands::copyFile));
   addCommand(file, "MN_FILEMOVE", QStringLiteral("ﾌｧｲﾙの移動(&Move)"), Qt::CTRL | Qt::Key_M, fileCommand(&TJukeboxCommands::moveFile));
@@ -161,6 +213,10 @@ void TForm1::buildMenus() {
 
   QMenu* setup = menuBar()->addMenu(QStringLiteral("設定(&S)"));
   addCommand(setup, "MN_SETAUTO", QStringLiteral("演奏曲設定(&S)"), {}, fileCommand(&TJukeboxCommands::showListEditor));
+  randomItem_ = addCommand(setup, "MN_SETRANDOM", QStringLiteral("ランダム演奏(&R)"), {}, [this] {
+    switchRandom(randomItem_->isChecked());
+  });
+  randomItem_->setCheckable(true);
   addCommand(setup, "MN_SETOPTION", QStringLiteral("演奏ｵﾌﾟｼｮﾝ(&W)"), {}, [this] { QMIDICTLX1->OPTIONSET(); });
   addCommand(setup, "MN_SETDEVICE", QStringLiteral("Midi出力ﾎﾟｰﾄ(&A)"), {}, [this] { MN_SETDEVICEClick(); });
 

@@ -3,6 +3,8 @@
 #include "QMIDICTLXControl.h"
 #include "jukebox/form1.h"
 
+#include <algorithm>
+
 void TForm1Mpris::mprisPlay() {
   if (form_.isPaused())
     form_.resumePaused();
@@ -42,3 +44,20 @@ QString TForm1Mpris::mprisFile() const { return form_.currentFile(); }
 
 // The length the window read at the song's first progress report.
 int64_t TForm1Mpris::mprisLengthUs() const { return int64_t{form_.songLengthMs()} * 1000; }
+
+QString TForm1Mpris::mprisArtist() const { return form_.currentArtist(); }
+
+int64_t TForm1Mpris::mprisPositionUs() const { return int64_t{form_.positionMs()} * 1000; }
+
+// The volume slider (0 .. 100), which sets the devices' volume.
+double TForm1Mpris::mprisVolume() const { return form_.volume() / 100.0; }
+void TForm1Mpris::setMprisVolume(double volume) { form_.setVolume(qRound(std::clamp(volume, 0.0, 1.0) * 100)); }
+
+bool TForm1Mpris::mprisShuffle() const { return form_.randomOn(); }
+void TForm1Mpris::setMprisShuffle(bool on) { form_.switchRandom(on); }
+
+// Automatic play: one song after another through the list.
+bool TForm1Mpris::mprisLoop() const { return form_.autoPlayOn(); }
+void TForm1Mpris::setMprisLoop(bool on) { form_.setAutoPlay(on); }
+
+void TForm1Mpris::mprisOpen(const QString& path) { form_.addSongs({path}, true); }

@@ -18,6 +18,15 @@ class TForm1Mpris final : public TMprisPlayer {
   QString mprisTitle() const override;
   QString mprisFile() const override;
   int64_t mprisLengthUs() const override;
+  QString mprisArtist() const override;
+  int64_t mprisPositionUs() const override;
+  double mprisVolume() const override;
+  void setMprisVolume(double volume) override;
+  bool mprisShuffle() const override;
+  void setMprisShuffle(bool on) override;
+  bool mprisLoop() const override;
+  void setMprisLoop(bool on) override;
+  void mprisOpen(const QString& path) override;
 
  private:
   TForm1& form_;

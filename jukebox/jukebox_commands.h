@@ -112,6 +112,11 @@ class TJukeboxCommands {
   // The window has already made it the last started file.
   virtual void songStarted(const QString& path) = 0;
 
+  // Songs joined the shown list from outside the editor: a hidden editor
+  // takes the list afresh the next time it is shown.
+  virtual void playListChanged() = 0;
+  // The main window's random flag changed from outside the editor.
+  virtual void randomChanged() = 0;
   // "演奏曲設定(&S)" and the button "自動演奏": show the list editor, not modal.
   virtual void showListEditor() = 0;
   // "ﾌｧｲﾙの複写(&Copy)", "ﾌｧｲﾙの移動(&Move)", "ﾌｧｲﾙの削除(&Delete)".

@@ -97,6 +97,10 @@ void TAUTOF::buildLayout() {
   Button6 = MakeButton(this, "Button6", QStringLiteral("全削除"), 144);
   Button1 = MakeButton(this, "Button1", QStringLiteral("OK"), 184);
   Button2 = MakeButton(this, "Button2", QStringLiteral("CANCEL"), 220);
+  ButtonUp = MakeButton(this, "ButtonUp", QStringLiteral("上へ ▲"), 0);
+  ButtonUp->setGeometry(262, 259, 63, 26);
+  ButtonDown = MakeButton(this, "ButtonDown", QStringLiteral("下へ ▼"), 0);
+  ButtonDown->setGeometry(327, 259, 63, 26);
 
   connect(Button1, &QPushButton::clicked, this, &TAUTOF::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TAUTOF::Button2Click);
@@ -104,6 +108,8 @@ void TAUTOF::buildLayout() {
   connect(Button4, &QPushButton::clicked, this, &TAUTOF::Button4Click);
   connect(Button5, &QPushButton::clicked, this, &TAUTOF::Button5Click);
   connect(Button6, &QPushButton::clicked, this, &TAUTOF::Button6Click);
+  connect(ButtonUp, &QPushButton::clicked, this, [this] { moveEntry(-1); });
+  connect(ButtonDown, &QPushButton::clicked, this, [this] { moveEntry(1); });
   connect(FileListBox1, &QListWidget::itemDoubleClicked, this, &TAUTOF::Button3Click);
   connect(ListBox1, &QListWidget::itemDoubleClicked, this, &TAUTOF::Button4Click);
   connect(DriveComboBox1, &QComboBox::activated, this, [this](int i) { setFolder(DriveComboBox1->itemText(i)); });
@@ -164,6 +170,11 @@ void TAUTOF::fillFileList() {
 
 QString TAUTOF::entryFolder(int i) const { return i >= 0 && i < kStoredEntries ? folders_[i] : QString(); }
 
+void TAUTOF::forgetList() {
+  ListBox1->clear();
+  folders_.fill(QString());
+}
+
 void TAUTOF::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!event->spontaneous()) FormShow();
@@ -183,8 +194,17 @@ void TAUTOF::FormShow() {
   });
 }
 
+// Whether folder + name is an entry already (a song is listed once).
+bool TAUTOF::listed(const QString& folder, const QString& name) const {
+  for (int i = 0; i < ListBox1->count(); ++i)
+    if (ListBox1->item(i)->text() == name && entryFolder(i) == (i < kStoredEntries - 1 ? folder : QString()))
+      return true;
+  return false;
+}
+
 void TAUTOF::appendFile(const QString& name) {
   const int index = ListBox1->count();
+  if (listed(folder_ + QLatin1Char('/'), name)) return;
   ListBox1->addItem(name);
   // Entry 1023 gets no folder: it is stored as the bare name.
   if (index < kStoredEntries - 1) folders_[index] = folder_ + QLatin1Char('/');
@@ -215,6 +235,18 @@ void TAUTOF::Button4Click() {
       for (int i = row; i + 1 < kStoredEntries; ++i) folders_[i] = folders_[i + 1];
       folders_[kStoredEntries - 1].clear();
     }
+  });
+}
+
+void TAUTOF::moveEntry(int step) {
+  QGuardVoid("TAUTOF.moveEntry ", [&] {
+    const int from = ListBox1->currentRow();
+    const int to = from + step;
+    if (from < 0 || to < 0 || to >= ListBox1->count() || std::max(from, to) >= kStoredEntries) return;
+    ListBox1->insertItem(to, ListBox1->takeItem(from));
+    std::swap(folders_[size_t(from)], folders_[size_t(to)]);
+    ListBox1->clearSelection();
+    ListBox1->setCurrentRow(to);
   });
 }
 

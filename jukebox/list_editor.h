@@ -44,12 +44,16 @@ class TAUTOF final : public QDialog {
   QPushButton* Button4 = nullptr;  // remove
   QPushButton* Button5 = nullptr;  // add all
   QPushButton* Button6 = nullptr;  // remove all
+  QPushButton* ButtonUp = nullptr;    // the chosen entry one place up
+  QPushButton* ButtonDown = nullptr;  // one place down
 
   // The folder the file list shows, and moving to another one.
   QString folder() const { return folder_; }
   void setFolder(const QString& folder);
   // The stored folder of entry i ("" past the 1024 stored entries).
   QString entryFolder(int i) const;
+  // The next showing takes the main window's list afresh.
+  void forgetList();
 
   void Button1Click();
   void Button2Click();
@@ -57,6 +61,8 @@ class TAUTOF final : public QDialog {
   void Button4Click();
   void Button5Click();
   void Button6Click();
+  // Moves the current entry (with its folder) by one place: -1 up, +1 down.
+  void moveEntry(int step);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -68,6 +74,7 @@ class TAUTOF final : public QDialog {
   void fillFolderList();
   void fillFileList();
   void appendFile(const QString& name);
+  bool listed(const QString& folder, const QString& name) const;
   void storeList(int library);
 
   TJukeboxHost& host_;

@@ -48,8 +48,10 @@ class TMprisPlayerAdaptor final : public QDBusAbstractAdaptor {
   Q_PROPERTY(double Rate READ rate)
   Q_PROPERTY(double MinimumRate READ rate)
   Q_PROPERTY(double MaximumRate READ rate)
-  Q_PROPERTY(double Volume READ volume)
+  Q_PROPERTY(double Volume READ volume WRITE setVolume)
   Q_PROPERTY(qlonglong Position READ position)
+  Q_PROPERTY(bool Shuffle READ shuffle WRITE setShuffle)
+  Q_PROPERTY(QString LoopStatus READ loopStatus WRITE setLoopStatus)
   Q_PROPERTY(bool CanGoNext READ yes)
   Q_PROPERTY(bool CanGoPrevious READ yes)
   Q_PROPERTY(bool CanPlay READ yes)
@@ -62,8 +64,22 @@ class TMprisPlayerAdaptor final : public QDBusAbstractAdaptor {
   QString playbackStatus() const { return service_->playbackStatus(); }
   QVariantMap metadata() const { return service_->metadata(); }
   double rate() const { return 1.0; }
-  double volume() const { return 1.0; }
-  qlonglong position() const { return 0; }
+  double volume() const { return service_->player().mprisVolume(); }
+  void setVolume(double v) {
+    service_->player().setMprisVolume(v);
+    service_->changed();
+  }
+  qlonglong position() const { return service_->player().mprisPositionUs(); }
+  bool shuffle() const { return service_->player().mprisShuffle(); }
+  void setShuffle(bool on) {
+    service_->player().setMprisShuffle(on);
+    service_->changed();
+  }
+  QString loopStatus() const { return service_->loopStatus(); }
+  void setLoopStatus(const QString& status) {
+    service_->setLoopStatus(status);
+    service_->changed();
+  }
   bool yes() const { return true; }
   bool no() const { return false; }
 
@@ -81,7 +97,10 @@ class TMprisPlayerAdaptor final : public QDBusAbstractAdaptor {
   void Previous() { service_->player().mprisPrevious(); }
   void Seek(qlonglong) {}
   void SetPosition(const QDBusObjectPath&, qlonglong) {}
-  void OpenUri(const QString&) {}
+  void OpenUri(const QString& uri) {
+    const QUrl url(uri);
+    if (url.isLocalFile()) service_->player().mprisOpen(url.toLocalFile());
+  }
 
  signals:
   void Seeked(qlonglong position);
@@ -113,8 +132,7 @@ bool TMprisService::start(QDBusConnection bus) {
     return false;
   }
   started_ = true;
-  lastStatus_ = playbackStatus();
-  lastMetadata_ = metadata();
+  last_ = followed();
   return true;
 }
 
@@ -141,20 +159,35 @@ QVariantMap TMprisService::metadata() const {
                                                                                : player_.mprisTitle()}};
   if (const int64_t length = player_.mprisLengthUs(); length > 0)
     m.insert(QStringLiteral("mpris:length"), QVariant::fromValue(static_cast<qlonglong>(length)));
+  if (const QString artist = player_.mprisArtist(); !artist.isEmpty())
+    m.insert(QStringLiteral("xesam:artist"), QStringList{artist});
   return m;
+}
+
+QString TMprisService::loopStatus() const {
+  return player_.mprisLoop() ? QStringLiteral("Playlist") : QStringLiteral("None");
+}
+
+void TMprisService::setLoopStatus(const QString& status) {
+  if (status == QLatin1String("Playlist") || status == QLatin1String("None"))
+    player_.setMprisLoop(status == QLatin1String("Playlist"));
+}
+
+QVariantMap TMprisService::followed() const {
+  return {{QStringLiteral("PlaybackStatus"), playbackStatus()},
+          {QStringLiteral("Metadata"), metadata()},
+          {QStringLiteral("Volume"), player_.mprisVolume()},
+          {QStringLiteral("Shuffle"), player_.mprisShuffle()},
+          {QStringLiteral("LoopStatus"), loopStatus()}};
 }
 
 void TMprisService::changed() {
   if (!started_) return;
   QVariantMap diff;
-  if (const QString status = playbackStatus(); status != lastStatus_) {
-    lastStatus_ = status;
-    diff.insert(QStringLiteral("PlaybackStatus"), status);
-  }
-  if (const QVariantMap meta = metadata(); meta != lastMetadata_) {
-    lastMetadata_ = meta;
-    diff.insert(QStringLiteral("Metadata"), meta);
-  }
+  const QVariantMap now = followed();
+  for (auto it = now.begin(); it != now.end(); ++it)
+    if (last_.value(it.key()) != it.value()) diff.insert(it.key(), it.value());
+  last_ = now;
   if (diff.isEmpty()) return;
   QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kPath),
                                                    QStringLiteral("org.freedesktop.DBus.Properties"),

@@ -27,6 +27,15 @@ class TMprisPlayer {
   virtual QString mprisTitle() const = 0;   // UTF-8 already
   virtual QString mprisFile() const = 0;    // "" when nothing is chosen
   virtual int64_t mprisLengthUs() const = 0;  // 0 when unknown
+  virtual QString mprisArtist() const = 0;    // "" when unknown
+  virtual int64_t mprisPositionUs() const = 0;  // 0 when stopped
+  virtual double mprisVolume() const = 0;       // 0 .. 1
+  virtual void setMprisVolume(double volume) = 0;
+  virtual bool mprisShuffle() const = 0;
+  virtual void setMprisShuffle(bool on) = 0;
+  virtual bool mprisLoop() const = 0;  // the list goes on song after song
+  virtual void setMprisLoop(bool on) = 0;
+  virtual void mprisOpen(const QString& path) = 0;  // a local song to add and play
 };
 
 class TMprisService final : public QObject {
@@ -49,11 +58,16 @@ class TMprisService final : public QObject {
   TMprisPlayer& player() { return player_; }
   QString playbackStatus() const;
   QVariantMap metadata() const;
+  // "None" or "Playlist" (a single song's loop is not offered).
+  QString loopStatus() const;
+  void setLoopStatus(const QString& status);
 
  private:
+  // The properties the desktop is told of when they change.
+  QVariantMap followed() const;
+
   TMprisPlayer& player_;
   QDBusConnection bus_;
   bool started_ = false;
-  QString lastStatus_;
-  QVariantMap lastMetadata_;
+  QVariantMap last_;
 };

@@ -5,6 +5,7 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets)
 set(_parts ${CMAKE_CURRENT_LIST_DIR})
 add_library(quormidi_parts STATIC
   ${_parts}/song_files.h ${_parts}/song_files.cpp
+  ${_parts}/song_sources.h ${_parts}/song_sources.cpp
   ${_parts}/play_list_edits.h ${_parts}/play_list_edits.cpp
   ${_parts}/history.h ${_parts}/history.cpp
   ${_parts}/settings_access.h

@@ -1,5 +1,7 @@
 #include "jukebox/play_list_edits.h"
 
+#include "jukebox/settings_access.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -17,6 +19,22 @@ QStringList QGPathsAfterDelete(const QStringList& paths, const QString& deleted)
     if (p != deleted) out << p;
   }
   return out;
+}
+
+int QGRenameInStoredLists(const TSettingsAccess& settings, const QString& source, const QString& destination) {
+  constexpr int kLibraries = 256, kEntries = 1024;
+  int changed = 0;
+  for (int library = 0; library < kLibraries; ++library) {
+    for (int i = 0; i < kEntries; ++i) {
+      const QString name = QGPlayListValueName(library, i);
+      const QString path = settings.read(name);
+      if (path.isEmpty()) break;
+      if (path != source) continue;
+      settings.write(name, destination);
+      ++changed;
+    }
+  }
+  return changed;
 }
 
 int QGFindRow(const QList<TListRow>& rows, const QString& text, int from) {

@@ -1,5 +1,5 @@
 // The play list in memory after a file command, searching it, and sorting
-// it. The stored list is never touched here.
+// it; and the stored lists after a song moved.
 #pragma once
 
 #include <QList>
@@ -10,6 +10,11 @@
 QStringList QGPathsAfterMove(const QStringList& paths, const QString& source, const QString& destination);
 // The entries before the first empty one, without those equal to deleted.
 QStringList QGPathsAfterDelete(const QStringList& paths, const QString& deleted);
+
+struct TSettingsAccess;
+// Every stored list (0 .. 255) names destination where it named source, so
+// that a moved song keeps its places; the number of entries changed.
+int QGRenameInStoredLists(const TSettingsAccess& settings, const QString& source, const QString& destination);
 
 // What a search and a sort see of a row of the list view.
 struct TListRow {

@@ -1,6 +1,7 @@
 #include "jukebox/quor_commands.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QTreeWidget>
 
 #include "jukebox/list_editor.h"
@@ -44,6 +45,14 @@ void TQuorCommands::songStarted(const QString& path) {
     history_.record(path);
     showHistory();
   });
+}
+
+void TQuorCommands::playListChanged() {
+  if (editor_ && !editor_->isVisible()) editor_->forgetList();
+}
+
+void TQuorCommands::randomChanged() {
+  if (editor_) editor_->CB_RANDOM->setChecked(host_.randomOn());
 }
 
 void TQuorCommands::showListEditor() {

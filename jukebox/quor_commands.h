@@ -20,6 +20,8 @@ class TQuorCommands final : public TJukeboxCommands {
   void startUp() override;
   void shutDown() override;
   void songStarted(const QString& path) override;
+  void playListChanged() override;
+  void randomChanged() override;
   void showListEditor() override;
   void copyFile() override { files_.copyFile(); }
   void moveFile() override { files_.moveFile(); }

@@ -204,23 +204,35 @@ bool QGMoveFile(const QString& source, const QString& destination) {
   return false;
 }
 
+namespace {
+
+// A folder of the trash, made for the user alone when missing.
+bool PrivateFolder(const QString& path) {
+  if (QFileInfo(path).isDir()) return true;
+  return ::mkdir(Native(path).constData(), 0700) == 0 || QFileInfo(path).isDir();
+}
+
+}  // namespace
+
 QString QGTrashFolder() {
   QString data = qEnvironmentVariable("XDG_DATA_HOME");
   if (data.isEmpty()) data = QDir::homePath() + QStringLiteral("/.local/share");
   const QString trash = data + QStringLiteral("/Trash");
-  return QFileInfo(trash).isDir() ? trash : QString();
+  // A fresh account has none yet: it is made as the desktop's trash is.
+  if (!QFileInfo(trash).isDir() && !QDir().mkpath(data)) return {};
+  for (const QString& folder : {trash, trash + QStringLiteral("/files"), trash + QStringLiteral("/info")})
+    if (!PrivateFolder(folder)) return {};
+  return trash;
 }
 
 bool QGTrashOrDelete(const QString& path) {
   if (!QFileInfo(path).isFile()) return false;
   const QString trash = QGTrashFolder();
   if (trash.isEmpty()) return QFile::remove(path);
-  QDir(trash).mkpath(QStringLiteral("files"));
-  QDir(trash).mkpath(QStringLiteral("info"));
   const QFileInfo file(path);
   const QByteArray record = "[Trash Info]\nPath=" + QUrl::toPercentEncoding(file.absoluteFilePath(), "/") +
                             "\nDeletionDate=" +
-                            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() +
+                            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")).toLatin1() +
                             "\n";
   for (int n = 1; n < 10000; ++n) {
     const QString name = n == 1 ? file.fileName() : QStringLiteral("%1.%2").arg(file.fileName()).arg(n);

@@ -66,7 +66,9 @@ bool QGCopyFileReplace(const QString& source, const QString& destination);
 // Renames, or across file systems copies, checks the copy and removes the
 // source; on any failure the source stays and no partial copy is left.
 bool QGMoveFile(const QString& source, const QString& destination);
-// The user's trash folder ($XDG_DATA_HOME/Trash), "" when they have none.
+// The user's trash folder ($XDG_DATA_HOME/Trash with files/ and info/,
+// made for the user alone when missing); "" when it cannot be made.
 QString QGTrashFolder();
-// Into the trash with its .trashinfo record; deleted only without a trash.
+// Into the trash with its .trashinfo record; deleted for good only when no
+// trash can be made (the caller asks the user first).
 bool QGTrashOrDelete(const QString& path);

@@ -19,8 +19,9 @@ packages=(
   # the tests, fluidsynth's own renderer is the benchmark's yardstick
   libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   ffmpeg fluidsynth
-  # running tests without a desktop
-  dbus xvfb xauth python3
+  # running tests without a desktop; the jukebox's desktop tests run a
+  # window manager, read window places and drive its media controls
+  dbus xvfb xauth python3 openbox x11-utils playerctl
   # installation checks and the Debian package
   desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file binutils
   # the live audio test: a private sound server with a null sink

@@ -8,3 +8,7 @@
 std::atomic<int32_t>& QGEngineErrorCode();
 
 inline void QGSetErrorCode(int32_t code) { QGEngineErrorCode().store(code); }
+
+// What a result code means, in words for a person ("" for 0, a general
+// phrase for a number no routine sets).
+const char* QGResultCodeText(int32_t code);

@@ -4,6 +4,7 @@
 // edits, volume and balance), but by the offline driver, each message at its
 // exact sample. The file is written under a temporary name and renamed when
 // complete; a failure or Ctrl-C leaves nothing behind.
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -45,6 +46,9 @@ int runRenderAudio(const ToolArgs& a) {
 
   // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
   InterruptGuard interrupt;
+  double factor = 1.0;
+  if (!NormalizingFactor(options, song.song, song.songEndUs, static_cast<int>(rate), &factor, &error))
+    return Fail(error);
   TempOutput temp(outPath);
   AudioFileWriter file;
   if (!file.open(temp.path(), format, static_cast<int>(rate), &error))
@@ -60,6 +64,7 @@ int runRenderAudio(const ToolArgs& a) {
       return 130;
     }
     const int n = audio.render(block.data(), kBlockFrames);
+    ScaleSound(block.data(), n, factor);
     if (n > 0 && !file.write(block.data(), n, &error)) return Fail("cannot write \"" + outPath + "\": " + error);
     progress.update(audio.frames() * 1000 / rate);
   }
@@ -68,6 +73,7 @@ int runRenderAudio(const ToolArgs& a) {
   synth.portB->close();
 
   const int64_t lengthMs = audio.frames() * 1000 / rate;
+  const double peak = std::min(1.0, audio.peak() * factor);
   if (a.json()) {
     JsonWriter j(std::cout);
     j.beginObject()
@@ -77,14 +83,14 @@ int runRenderAudio(const ToolArgs& a) {
         .field("samples", audio.frames())
         .field("lengthMs", lengthMs)
         .field("songMs", song.songMs)
-        .field("peak", static_cast<double>(audio.peak()))
+        .field("peak", peak)
         .field("mode", options.mode)
         .field("detected", song.song.detectedSetup)
         .endObject();
     std::cout << '\n';
   } else {
     std::cout << "wrote " << outPath << ": " << format.name << ", " << rate << " Hz, " << lengthMs / 1000 << '.'
-              << lengthMs % 1000 / 100 << " s, peak " << audio.peak() << '\n';
+              << lengthMs % 1000 / 100 << " s, peak " << peak << '\n';
   }
   return 0;
 }
@@ -94,7 +100,7 @@ int runRenderAudio(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(render_audio, {
   "render-audio",
   ModuleCommandSummary("render-audio"),
-  "SONG OUT [--mode N] [--soundfont FILE] [--rate HZ] [--volume 0-100] [--balance 0-100] [--no-setup] "
-  "[--json]",
-  {"--mode", "--soundfont", "--rate", "--volume", "--balance"},
+  "SONG OUT [--mode N] [--soundfont FILE] [--gain G] [--normalize LUFS] [--rate HZ] [--volume 0-100] "
+  "[--balance 0-100] [--no-setup] [--json]",
+  {"--mode", "--soundfont", "--gain", "--normalize", "--rate", "--volume", "--balance"},
   runRenderAudio})

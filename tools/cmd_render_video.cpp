@@ -249,6 +249,9 @@ int runRenderVideo(const ToolArgs& a) {
 
   // Ctrl-C is caught before the temporary file exists, so it never outlives the render.
   InterruptGuard interrupt;
+  double factor = 1.0;
+  if (!NormalizingFactor(options, song.song, song.songEndUs, kVideoAudioRate, &factor, &error))
+    return Fail(error);
   std::vector<SubtitleCue> cues;
   if (video.subtitles) {
     cues = VideoSubtitles(song, lyrics, format);
@@ -296,6 +299,7 @@ int runRenderVideo(const ToolArgs& a) {
     const int64_t want = frameSample - soundWritten;
     sound.resize(static_cast<size_t>(2 * std::max<int64_t>(want, 0)));
     const int got = want > 0 ? audio.render(sound.data(), static_cast<int>(want)) : 0;
+    ScaleSound(sound.data(), got, factor);
     std::fill(sound.begin() + 2 * got, sound.end(), 0.0f);
     if (want > 0 && !file.writeAudio(sound.data(), static_cast<int>(want), &error)) return Fail(error);
     soundWritten = std::max(soundWritten, frameSample);
@@ -364,10 +368,9 @@ QMIDI_TOOL_COMMAND(
     render_video,
     {"render-video",
      ModuleCommandSummary("render-video"),
-     "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--volume "
-     "0-100] "
-     "[--balance 0-100] [--subtitles] [--no-setup] [--json]\n"
+     "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--gain G] "
+     "[--normalize LUFS] [--volume 0-100] [--balance 0-100] [--subtitles] [--no-setup] [--json]\n"
      "  --subtitles  a subtitle stream of the WRD screen text and the lyrics (MP4 mov_text,\n"
      "               WebM WebVTT, MKV ASS with karaoke timing)",
-     {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--volume", "--balance"},
+     {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--gain", "--normalize", "--volume", "--balance"},
      runRenderVideo})

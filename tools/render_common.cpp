@@ -2,13 +2,22 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <filesystem>
+#include <fstream>
+#include <vector>
 
 #include "engine/player/midi_player.h"
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
+#include "platform/encode/temp_output.h"
+#include "platform/mididevices/machine_midi.h"
+#include "tools/loudness.h"
+#include "tools/song_audio.h"
 #include "support/result_code.h"
 
 namespace {
@@ -25,6 +34,39 @@ int32_t RangeOption(const ToolArgs& a, const std::string& name, long fallback, l
   if (v < low || v > high)
     throw UsageError(name + " takes " + std::to_string(low) + " to " + std::to_string(high));
   return static_cast<int32_t>(v);
+}
+
+// The engine's "SynthGain" setting (~/.config/QUOR/QMIDIEXE.conf), "" when none.
+std::string SynthGainSetting() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string folder = config && *config ? config : std::string(home ? home : "") + "/.config";
+  std::ifstream in(folder + "/QUOR/QMIDIEXE.conf");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("SynthGain=", 0) != 0) continue;
+    std::string value = line.substr(10);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+  }
+  return {};
+}
+
+double GainOption(const ToolArgs& a) {
+  const std::string text = a.has("--gain") ? a.get("--gain") : SynthGainSetting();
+  MidiDeviceConfig config;
+  const std::vector<std::string> problems = ApplyMidiDeviceSettings(config, "", text, "");
+  if (problems.empty()) return config.synthGain;
+  if (a.has("--gain")) throw UsageError("--gain takes a number from 0 to 10");
+  return kDefaultSynthGain;  // a setting the engine would refuse too
+}
+
+double LufsOption(const ToolArgs& a) {
+  const std::string text = a.get("--normalize");
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(v >= -70 && v <= 0))
+    throw UsageError("--normalize takes a loudness from -70 to 0 LUFS");
+  return v;
 }
 
 }  // namespace
@@ -90,8 +132,38 @@ RenderOptions ReadRenderOptions(const ToolArgs& a) {
   o.volume = RangeOption(a, "--volume", 100, 0, 100);
   o.balance = RangeOption(a, "--balance", 50, 0, 100);
   o.soundFont = a.get("--soundfont", kDefaultSoundFont);
+  o.gain = GainOption(a);
+  o.normalize = a.has("--normalize");
+  if (o.normalize) o.targetLufs = LufsOption(a);
   o.setupFiles = !a.flag("--no-setup");
   return o;
+}
+
+bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, uint64_t songEndUs, int rate,
+                       double* factor, std::string* error) {
+  *factor = 1.0;
+  if (!o.normalize) return true;
+  OfflineSynth synth;
+  if (!OpenOfflineSynth(o, rate, &synth, error)) return false;
+  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song, rate, songEndUs);
+  LoudnessMeter meter(rate);
+  std::vector<float> block(2 * 4096);
+  while (!audio.ended()) {
+    if (InterruptGuard::interrupted()) return true;  // the caller says so
+    const int n = audio.render(block.data(), 4096);
+    meter.add(block.data(), n);
+  }
+  synth.portA->close();
+  synth.portB->close();
+  const double measured = meter.integrated();
+  if (std::isfinite(measured)) *factor = std::pow(10.0, (o.targetLufs - measured) / 20.0);
+  return true;
+}
+
+void ScaleSound(float* interleaved, int frames, double factor) {
+  if (factor == 1.0) return;
+  for (int i = 0; i < 2 * frames; ++i)
+    interleaved[i] = static_cast<float>(std::clamp(interleaved[i] * factor, -1.0, 1.0));
 }
 
 bool OpenOfflineSynth(const RenderOptions& o, int rate, OfflineSynth* out, std::string* error) {
@@ -104,6 +176,7 @@ bool OpenOfflineSynth(const RenderOptions& o, int rate, OfflineSynth* out, std::
   config.soundFont = o.soundFont;
   config.offline = true;
   config.sampleRate = rate;
+  config.gain = o.gain;
   out->synth = std::make_unique<SoftSynthSystem>(config);
   if (out->synth->open(kMidiMapper, &out->portA) != kMidiOk || !out->portA ||
       out->synth->open(kMidiMapper, &out->portB) != kMidiOk || !out->portB) {

@@ -44,14 +44,27 @@ struct RenderOptions {
   int32_t volume = 100;
   int32_t balance = 50;
   std::string soundFont;
+  double gain = kDefaultSynthGain;  // the soft synth's gain
+  bool normalize = false;           // to targetLufs, measured in a first pass
+  double targetLufs = 0;
 };
-// Reads --mode, --volume, --balance, --soundfont and --no-setup (UsageError
+// Reads --mode, --volume, --balance, --soundfont, --gain (default the
+// engine's "SynthGain" setting), --normalize LUFS and --no-setup (UsageError
 // on bad values).
 RenderOptions ReadRenderOptions(const ToolArgs& a);
 // Converts the song as the options say; what went wrong with its set-up
 // files goes to standard error, prefixed with the command's name.
 bool ConvertForRender(const char* command, const std::string& path, const RenderOptions& o, RenderSong* song,
                       std::string* error);
+
+// With --normalize, the factor that brings the song's integrated loudness
+// (EBU R 128) to the target: a first pass renders the whole song (to its
+// last track's end, songEndUs) and measures it. 1 otherwise, and for a song
+// that stays silent.
+bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, uint64_t songEndUs, int rate,
+                       double* factor, std::string* error);
+// Multiplies the sound by factor (kept within full scale).
+void ScaleSound(float* interleaved, int frames, double factor);
 
 // The soft synth rendering offline at rate with two ports open, one for
 // each of the player's ports (port A's first output and port B's, as the

@@ -445,7 +445,7 @@ void TQMIDIOLE::PLAY() {
   title_ = QHOleText(song.getMIDITITLE(), true);
   memo_ = QHOleText(song.getMIDIMEMO(), true);
   // The start itself happens when the engine window takes message 1890.
-  form_.postMessage(kUserPar7);
+  form_.requestPlay();
 }
 
 void TQMIDIOLE::STATUS() {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "engine/graphics/display.h"
 #include "engine/host/option_dialogs.h"
@@ -386,13 +387,18 @@ void TForm1::OnUserPar2() {
     // client's STOP and PLAY back to back, as a jukebox's Next does) would
     // be lost: it waits for that song's close and starts then, for the
     // client that asked.
+    if (!playWanted_) return;  // stopped before it could start
     if (state_.SongOpen && QDPlayer().stopFlag1.load() != 0) {
       playPending_ = true;
       pendingPlayOwner_ = QGSongReader().getOlePlayPointer();
       return;
     }
+    playWanted_ = false;
     setWrdEndFlag(stopOption_ == 0 ? -1 : 0);
     subFileStart();
+    // Nothing opened (no song named): no close will ever report.
+    if (!state_.SongOpen && !QDPlayer().streamOpen.load()) answerUnstartedPlay();
+    else if (!state_.SongOpen) starting_ = true;  // subStart follows the open report
   });
 }
 
@@ -516,12 +522,26 @@ void TForm1::MN_FILECLOSEClick() {
 
 // ---------------------------------------------------------------- automation side
 
+void TForm1::requestPlay() {
+  playWanted_ = true;
+  postMessage(kUserPar7);
+}
+
+// The client hears of a PLAY that will never sound as of a stopped song,
+// instead of waiting for an end that cannot come.
+void TForm1::answerUnstartedPlay() {
+  playWanted_ = false;
+  playPending_ = false;
+  if (sink_) raiseStatus(kStatusEndedStop, 0, 0, 0);
+}
+
 void TForm1::subOLEPlay() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEPlay", [&] {
     if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
       QGSetErrorCode(kErrNoPortA);
       subOLEDeviceSet();
+      if (playWanted_) answerUnstartedPlay();
     } else {
       state_.AutomationMode = -1;
       Post(kUserPar2);
@@ -532,6 +552,11 @@ void TForm1::subOLEPlay() {
 void TForm1::subOLEClose() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEClose", [&] {
+    // A PLAY not started yet (or waiting for the close of the song stopped
+    // before it) must not start after this stop; one whose devices are
+    // opening stops as soon as it starts, and its close reports it.
+    if (playWanted_) answerUnstartedPlay();
+    if (starting_) stopAtStart_ = true;
     requestStop();
     if (state_.Playing) {
       setWrdEndFlag(-1);
@@ -622,6 +647,8 @@ bool TForm1::subOpen() {
 }
 
 void TForm1::subStart() {
+  const bool stopNow = std::exchange(stopAtStart_, false);
+  starting_ = false;
   QGuardVoid("TForm1.subStart", [&] {
     if (state_.StartedByOpen && state_.Playing) return;
     TQUORMSTR& song = QGSongReader();
@@ -652,6 +679,11 @@ void TForm1::subStart() {
       subReStart();
       state_.FastForwardHeld = 0;
       state_.SavedTimeDivision = 0;
+      if (stopNow) {  // stopped while its devices opened: ends in its reset phase
+        setWrdEndFlag(-1);
+        requestStop();
+        subStop();
+      }
     } else {
       QGSetErrorCode(kErrStreamOut);
       startFailed();
@@ -662,7 +694,11 @@ void TForm1::subStart() {
 void TForm1::startFailed() {
   // A command-line run whose song cannot play would otherwise wait forever
   // with its devices open: close them, and the close notification ends it.
-  if (!state_.CommandLineMode) return;
+  // A client is told that its song ended.
+  if (!state_.CommandLineMode) {
+    if (sink_) raiseStatus(kStatusEndedStop, 0, 0, 0);
+    return;
+  }
   failed_ = true;
   if (state_.SongOpen) {
     subStop();

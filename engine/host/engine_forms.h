@@ -109,6 +109,11 @@ class TForm1 final : public QWidget {
   void raiseStatus(int32_t v1, int32_t v2, int32_t v3, int32_t v4);
 
   // Operations of the automation side.
+  // PLAY: the song starts when the window takes the request (1890, then
+  // 1885), or at the close of a song still being stopped. Every PLAY that
+  // is wanted is answered by one end report: its song's end, or -1 when it
+  // is stopped before it starts or cannot start.
+  void requestPlay();
   void subOLEPlay();
   void subOLEClose();
   void subOLEStop();
@@ -178,6 +183,7 @@ class TForm1 final : public QWidget {
   void buildMenus();
   void commandLineStart();
   void startFailed();
+  void answerUnstartedPlay();
 
   // Message handlers.
   void OnUserPar1(intptr_t code);
@@ -216,6 +222,9 @@ class TForm1 final : public QWidget {
   bool destroyed_ = false;
   bool playPending_ = false;                  // a PLAY waits for the previous song's close
   const void* pendingPlayOwner_ = nullptr;    // the client it was asked by
+  bool playWanted_ = false;                   // a PLAY asked for that has not started yet
+  bool starting_ = false;                     // its devices are open, subStart has not run
+  bool stopAtStart_ = false;                  // stopped meanwhile: it ends as it starts
   bool failed_ = false;
   QMenu* menu_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;

@@ -169,14 +169,15 @@ void TOKBottomDlg1::FormShow() {
 
     MidiOutSystem& system = QDMidiSystem();
     int n = system.deviceCount();
-    if (n <= 0) {
+    // The mapper (the soft synth) is a device too, though not counted.
+    std::string mapper = system.productName(kMidiMapper);
+    if (n <= 0 && mapper.empty()) {
       setWindowTitle(QStringLiteral("No Midi OutPut device"));
       QGSetErrorCode(8099);
       return;
     }
     // The entries every list shows; the last position is kept for "なし".
     std::vector<std::pair<QString, int32_t>> entries;
-    std::string mapper = system.productName(kMidiMapper);
     if (!mapper.empty()) entries.emplace_back(QString::fromStdString(mapper), kMidiMapper);
     for (int id = 0; id < n && entries.size() < size_t(kMaxEntries - 1); ++id) {
       std::string name = system.productName(id);

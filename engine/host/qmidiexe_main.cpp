@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   server.reset();
   form1->FormDestroy();
   const int32_t code = QGEngineErrorCode().load();
-  if (code != 0) std::fprintf(stderr, "qmidiexe: result code %d\n", code);
+  if (code != 0) std::fprintf(stderr, "qmidiexe: %s (result code %d)\n", QGResultCodeText(code), code);
   if (form1->failed()) rc = 1;
   form1->setStatusSink(nullptr);
   form1.reset();

@@ -24,7 +24,8 @@ constexpr uint32_t kSetupMt32DataMs = 40;
 // scale tuning, controllers) and both drum maps (level, pan, reverb and
 // chorus of notes 27-108), all for port `port`. False, with nothing added,
 // when data is not a GSD file.
-bool GsdSetupMessages(const uint8_t* data, size_t size, uint8_t port, std::vector<RcpSetupMessage>* out);
+bool GsdSetupMessages(const uint8_t* data, size_t size, uint8_t port,
+                      std::vector<RcpSetupMessage>* out);
 
 // MT-32 reset, then the CM6's system area, timbre memory, rhythm set-up,
 // patch and timbre temporary areas and patch memory, for port A. False, with
@@ -33,8 +34,8 @@ bool Cm6SetupMessages(const uint8_t* data, size_t size, std::vector<RcpSetupMess
 
 // One Roland data-set message (F0 41 10 model 12 address data checksum F7)
 // with its wait: transfer time plus waitMs.
-RcpSetupMessage RolandDataSet(uint8_t model, uint32_t address, const uint8_t* data, size_t size, uint32_t waitMs,
-                              uint8_t port);
+RcpSetupMessage RolandDataSet(uint8_t model, uint32_t address, const uint8_t* data, size_t size,
+                              uint32_t waitMs, uint8_t port);
 
 struct SongSetup {
   std::vector<RcpSetupMessage> messages;  // port A's GSD, port B's GSD, the CM6

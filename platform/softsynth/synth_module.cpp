@@ -17,7 +17,9 @@ constexpr uint8_t kGsModel = 0x42, kDataSet = 0x12, kXgModel = 0x4C;
 
 // The MIDI channel (0-15) of GS block x: block 0 is part 10 (the drum
 // part), blocks 1-9 parts 1-9, blocks 10-15 parts 11-16.
-int ChannelOfBlock(uint32_t block) { return block == 0 ? 9 : block <= 9 ? static_cast<int>(block) - 1 : static_cast<int>(block); }
+int ChannelOfBlock(uint32_t block) {
+  return block == 0 ? 9 : block <= 9 ? static_cast<int>(block) - 1 : static_cast<int>(block);
+}
 
 }  // namespace
 
@@ -113,7 +115,8 @@ void SoftSynthModule::shortMessage(int port, uint8_t status, const uint8_t* d) {
     case 0xD0: fluid_synth_channel_pressure(synth_, ch, d[0]); break;
     case 0xE0: fluid_synth_pitch_bend(synth_, ch, d[0] | (d[1] << 7)); break;
     default:
-      if (status == 0xFF) reset(port, style_[port ? 1 : 0]);  // timing and the rest mean nothing here
+      if (status == 0xFF)
+        reset(port, style_[port ? 1 : 0]);  // timing and the rest mean nothing here
       break;
   }
 }
@@ -151,7 +154,8 @@ bool SoftSynthModule::roland(int port, const uint8_t* d, size_t n) {
   const uint32_t start = uint32_t{d[5]} << 7 | d[6];
   for (size_t i = 7; i + 1 < n; ++i) {
     const uint32_t offset = start + static_cast<uint32_t>(i - 7);
-    gsParameter(port, high << 16 | (offset >> 7 & 0x7F) << 8 | (offset & 0x7F), d[i] & 0x7F, i + 2 < n);
+    gsParameter(port, high << 16 | (offset >> 7 & 0x7F) << 8 | (offset & 0x7F), d[i] & 0x7F,
+                i + 2 < n);
   }
   return true;
 }
@@ -177,7 +181,9 @@ void SoftSynthModule::gsParameter(int port, uint32_t address, uint8_t value, boo
       break;
     case 0x01: programChange(ch, value); break;
     case 0x15: setDrum(ch, value != 0); break;  // use for rhythm part
-    case 0x16: fluid_synth_set_gen(synth_, ch, GEN_COARSETUNE, static_cast<float>(value) - 64.0f); break;
+    case 0x16:
+      fluid_synth_set_gen(synth_, ch, GEN_COARSETUNE, static_cast<float>(value) - 64.0f);
+      break;
     case 0x19: fluid_synth_cc(synth_, ch, 7, value); break;
     case 0x1C:
       if (value != 0) fluid_synth_cc(synth_, ch, 10, value);  // 0 is random
@@ -192,7 +198,8 @@ void SoftSynthModule::gsParameter(int port, uint32_t address, uint8_t value, boo
 bool SoftSynthModule::yamaha(int port, const uint8_t* d, size_t n) {
   if (d[0] != kYamaha || n < 7 || (d[1] & 0xF0) != 0x10 || d[2] != kXgModel) return false;
   if (d[3] == 0x00 && d[4] == 0x00 && d[5] == 0x7E && d[6] == 0x00) reset(port, Style::kXg);
-  if (d[3] == 0x08 && d[4] < kPortChannels && d[5] == 0x07) setDrum(d[4] + (port ? kPortChannels : 0), d[6] != 0);
+  if (d[3] == 0x08 && d[4] < kPortChannels && d[5] == 0x07)
+    setDrum(d[4] + (port ? kPortChannels : 0), d[6] != 0);
   return true;
 }
 
@@ -204,7 +211,8 @@ bool SoftSynthModule::universal(int port, const uint8_t* d, size_t n) {
     reset(port, Style::kGm);
   } else if (port == 0 && d[2] == 0x08) {
     int handled = 0;
-    fluid_synth_sysex(synth_, reinterpret_cast<const char*>(d), static_cast<int>(n), nullptr, nullptr, &handled, 0);
+    fluid_synth_sysex(synth_, reinterpret_cast<const char*>(d), static_cast<int>(n), nullptr,
+                      nullptr, &handled, 0);
   }
   return true;
 }

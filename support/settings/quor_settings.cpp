@@ -64,6 +64,15 @@ void TQuorSettings::write(const QString& name, const QString& text) const {
   });
 }
 
+void TQuorSettings::writeAll(const QList<QPair<QString, QString>>& values) const {
+  if (values.isEmpty()) return;
+  QGuardVoid("QIWriteValue", [&] {
+    auto store = OpenStore(application_);
+    for (const auto& [name, text] : values) store->setValue(name, text);
+    store->sync();
+  });
+}
+
 void TQuorSettings::remove(const QString& name) const {
   QGuardVoid("QIDeleteValue", [&] {
     auto store = OpenStore(application_);

@@ -6,6 +6,8 @@
 // failed write or delete is lost (each is traced).
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +35,8 @@ class TQuorSettings {
   int readInt(const QString& name, int fallback) const;
   // Writes a string value (the store and its folder appear when missing).
   void write(const QString& name, const QString& text) const;
+  // Writes several values at once (a long list costs one write of the store).
+  void writeAll(const QList<QPair<QString, QString>>& values) const;
   // Removes a value when it exists.
   void remove(const QString& name) const;
   // Where the store lives (for people and diagnostics).

@@ -151,3 +151,49 @@ TEST_F(SinkTest, ASinkWhoseClientLeftCostsNothing) {
   EXPECT_FALSE(IsError(a.set(oa, QStringLiteral("TIMERWRD"), 20)));
   EXPECT_EQ(a.get_i(oa, QStringLiteral("TIMERWRD")), 20) << "the end with a sink registered released the owner";
 }
+
+// A client that stops its song straight after asking for it (a jukebox's
+// Next, then Stop) must hear nothing more, whether the stop reaches the
+// engine before the song has started or while the song before it closes;
+// every PLAY is answered by one end report, also one that never sounds.
+TEST_F(SinkTest, AStopBeforeThePlayStartsCancelsItAndEveryPlayHearsItsEnd) {
+  const std::string longSong = song("long.mid", HeldNoteSong(32));
+  const std::string bad = song("bad.mid", std::vector<uint8_t>{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 9});
+  Engine engine(dir_);
+  Client a(QStringLiteral("a"));
+  Sink sink;
+  a.exportObject(QStringLiteral("/sink"), &sink);
+  const QString o = a.create();
+  ASSERT_FALSE(IsError(a.setSink(o, a.uniqueName(), QStringLiteral("/sink"))));
+  a.set(o, QStringLiteral("MIDIFILENAME"), QString::fromStdString(longSong));
+  auto noteOns = [&] {
+    int n = 0;
+    for (const auto& [t, m] : Messages(engine.capture())) n += m.size() == 6 && m[0] == '9' && m.substr(4) != "00";
+    return n;
+  };
+
+  ASSERT_FALSE(IsError(a.method(o, QStringLiteral("PLAY"))));
+  ASSERT_FALSE(IsError(a.method(o, QStringLiteral("STOP"))));
+  ASSERT_TRUE(SpinUntil([&] { return !sink.ends().empty(); }, 10000));
+  Spin(2000);  // past the lead-in before the first note
+  EXPECT_EQ(noteOns(), 0) << "PLAY and STOP back to back";
+  EXPECT_EQ(sink.ends(), std::vector<int32_t>{-1});
+
+  // A song that sounds, then STOP, PLAY, STOP back to back.
+  sink.reports.clear();
+  ASSERT_FALSE(IsError(a.method(o, QStringLiteral("PLAY"))));
+  ASSERT_TRUE(SpinUntil([&] { return noteOns() > 0; }, 10000));
+  for (const char* m : {"STOP", "PLAY", "STOP"}) ASSERT_FALSE(IsError(a.method(o, QString::fromLatin1(m))));
+  ASSERT_TRUE(SpinUntil([&] { return sink.ends().size() >= 2; }, 10000));
+  const int heard = noteOns();
+  Spin(2500);
+  EXPECT_EQ(noteOns(), heard) << "the second song must not start after the last STOP";
+  EXPECT_EQ(sink.ends(), std::vector<int32_t>({-1, -1}));
+
+  // A song that cannot be read still ends for its client.
+  sink.reports.clear();
+  a.set(o, QStringLiteral("MIDIFILENAME"), QString::fromStdString(bad));
+  ASSERT_FALSE(IsError(a.method(o, QStringLiteral("PLAY"))));
+  ASSERT_TRUE(SpinUntil([&] { return !sink.ends().empty(); }, 10000));
+  EXPECT_EQ(sink.ends(), std::vector<int32_t>{-1});
+}

@@ -118,6 +118,14 @@ TEST_F(Dialogs, MissingDevicesShowNone) {
 
 TEST_F(Dialogs, NoDeviceAtAll) {
   devices_.count = 0;
+  {
+    // The soft synth alone, behind the mapper, is a device to choose.
+    TOKBottomDlg1 dlg;
+    dlg.FormShow();
+    EXPECT_EQ(dlg.windowTitle(), "MIDI出力ﾎﾟｰﾄの設定");
+    EXPECT_EQ(Items(dlg.ComboBox1), (QStringList{"Soft mapper", "なし"}));
+  }
+  devices_.names.erase(-1);
   QGSetErrorCode(0);
   TOKBottomDlg1 dlg;
   TEngineValues v;
@@ -132,6 +140,7 @@ TEST_F(Dialogs, NoDeviceAtAll) {
   devices_.count = 2;
   dlg.FormShow();
   EXPECT_EQ(dlg.windowTitle(), "MIDI出力ﾎﾟｰﾄの設定");
+  EXPECT_EQ(QGResultCodeText(8099), "no MIDI output device to choose from");
 }
 
 TEST_F(Dialogs, CancelChangesNothing) {

@@ -206,13 +206,15 @@ fi
 
 # --- The jukebox starts without a display ----------------------------------
 if [[ -x "$prefix/bin/quormidi" ]]; then
+  # A session of its own: ending it ends the jukebox, its bus and its engine,
+  # not dbus-run-session alone.
   XDG_DATA_DIRS=$prefix/share:/usr/share QMIDI_CAPTURE=$work/jukebox-capture \
-    dbus-run-session -- "$prefix/bin/quormidi" >"$work/jukebox.out" 2>&1 &
+    setsid dbus-run-session -- "$prefix/bin/quormidi" >"$work/jukebox.out" 2>&1 &
   jukebox=$!
   sleep 5
   if kill -0 "$jukebox" 2>/dev/null; then
     pass "quormidi runs offscreen"
-    kill "$jukebox"; wait "$jukebox" 2>/dev/null
+    kill -- "-$jukebox"; wait "$jukebox" 2>/dev/null
   else
     wait "$jukebox"; fail "quormidi ended at once (status $?): $(cat "$work/jukebox.out")"
   fi

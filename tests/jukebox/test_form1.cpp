@@ -6,6 +6,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QUrl>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTest>
 #include <QTreeWidget>
@@ -13,6 +18,7 @@
 #include <set>
 
 #include "QMIDICTLXControl.h"
+#include "jukebox/form1_mpris.h"
 #include "jukebox/status_text.h"
 #include "jukebox/up_down.h"
 #include "tests/jukebox/jukebox_fixture.h"
@@ -159,51 +165,133 @@ TEST_F(JukeboxTest, AutomaticPlayStepsInListOrderBothWaysAndWraps) {
   storeList(0, songs);
   store.write("swJidou", "True");
   TForm1& f = open();
-  f.MN_FILESTARTClick();  // nothing selected, no current entry, random off: nothing
-  EXPECT_TRUE(startedSongs().isEmpty());
-  f.MN_FILENEXTClick();  // not playing: the automatic step
+  auto* list = widget<QTreeWidget>("ListBox1");
+  EXPECT_EQ(list->selectedItems().value(0), list->topLevelItem(0)) << "a loaded list offers its first row";
+  f.MN_FILESTARTClick();
   report(-2);
   report(-2);
   report(-2);
   EXPECT_EQ(startedSongs(), QStringList({songs[0], songs[1], songs[2], songs[0]}));
   EXPECT_EQ(f.currentIndex(), 0);
-  EXPECT_EQ(widget<QTreeWidget>("ListBox1")->selectedItems().value(0), widget<QTreeWidget>("ListBox1")->topLevelItem(0));
+  EXPECT_EQ(list->selectedItems().value(0), list->topLevelItem(0));
   report(-1);  // stopped: no step
   f.MN_FILEBACKClick();
   EXPECT_EQ(startedSongs().last(), songs[2]);
 }
 
-TEST_F(JukeboxTest, NextWhilePlayingRestartsAndMovesAtTheEndReport) {
-  const QStringList songs{song("A.MID"), song("B.MID"), song("C.MID")};
-  storeList(0, songs);
-  store.write("swJidou", "True");
-  TForm1& f = open();
-  f.selectRow(1);
-  f.MN_FILESTARTClick();
-  f.MN_FILENEXTClick();
-  EXPECT_EQ(startedSongs(), QStringList({songs[1], songs[1]}));
-  EXPECT_TRUE(f.isPlaying());
-  report(-1);  // the stopped song's end comes after the restart: the new one goes on
-  EXPECT_TRUE(f.isPlaying());
-  report(5, 0, 120, 4004);
-  report(-2);  // the restarted song's end: now the move
-  EXPECT_EQ(startedSongs(), QStringList({songs[1], songs[1], songs[2]}));
+// The engine reports each song's end once, after its progress, and a start
+// waits for the end report of the song stopped before it; the reports reach
+// the window in any order against its own commands.
+class PlayStateTest : public JukeboxTest {
+ protected:
+  void SetUp() override {
+    JukeboxTest::SetUp();
+    songs = {song("A.MID"), song("B.MID"), song("C.MID"), song("D.MID")};
+    storeList(0, songs);
+    store.write("swJidou", "True");
+    open();
+    mpris = std::make_unique<TForm1Mpris>(*form);
+  }
+  // Playing, its MPRIS state and the live labels tell the same.
+  void expectPlaying(bool playing) {
+    EXPECT_EQ(form->isPlaying(), playing);
+    EXPECT_EQ(mpris->mprisState(), playing ? TMprisPlayer::State::Playing : TMprisPlayer::State::Stopped);
+    if (!playing) {
+      EXPECT_FALSE(form->statusDisplay().running());
+    }
+  }
+  void startRow(int row) {
+    form->selectRow(row);
+    form->MN_FILESTARTClick();
+  }
+  int shownMs() const { return form->statusValues().values[0]; }
 
-  f.MN_FILEBACKClick();  // backward this time
+  QStringList songs;
+  std::unique_ptr<TForm1Mpris> mpris;
+};
+
+TEST_F(PlayStateTest, NextRestartsTheSongWhenTheStoppedOneHasClosedAndStepsAtItsEnd) {
+  startRow(1);
+  form->MN_FILENEXTClick();
+  EXPECT_EQ(startedSongs(), QStringList({songs[1]})) << "not before the stopped song closed";
+  expectPlaying(true);
+  report(4000, 0, 120, 4004);  // the stopped song's last progress: not shown
+  EXPECT_EQ(shownMs(), 0);
+  report(-1);
+  EXPECT_EQ(startedSongs(), QStringList({songs[1], songs[1]}));
+  report(5, 0, 120, 4004);
+  EXPECT_EQ(shownMs(), 5);
+  report(-2);  // the restarted song's own end: now the move
+  EXPECT_EQ(startedSongs().last(), songs[2]);
+
+  form->MN_FILEBACKClick();  // backward this time
   report(-1);
   report(-2);
   EXPECT_EQ(startedSongs().mid(3), QStringList({songs[2], songs[1]}));
+  expectPlaying(true);
 }
 
-TEST_F(JukeboxTest, AStopWhileAnEndReportIsUnderWayDoesNotStepOn) {
-  storeList(0, {song("A.MID"), song("B.MID")});
-  store.write("swJidou", "True");
-  TForm1& f = open();
-  f.MN_FILENEXTClick();
-  f.MN_FILESTOPClick();  // the song had ended already; its -2 is on its way
+TEST_F(PlayStateTest, AnEndReportOfTheSongBeforeIsNeverTakenForTheNextOne) {
+  startRow(0);
+  report(900, 0, 120, 4004);
+  // The song ends by itself; its -2 is on its way when the user steps on.
+  form->MN_FILENEXTClick();
   report(-2);
-  EXPECT_FALSE(f.isPlaying());
+  EXPECT_EQ(startedSongs(), QStringList({songs[0], songs[0]})) << "one start, no automatic step as well";
+  expectPlaying(true);
+  EXPECT_TRUE(form->statusDisplay().running());
+  form->MN_FILESTOPClick();
+  expectPlaying(false);
+  report(-2);  // the restarted song's end, after the stop
+  expectPlaying(false);
+  report(-1);  // a report nobody owes: changes nothing
+  EXPECT_EQ(startedSongs().size(), 2);
+}
+
+TEST_F(PlayStateTest, RapidStepsStartOnlyTheLastChoiceAndAStopAmongThemStartsNothing) {
+  startRow(0);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(form->stepEntry(true));
+  EXPECT_EQ(form->currentIndex(), 3);
   EXPECT_EQ(startedSongs().size(), 1);
+  report(-1);
+  EXPECT_EQ(startedSongs(), QStringList({songs[0], songs[3]}));
+
+  ASSERT_TRUE(form->stepEntry(false));
+  form->MN_FILENEXTClick();
+  form->MN_FILESTOPClick();
+  expectPlaying(false);
+  report(7000, 0, 120, 4004);  // still the stopped song
+  report(-1);
+  EXPECT_EQ(startedSongs().size(), 2);
+  expectPlaying(false);
+  EXPECT_EQ(shownMs(), 0);
+}
+
+TEST_F(PlayStateTest, StartAfterStopWaitsForTheStoppedSongAndPauseOnlyReachesASoundingSong) {
+  startRow(2);
+  form->MN_FILESTOPClick();
+  form->MN_FILESTARTClick();
+  expectPlaying(true);
+  form->MN_FILEPAUSEClick();  // the song is not in the engine yet
+  EXPECT_FALSE(form->isPaused());
+  EXPECT_EQ(startedSongs().size(), 1);
+  report(-2);  // the stopped song's end never steps on
+  EXPECT_EQ(startedSongs(), QStringList({songs[2], songs[2]}));
+  form->MN_FILEPAUSEClick();
+  EXPECT_TRUE(form->isPaused());
+  EXPECT_EQ(mpris->mprisState(), TMprisPlayer::State::Paused);
+  form->MN_FILESTOPClick();
+  expectPlaying(false);
+}
+
+TEST_F(PlayStateTest, AStopWhileAnEndReportIsUnderWayDoesNotStepOn) {
+  form->MN_FILENEXTClick();
+  form->MN_FILESTOPClick();  // the song had ended already; its -2 is on its way
+  report(-2);
+  expectPlaying(false);
+  EXPECT_EQ(startedSongs().size(), 1);
+  form->MN_FILESTARTClick();  // the engine is free: at once
+  EXPECT_EQ(startedSongs().size(), 2);
 }
 
 TEST_F(JukeboxTest, TheFirstReportSetsTotalsAndTimeSignatureAndTheDisplayFollows) {
@@ -278,7 +366,7 @@ TEST_F(JukeboxTest, ShutdownWritesTheSwitchesAndTheLibraryNumber) {
   store.write("Form1Left", "40");
   store.write("Form1Top", "30");
   TForm1& f = open();
-  EXPECT_EQ(f.pos(), QPoint(40, 30));
+  EXPECT_EQ(f.geometry().topLeft(), QPoint(40, 30));  // the inside of the window, not its frame
   f.setRandomOn(true);
   widget<QCheckBox>("CB_WRD")->setChecked(true);
   form.reset();
@@ -298,11 +386,72 @@ TEST_F(JukeboxTest, AutomaticPlayIsSwitchedOffForAnEmptyList) {
   EXPECT_EQ(store.read("swJidou"), "False");
 }
 
-TEST_F(JukeboxTest, HelpWithoutItsPageSaysSoInTheCaption) {
+TEST_F(JukeboxTest, HelpThatCannotBeShownSaysWhereItIsInABox) {
   TForm1& f = open();
   ASSERT_FALSE(QFile::exists(QCoreApplication::applicationDirPath() + "/HELP.HTM"));
   f.MN_HELPClick();
-  EXPECT_EQ(f.windowTitle(), Text(kHelpMissing));
+  auto* box = f.findChild<QMessageBox*>("HelpBox");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->informativeText().endsWith("/share/qmidi/HELP.HTM")) << box->informativeText().toStdString();
+  EXPECT_EQ(f.windowTitle(), "QUORMIDI v1.01");
+  box->close();
+}
+
+// Songs from the command line, a second jukebox, the open dialog or a drop
+// join the shown list and its stored list, each once.
+TEST_F(JukeboxTest, AddedSongsJoinTheShownAndTheStoredListOnceAndTheFirstCanPlay) {
+  const QString a = song("A.MID"), b = song("music/B.MID"), c = song("music/sub/c.rcp");
+  storeList(2, {a});
+  store.write("LIBNO", "2");
+  TForm1& f = open();
+  auto* list = widget<QTreeWidget>("ListBox1");
+  const QString here = QString::fromStdString(dir.path().string());
+  EXPECT_EQ(f.addSongs({"music", "A.MID", "gone.mid"}, false, here), 2);
+  EXPECT_EQ(f.entryCount(), 3);
+  EXPECT_EQ(list->topLevelItem(1)->text(0), "B.MID");
+  EXPECT_EQ(store.read("L2K1"), b);
+  EXPECT_EQ(store.read("L2K2"), c);
+  EXPECT_TRUE(f.windowTitle().contains("gone.mid")) << f.windowTitle().toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return f.rowsToRead() == 0; }));
+
+  // --start: the first song given plays, and automatic play goes on after it.
+  f.addSongs({c, a}, true);
+  EXPECT_EQ(f.entryCount(), 3);
+  EXPECT_EQ(startedSongs(), QStringList({c}));
+  EXPECT_TRUE(widget<QCheckBox>("CB_JIDOU")->isChecked());
+  report(-2);
+  EXPECT_EQ(startedSongs(), QStringList({c, a}));
+
+  // A drop from a file manager.
+  const QString d = song("D.MID");
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(d)});
+  QDragEnterEvent enter(QPoint(10, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+  QCoreApplication::sendEvent(&f, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+  QCoreApplication::sendEvent(&f, &drop);
+  EXPECT_EQ(f.playListPath(3), d);
+  EXPECT_EQ(store.read("L2K3"), d);
+}
+
+TEST_F(JukeboxTest, TheShownListExportedAndImportedIsTheSameList) {
+  const QStringList songs{song("ONE.MID"), song("曲/TWO.mid"), song("three.rcp")};
+  storeList(0, songs);
+  TForm1& f = open();
+  for (const char* name : {"saved.m3u8", "saved.xspf"}) {
+    const QString path = QString::fromStdString(dir.file(name));
+    ASSERT_TRUE(f.exportPlayList(path));
+    store.remove("L1K0");
+    QSignalSpy loaded(&f, &TForm1::playListLoaded);
+    widget<TUpDown>("UpDown1")->stepUp();  // an empty list 1
+    ASSERT_TRUE(loaded.wait(1000));
+    EXPECT_EQ(f.addSongs({path}, false), 3) << name;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(store.read(PlayListValueName(1, i)), songs[i]) << name;
+    for (int i = 0; i < 3; ++i) store.remove(PlayListValueName(1, i));
+    widget<TUpDown>("UpDown1")->stepDown();
+    ASSERT_TRUE(loaded.wait(1000));
+  }
 }
 
 }  // namespace

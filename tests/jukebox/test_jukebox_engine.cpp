@@ -14,9 +14,14 @@
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QAction>
 #include <QTest>
 #include <QTreeWidget>
 
+#include <chrono>
 #include <fstream>
 #include <set>
 
@@ -192,7 +197,7 @@ TEST_F(JukeboxWithEngine, ASongWithAWrdScriptLeavesTheLabelsAndShowsItsScreen) {
   QTest::mouseClick(f.centralWidget(), Qt::LeftButton, {}, freeArea);
   EXPECT_EQ(started->count(), 1);
   QTest::mouseClick(f.centralWidget(), Qt::LeftButton, {}, freeArea);
-  EXPECT_EQ(started->count(), 2);  // stopped and started again
+  EXPECT_TRUE(WaitUntil([&] { return started->count() == 2; }, 5000));  // stopped and started again
   EXPECT_TRUE(f.isPlaying());
   QTest::mouseClick(f.centralWidget(), Qt::RightButton, {}, freeArea);
   EXPECT_FALSE(f.isPlaying());
@@ -257,6 +262,182 @@ TEST_F(JukeboxWithEngine, MediaControlsDriveTheJukeboxAndShowItsSong) {
   MprisCall("PlayPause");
   EXPECT_TRUE(MprisGet("PlaybackStatus").contains("\"Playing\""));
   f.MN_FILESTOPClick();
+}
+
+// Note-ons on every capture log: (send time in microseconds, pitch).
+std::vector<std::pair<int64_t, int>> NoteOns(const QString& folder) {
+  std::vector<std::pair<int64_t, int>> notes;
+  for (const QString& log : QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files)) {
+    std::ifstream in((folder + QLatin1Char('/') + log).toStdString());
+    for (std::string line; std::getline(in, line);) {
+      const auto space = line.find(' ');
+      if (space == std::string::npos) continue;
+      const std::string bytes = line.substr(space + 1);
+      if (bytes.size() != 6 || bytes[0] != '9' || bytes.substr(4) == "00") continue;
+      notes.emplace_back(std::stoll(line.substr(0, space)), std::stoi(bytes.substr(2, 2), nullptr, 16));
+    }
+  }
+  return notes;
+}
+
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Shuffled play with Next, Back and the media keys in quick succession,
+// then Stop at a different moment each round: nothing sounds after it, and
+// the window and the media controls say so; in between, the song the
+// window shows is the one that sounds.
+TEST_F(JukeboxWithEngine, StopSilencesTheSongWhateverCameBefore) {
+  QStringList list;
+  for (int k = 0; k < 5; ++k) list << writeSong("S" + std::to_string(k) + ".MID", 60 + 2 * k, 40);
+  auto pitchOf = [&](const QString& file) { return 60 + 2 * int(list.indexOf(file)); };
+  storeList(0, list);
+  store.write("swJidou", "True");
+  store.write("swRandom", "True");
+  TForm1& f = open();
+  ASSERT_EQ(f.control()->engineError(), 0);
+  const QString capture = QString::fromStdString(dir.file("capture"));
+  auto sounding = [&] {
+    return WaitUntil([&] { return f.songSounds() && f.songLengthMs() > 0; }, 15000);
+  };
+  auto lastPitchAfter = [&](int64_t since) {
+    int pitch = 0;
+    for (const auto& [t, p] : NoteOns(capture))
+      if (t > since) pitch = p;
+    return pitch;
+  };
+
+  f.MN_FILESTARTClick();
+  ASSERT_TRUE(sounding());
+  for (int delay : {0, 30, 120, 400, 1400}) {
+    SCOPED_TRACE("Stop " + std::to_string(delay) + " ms after the last command");
+    f.MN_FILENEXTClick();
+    MprisCall("Next");
+    QTest::qWait(delay / 2);
+    f.stepEntry(true);
+    f.MN_FILEBACKClick();
+    MprisCall("Previous");
+    QTest::qWait(delay);
+    const int64_t stopUs = NowUs();
+    f.MN_FILESTOPClick();
+    EXPECT_FALSE(f.isPlaying());
+    QTest::qWait(2500);  // longer than a start's lead before its first note
+    for (const auto& [t, pitch] : NoteOns(capture))
+      EXPECT_LT(t, stopUs + 200000) << "pitch " << pitch << " sounded " << (t - stopUs) / 1000 << " ms after Stop";
+    EXPECT_TRUE(MprisGet("PlaybackStatus").contains("\"Stopped\""));
+    EXPECT_FALSE(f.isPlaying());
+    EXPECT_FALSE(f.statusDisplay().running());
+    const QString shown = widget<QLabel>("LB_TIMEC2")->text() + widget<QLabel>("LB_TIMEC3")->text();
+    QTest::qWait(200);
+    EXPECT_EQ(widget<QLabel>("LB_TIMEC2")->text() + widget<QLabel>("LB_TIMEC3")->text(), shown);
+
+    // Playing again: the song shown is the song heard.
+    const int64_t startUs = NowUs();
+    f.MN_FILESTARTClick();
+    ASSERT_TRUE(sounding());
+    EXPECT_TRUE(MprisGet("PlaybackStatus").contains("\"Playing\""));
+    ASSERT_TRUE(WaitUntil([&] { return lastPitchAfter(startUs) != 0; }, 5000));
+    EXPECT_EQ(lastPitchAfter(startUs), pitchOf(f.currentFile())) << f.currentFile().toStdString();
+  }
+  f.MN_FILESTOPClick();
+}
+
+// The desktop's media controls as playerctl drives them.
+QString Playerctl(const QStringList& args) {
+  QProcess p;
+  p.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("--player=quormidi")} + args);
+  WaitUntil([&] { return p.state() == QProcess::NotRunning; }, 10000);
+  return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+TEST_F(JukeboxWithEngine, MediaControlsFollowPositionVolumeShuffleAndLoop) {
+  ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("playerctl")).isEmpty())
+      << "playerctl is missing (scripts/setup.sh installs it)";
+  Track t;
+  t.text(0, 0x03, "Song with memo").text(0, 0x01, "Composer: Someone Else").tempo(0, 500000);
+  for (int beat = 0; beat < 16; ++beat) t.at(beat == 0 ? 0 : 48, {0x90, 60, 100}).at(48, {0x80, 60, 0});
+  t.end();
+  const QString memo = QString::fromStdString(dir.write("MEMO.MID", Smf(96, {t})));
+  const QString wrd = writeSong("SCREEN.MID", 62, 6);
+  dir.write("SCREEN.WRD", std::string("@COLOR(15)\nHELLO\n"));
+  storeList(0, {memo, wrd});
+  store.write("swWRD", "True");
+  TForm1& f = open();
+  ASSERT_EQ(f.control()->engineError(), 0);
+
+  f.selectRow(0);
+  f.MN_FILESTARTClick();
+  ASSERT_TRUE(WaitUntil([&] { return f.songLengthMs() > 0; }, 10000));
+  const qlonglong first = Playerctl({QStringLiteral("position")}).toDouble() * 1e6;
+  QTest::qWait(600);
+  const qlonglong later = Playerctl({QStringLiteral("position")}).toDouble() * 1e6;
+  EXPECT_GT(later, first) << "the position grows while playing";
+  EXPECT_EQ(Playerctl({QStringLiteral("metadata"), QStringLiteral("xesam:artist")}), "Someone Else");
+
+  Playerctl({QStringLiteral("volume"), QStringLiteral("0.5")});
+  EXPECT_TRUE(WaitUntil([&] { return widget<QScrollBar>("ScrollBar1")->value() == 50; }, 3000));
+  EXPECT_NEAR(f.control()->DEVVOLUME(), 50, 1);  // as the devices store it
+  EXPECT_EQ(Playerctl({QStringLiteral("volume")}).toDouble(), 0.5);
+
+  Playerctl({QStringLiteral("shuffle"), QStringLiteral("On")});
+  EXPECT_TRUE(WaitUntil([&] { return f.randomOn(); }, 3000));
+  EXPECT_TRUE(widget<QAction>("MN_SETRANDOM")->isChecked());
+  Playerctl({QStringLiteral("loop"), QStringLiteral("Playlist")});
+  EXPECT_TRUE(WaitUntil([&] { return widget<QCheckBox>("CB_JIDOU")->isChecked(); }, 3000));
+  EXPECT_EQ(Playerctl({QStringLiteral("loop")}), "Playlist");
+  Playerctl({QStringLiteral("loop"), QStringLiteral("None")});
+  EXPECT_TRUE(WaitUntil([&] { return !widget<QCheckBox>("CB_JIDOU")->isChecked(); }, 3000));
+
+  // A song showing its WRD screen sends no progress: its length and
+  // position are asked of the engine.
+  f.MN_FILESTOPClick();
+  f.selectRow(1);
+  f.MN_FILESTARTClick();
+  EXPECT_TRUE(WaitUntil([&] { return Playerctl({QStringLiteral("metadata"), QStringLiteral("mpris:length")}).toLongLong() > 5000000; },
+                        8000));
+  const double wrdFirst = Playerctl({QStringLiteral("position")}).toDouble();
+  QTest::qWait(600);
+  EXPECT_GT(Playerctl({QStringLiteral("position")}).toDouble(), wrdFirst);
+  f.MN_FILESTOPClick();
+  EXPECT_TRUE(WaitUntil([&] { return Playerctl({QStringLiteral("status")}) == "Stopped"; }, 5000));
+}
+
+// quormidi as a user starts it: songs, a list and --start on its command
+// line; a second quormidi hands its song to the first and ends at once.
+TEST_F(JukeboxWithEngine, TheCommandLinePlaysItsSongsAndASecondJukeboxHandsOverItsOwn) {
+  writeSong("A.MID", 60, 1);
+  writeSong("B.MID", 62, 1);
+  writeSong("lists/C.MID", 64, 1);
+  dir.write("lists/more.m3u", std::string("#EXTM3U\nC.MID\n"));
+  const QString d = writeSong("D.MID", 66, 1);
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(dir.file("quormidi-config")));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  QProcess first;
+  first.setProcessEnvironment(env);
+  first.setWorkingDirectory(QString::fromStdString(dir.path().string()));
+  first.start(QStringLiteral(QUORMIDI_PATH), {"A.MID", "B.MID", "lists/more.m3u", "--start"});
+  ASSERT_TRUE(first.waitForStarted());
+  EXPECT_TRUE(WaitUntil([&] { return Runs(mapperLog()).size() >= 3; }, 30000));
+  const std::vector<SongRun> runs = Runs(mapperLog());
+  ASSERT_GE(runs.size(), 3u);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(runs[size_t(k)].pitch, 60 + 2 * k) << "song " << k;
+
+  QProcess second;
+  second.setProcessEnvironment(env);
+  second.setWorkingDirectory(QString::fromStdString(dir.path().string()));
+  second.start(QStringLiteral(QUORMIDI_PATH), {"D.MID"});
+  EXPECT_TRUE(WaitUntil([&] { return second.state() == QProcess::NotRunning; }, 10000));
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  const QString conf = QString::fromStdString(dir.file("quormidi-config/QUOR/QUORMIDI.conf"));
+  EXPECT_TRUE(WaitUntil([&] { return QSettings(conf, QSettings::IniFormat).value("L0K3").toString() == d; }, 5000))
+      << qtest::ReadText(conf.toStdString());
+  first.terminate();
+  WaitUntil([&] { return first.state() == QProcess::NotRunning; }, 5000);
+  if (first.state() != QProcess::NotRunning) first.kill();
 }
 
 }  // namespace

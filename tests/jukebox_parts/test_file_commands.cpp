@@ -2,7 +2,9 @@
 // shown modally and started, the captions, and the list in memory after.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -69,7 +71,10 @@ TEST_F(FileCommands, CopyCreatesOneFolderAndRemembersIt) {
   EXPECT_TRUE(QFileInfo::exists(a));
 }
 
-TEST_F(FileCommands, MoveRewritesTheListInMemoryOnly) {
+TEST_F(FileCommands, MoveRewritesTheListInMemoryAndEveryStoredPlaceOfTheSong) {
+  host.access.write(QGPlayListValueName(0, 1), b);
+  host.access.write(QGPlayListValueName(7, 0), c);
+  host.access.write(QGPlayListValueName(7, 1), b);
   host.selectRow(1);
   run(&TFileCommands::moveFile, Q(target.path().string()));
   EXPECT_EQ(host.caption, QStringLiteral("ファイルの移動完了"));
@@ -79,6 +84,9 @@ TEST_F(FileCommands, MoveRewritesTheListInMemoryOnly) {
   EXPECT_EQ(host.view.topLevelItem(1)->text(0), QStringLiteral("B.MID"));
   EXPECT_EQ(host.shuffles, 1);
   EXPECT_EQ(host.access.read(QGPlayListValueName(0, 0)), a);
+  EXPECT_EQ(host.access.read(QGPlayListValueName(0, 1)), moved);
+  EXPECT_EQ(host.access.read(QGPlayListValueName(7, 0)), c);
+  EXPECT_EQ(host.access.read(QGPlayListValueName(7, 1)), moved);
   EXPECT_EQ(qtest::ReadText(target.file("B.TXT")), "b text");
 }
 
@@ -103,6 +111,30 @@ TEST_F(FileCommands, DeleteCompactsTheList) {
   EXPECT_EQ(host.paths[1], c);
   EXPECT_EQ(host.paths[2], QString());
   EXPECT_EQ(host.view.topLevelItemCount(), 2);
+}
+
+TEST_F(FileCommands, WhereNoTrashCanBeMadeDeleteAsksFirst) {
+  dir.write("data", "a file where the data folder would be");
+  auto answer = [](QMessageBox::StandardButton button) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, button] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || box->objectName() != QStringLiteral("DeleteForGood")) return;
+      box->button(button)->click();
+      timer->deleteLater();
+    });
+    timer->start(10);
+  };
+  host.selectRow(1);
+  answer(QMessageBox::No);
+  run(&TFileCommands::deleteFile);
+  EXPECT_TRUE(QFileInfo::exists(b));
+  EXPECT_EQ(host.count, 3);
+  host.selectRow(1);
+  answer(QMessageBox::Yes);
+  run(&TFileCommands::deleteFile);
+  EXPECT_FALSE(QFileInfo::exists(b));
+  EXPECT_EQ(host.count, 2);
 }
 
 TEST_F(FileCommands, CancelAndRefusalsLeaveTheFiles) {

@@ -24,7 +24,6 @@ TEST(Form1Commands, MenuItemsRunThePartsOnTheWindowsList) {
   qtest::TempDir dir, songs, target;
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir.file("config")));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.file("data")));
-  ASSERT_TRUE(QDir().mkpath(Q(dir.file("data/Trash"))));
   const QString a = Q(songs.write("A.MID", "a")), b = Q(songs.write("B.MID", "b"));
   songs.write("b.txt", "b text");
   TQuorSettings settings(QStringLiteral("QUORMIDI"));
@@ -55,7 +54,10 @@ TEST(Form1Commands, MenuItemsRunThePartsOnTheWindowsList) {
     run("MN_FILEDELETE", {});
     EXPECT_EQ(window.windowTitle(), QStringLiteral("ファイルの削除完了"));
     EXPECT_EQ(window.entryCount(), 1);
+    // A fresh account: the trash is made, each file with its record.
     EXPECT_EQ(qtest::ReadText(dir.file("data/Trash/files/A.MID")), "a");
+    EXPECT_NE(qtest::ReadText(dir.file("data/Trash/info/A.MID.trashinfo")).find("Path=" + a.toStdString()),
+              std::string::npos);
 
     window.findChild<QAction*>("MN_SETAUTO")->trigger();
     auto* editor = window.findChild<TAUTOF*>();

@@ -31,18 +31,43 @@ class ListEditor : public ::testing::Test {
 };
 
 TEST_F(ListEditor, TheEntryPast1023IsStoredWithoutAFolderAndOnly1024AreStored) {
+  qtest::TempDir many;
+  for (int i = 0; i < 1025; ++i) many.write(QStringLiteral("S%1.MID").arg(i, 4, 10, QLatin1Char('0')).toStdString(), "s");
   TAUTOF e(host, host.access);
   e.show();
-  addAll(e, 1023);
-  EXPECT_EQ(e.ListBox1->count(), 1023);
-  addAll(e, 2);
+  e.setFolder(Q(many.path().string()));
+  e.FileListBox1->setCurrentRow(0);
+  e.Button5Click();
   EXPECT_EQ(e.ListBox1->count(), 1025);  // shown, though not all can be stored
   e.Button1Click();
-  EXPECT_EQ(stored(1022), Q(songs.file("ONE.MID")));
-  EXPECT_EQ(stored(1023), QStringLiteral("ONE.MID"));
+  EXPECT_EQ(stored(1022), Q(many.file("S1022.MID")));
+  EXPECT_EQ(stored(1023), QStringLiteral("S1023.MID"));
   EXPECT_EQ(stored(1024), QString());
   EXPECT_EQ(host.loads, 1);
   EXPECT_FALSE(e.isVisible());
+}
+
+TEST_F(ListEditor, ASongIsListedOnceAndEntriesMoveWithTheirFolders) {
+  qtest::TempDir other;
+  other.write("ONE.MID", "another one");
+  songs.write("TWO.MID", "2");
+  TAUTOF e(host, host.access);
+  addAll(e, 2);  // the second time adds nothing
+  ASSERT_EQ(e.ListBox1->count(), 2);
+  e.setFolder(Q(other.path().string()));
+  e.FileListBox1->setCurrentRow(0);
+  e.Button5Click();  // the same name in another folder is another song
+  ASSERT_EQ(e.ListBox1->count(), 3);
+  e.ListBox1->setCurrentRow(2);
+  e.ButtonUp->click();
+  e.ButtonUp->click();
+  e.ButtonUp->click();  // already first: stays
+  e.ListBox1->setCurrentRow(1);
+  e.ButtonDown->click();
+  e.Button1Click();
+  EXPECT_EQ(stored(0), Q(other.file("ONE.MID")));
+  EXPECT_EQ(stored(1), Q(songs.file("TWO.MID")));
+  EXPECT_EQ(stored(2), Q(songs.file("ONE.MID")));
 }
 
 TEST_F(ListEditor, AddNeedsACurrentFileAndTakesTheSelectedOnesInOrder) {
@@ -69,18 +94,18 @@ TEST_F(ListEditor, AddNeedsACurrentFileAndTakesTheSelectedOnesInOrder) {
 TEST_F(ListEditor, RemoveKeepsEachRemainingEntryWithItsFolder) {
   qtest::TempDir other;
   other.write("B.MID", "b");
+  songs.write("TWO.MID", "2");
   TAUTOF e(host, host.access);
   addAll(e, 1);
   e.setFolder(Q(other.path().string()));
   e.FileListBox1->setCurrentRow(0);
-  e.Button5Click();
-  addAll(e, 1);  // ONE, B, ONE
+  e.Button5Click();  // ONE, TWO, B
   e.ListBox1->setCurrentRow(0);
   e.ListBox1->item(1)->setSelected(true);
   e.Button4Click();
   ASSERT_EQ(e.ListBox1->count(), 1);
-  EXPECT_EQ(e.ListBox1->item(0)->text(), QStringLiteral("ONE.MID"));
-  EXPECT_EQ(e.entryFolder(0), Q(songs.path().string()) + "/");
+  EXPECT_EQ(e.ListBox1->item(0)->text(), QStringLiteral("B.MID"));
+  EXPECT_EQ(e.entryFolder(0), Q(other.path().string()) + "/");
   e.ListBox1->setCurrentRow(0);
   e.Button6Click();
   EXPECT_EQ(e.ListBox1->count(), 0);
@@ -103,7 +128,7 @@ TEST_F(ListEditor, ShowTakesTheMainListOnlyWhenEmptyAndCancelKeepsTheEdits) {
   EXPECT_TRUE(host.random);
   EXPECT_EQ(stored(0), QString());
   e.show();
-  EXPECT_EQ(e.ListBox1->count(), 3);  // A, then A and ONE added before CANCEL
+  EXPECT_EQ(e.ListBox1->count(), 2);  // A, then ONE added before CANCEL (A is listed already)
 }
 
 TEST_F(ListEditor, OkWithAnEmptyListDeletesTheStoredList) {
@@ -128,10 +153,11 @@ TEST_F(ListEditor, OkWithAnEmptyListDeletesTheStoredList) {
 
 TEST_F(ListEditor, ALongerStoredListLosesItsExtraValuesUpToTheFirstMissingOne) {
   for (int i : {0, 1, 2, 3, 5}) host.access.write(QGPlayListValueName(0, i), QStringLiteral("/gone/X%1.MID").arg(i));
+  songs.write("TWO.MID", "2");
   TAUTOF e(host, host.access);  // the main list is empty: its files are gone
-  addAll(e, 2);
+  addAll(e, 1);
   e.Button1Click();
-  EXPECT_EQ(stored(1), Q(songs.file("ONE.MID")));
+  EXPECT_EQ(stored(1), Q(songs.file("TWO.MID")));
   EXPECT_EQ(stored(2), QString());
   EXPECT_EQ(stored(3), QString());
   EXPECT_EQ(stored(5), QStringLiteral("/gone/X5.MID"));

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -160,9 +161,9 @@ TEST_F(SongFiles, MoveToAnotherFileSystemKeepsEveryByte) {
   EXPECT_EQ(QDir(other.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
-TEST_F(SongFiles, DeleteTakesTheSongsFilesOnlyIntoTheTrash) {
+TEST_F(SongFiles, DeleteTakesTheSongsFilesOnlyIntoTheTrashMadeForAFreshAccount) {
   const QString trash = Q(home.file("data/Trash"));
-  ASSERT_TRUE(QDir().mkpath(trash));
+  ASSERT_FALSE(QFileInfo::exists(Q(home.file("data"))));
   const QString song = Q(src.write("SONG.MID", "s"));
   src.write("SONG.TXT", "t");
   src.write("SONG.WRD", "w");
@@ -179,11 +180,17 @@ TEST_F(SongFiles, DeleteTakesTheSongsFilesOnlyIntoTheTrash) {
   EXPECT_EQ(Bytes(trash + "/files/SONG.TXT"), "t");
   const std::string info = Bytes(trash + "/info/SONG.WRD.trashinfo");
   EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + src.file("SONG.WRD") + "\nDeletionDate=", 0), 0u) << info;
+  EXPECT_TRUE(QRegularExpression("DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n$")
+                  .match(QString::fromStdString(info)).hasMatch()) << info;
+  for (const QString& folder : {trash, trash + "/files", trash + "/info"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << folder.toStdString();
+  }
 }
 
 TEST_F(SongFiles, ASecondFileOfTheSameNameGetsItsOwnTrashEntry) {
   const QString trash = Q(home.file("data/Trash"));
-  ASSERT_TRUE(QDir().mkpath(trash));
   EXPECT_TRUE(QGTrashOrDelete(Q(src.write("SONG.MID", "first"))));
   EXPECT_TRUE(QGTrashOrDelete(Q(dst.write("SONG.MID", "second"))));
   EXPECT_EQ(Bytes(trash + "/files/SONG.MID"), "first");
@@ -191,12 +198,12 @@ TEST_F(SongFiles, ASecondFileOfTheSameNameGetsItsOwnTrashEntry) {
   EXPECT_NE(Bytes(trash + "/info/SONG.MID.2.trashinfo").find("Path=" + dst.file("SONG.MID")), std::string::npos);
 }
 
-TEST_F(SongFiles, WithoutATrashDeleteRemovesTheFiles) {
+TEST_F(SongFiles, WhereNoTrashCanBeMadeDeleteRemovesTheFiles) {
+  home.write("data", "a file where the data folder would be");
   const QString song = Q(src.write("SONG.MID", "s"));
   ASSERT_TRUE(QGTrashFolder().isEmpty());
   QGDeleteSong(song, {});
   EXPECT_FALSE(Exists(src, "SONG.MID"));
-  EXPECT_FALSE(QFileInfo::exists(Q(home.file("data/Trash"))));
 }
 
 }  // namespace

@@ -194,6 +194,15 @@ std::vector<uint8_t> TwoPortSong(bool portA, bool portB) {
   return portB ? Smf(480, {a, b}) : Smf(480, {a});
 }
 
+// FFmpeg's EBU R 128 integrated loudness of a file, in LUFS.
+double FfmpegLoudness(const std::string& path) {
+  std::string out;
+  Run("ffmpeg -nostats -hide_banner -i " + path + " -filter_complex ebur128 -f null -", &out);
+  const size_t summary = out.rfind("Integrated loudness:");
+  const size_t at = out.find("I:", summary);
+  return summary == std::string::npos || at == std::string::npos ? 0.0 : std::stod(out.substr(at + 2));
+}
+
 }  // namespace
 
 // Port B plays channels of its own on the soft synth: its volume 0 and hard
@@ -230,4 +239,26 @@ TEST(RenderAudio, RestsAfterTheLastNoteAreRendered) {
   song.tracks = {track};
   const std::string g36 = ToolJson("render-audio " + dir.write("Rests.G36", song.Build()) + " " + dir.file("g.wav"));
   EXPECT_GE(JsonNumber(g36, "lengthMs"), 2000) << g36;
+}
+
+// The soft synth's gain (--gain, else the engine's SynthGain setting) and a
+// loudness target reached in two passes, as FFmpeg measures the result.
+TEST(RenderAudio, GainAndNormalizeSetTheLoudness) {
+  qtest::TempDir dir;
+  const std::string demo = std::string(QMIDI_SOURCE_DIR) + "/demo/DEMO.MID";
+  const std::string env = "XDG_CONFIG_HOME=" + dir.file("config") + " ";
+  auto render = [&](const std::string& name, const std::string& options) {
+    const std::string out = dir.file(name);
+    std::string said;
+    EXPECT_EQ(rendertest::Run(env + QMIDI_TOOL + " render-audio " + demo + " " + out + " " + options, &said), 0) << said;
+    return FfmpegLoudness(out);
+  };
+  const double plain = render("plain.wav", "");
+  EXPECT_NEAR(render("gain.wav", "--gain 0.4"), plain + 6.02, 0.5) << "twice the gain, 6 dB louder";
+  EXPECT_NEAR(render("target.wav", "--normalize -16"), -16.0, 0.5);
+  dir.write("config/QUOR/QMIDIEXE.conf", std::string("[General]\nSynthGain=0.4\n"));
+  EXPECT_NEAR(render("setting.wav", ""), plain + 6.02, 0.5) << "the engine's setting is the default";
+  std::string said;
+  EXPECT_EQ(Tool("render-audio " + demo + " " + dir.file("x.wav") + " --normalize 3", &said), 2) << said;
+  EXPECT_EQ(Tool("render-audio " + demo + " " + dir.file("x.wav") + " --gain loud", &said), 2) << said;
 }

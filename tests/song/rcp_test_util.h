@@ -44,7 +44,8 @@ struct Note {
 };
 
 inline std::ostream& operator<<(std::ostream& o, const Note& n) {
-  return o << "{" << n.on << "-" << n.off << " ch" << n.channel << " key " << n.key << " vel " << n.velocity << "}";
+  return o << "{" << n.on << "-" << n.off << " ch" << n.channel << " key " << n.key << " vel "
+           << n.velocity << "}";
 }
 
 // Note-ons paired with their note-offs, in note-on order.
@@ -82,6 +83,8 @@ inline bool IsChannelMessage(const SmfEvent& e) { return e.status < 0xF0; }
 inline bool IsTempo(const SmfEvent& e) { return e.IsMeta(0x51); }
 inline bool IsPort(const SmfEvent& e) { return e.IsMeta(0x21); }
 
-inline uint32_t Micros(const SmfEvent& e) { return uint32_t{e.data[0]} << 16 | e.data[1] << 8 | e.data[2]; }
+inline uint32_t Micros(const SmfEvent& e) {
+  return uint32_t{e.data[0]} << 16 | e.data[1] << 8 | e.data[2];
+}
 
 }  // namespace rcptest

@@ -56,7 +56,8 @@ TEST(Rcp3Converter, HeaderWideFieldsAndLongSteps) {
   EXPECT_EQ(ev[2].data, (Bytes{2, 0}));
   auto memo = Find(smf.tracks[0], [](const SmfEvent& e) { return e.IsMeta(0x01); });
   ASSERT_EQ(memo.size(), 2u);
-  EXPECT_EQ(std::string(memo[0]->data.begin(), memo[0]->data.end()), "a memo line of thirty bytes ok");
+  EXPECT_EQ(std::string(memo[0]->data.begin(), memo[0]->data.end()),
+            "a memo line of thirty bytes ok");
   // Steps and gates above 255.
   EXPECT_EQ(Notes(smf.tracks[0]), (std::vector<Note>{{0, 700, 0, 60, 100}, {300, 500, 0, 62, 90}}));
   EXPECT_EQ(smf.tracks[0].events.back().tick, 1300u);
@@ -93,11 +94,11 @@ TEST(Rcp3Converter, ExclusivesAndCommentsUseTheWiderEvents) {
 TEST(Rcp3Converter, ChannelCommandsPortBMutedTracksAnd36Tracks) {
   RcpSong song = G36();
   song.tracks.push_back(Track(0)
-                            .Ev(0xE2, 0, 24, 8)   // bank 8, program 24
+                            .Ev(0xE2, 0, 24, 8)  // bank 8, program 24
                             .Ev(0xEC, 0, 5)
                             .Ev(0xEB, 0, 7, 100)
                             .Ev(60, 10, 5, 100)
-                            .Ev(0xE6, 0, 18)      // port B, channel 2
+                            .Ev(0xE6, 0, 18)  // port B, channel 2
                             .Ev(62, 10, 5, 100)
                             .End());
   for (int t = 1; t < 36; ++t) {
@@ -107,15 +108,17 @@ TEST(Rcp3Converter, ChannelCommandsPortBMutedTracksAnd36Tracks) {
   }
   Smf smf = Convert(song, 36);
   std::vector<Bytes> programs;
-  for (const SmfEvent* e : Find(smf.tracks[0], [](const SmfEvent& e) { return (e.status & 0xF0) == 0xC0; }))
+  for (const SmfEvent* e :
+       Find(smf.tracks[0], [](const SmfEvent& e) { return (e.status & 0xF0) == 0xC0; }))
     programs.push_back(e->data);
   EXPECT_EQ(programs, (std::vector<Bytes>{{24}, {5}}));
   EXPECT_EQ(Notes(smf.tracks[0]), (std::vector<Note>{{0, 5, 0, 60, 100}, {10, 15, 1, 62, 100}}));
   ASSERT_EQ(Find(smf.tracks[0], IsPort).size(), 1u);
   for (int t = 1; t < 35; ++t) {
     SCOPED_TRACE(t);
-    EXPECT_EQ(Notes(smf.tracks[t]), (std::vector<Note>{{static_cast<uint32_t>(t), static_cast<uint32_t>(t + 5), t % 16,
-                                                        40 + t, 100}}));
+    EXPECT_EQ(Notes(smf.tracks[t]),
+              (std::vector<Note>{
+                  {static_cast<uint32_t>(t), static_cast<uint32_t>(t + 5), t % 16, 40 + t, 100}}));
     auto ports = Find(smf.tracks[t], IsPort);
     EXPECT_EQ(ports.size(), t % 32 >= 16 ? 1u : 0u);
   }
@@ -183,18 +186,24 @@ TEST(RcpConverter, TempoRampsMoveInSteps) {
     SCOPED_TRACE(v3 ? "RCP 3.0" : "v2");
     RcpSong song;
     song.v3 = v3;
-    song.tracks = {Track(0).Ev(0xE7, 0, 128, 255).Ev(60, 48, 40, 100).Ev(0xE7, 0, 64).Ev(62, 48, 5, 100).End()};
+    song.tracks = {Track(0)
+                       .Ev(0xE7, 0, 128, 255)
+                       .Ev(60, 48, 40, 100)
+                       .Ev(0xE7, 0, 64)
+                       .Ev(62, 48, 5, 100)
+                       .End()};
     std::vector<uint32_t> ticks;
     std::vector<uint32_t> us = Tempi(Convert(song).tracks[0], &ticks);
-    EXPECT_EQ(us, (std::vector<uint32_t>{500000, 441176, 394736, 357142, 326086, 300000, 277777, 258620, 250000,
-                                         500000}));
+    EXPECT_EQ(us, (std::vector<uint32_t>{500000, 441176, 394736, 357142, 326086, 300000, 277777,
+                                         258620, 250000, 500000}));
     EXPECT_EQ(ticks, (std::vector<uint32_t>{0, 2, 4, 6, 8, 10, 12, 14, 15, 48}));
   }
   // A slow ramp (graduation 1: 255/48 of a quarter note) is cut by the next
   // tempo change.
   RcpSong song = G36();
   song.timeBase = 480;
-  song.tracks = {Track(0).Ev(0xE7, 0, 32, 1).Ev(60, 480, 5, 100).Ev(0xE7, 0, 64).Ev(62, 100, 5, 100).End()};
+  song.tracks = {
+      Track(0).Ev(0xE7, 0, 32, 1).Ev(60, 480, 5, 100).Ev(0xE7, 0, 64).Ev(62, 100, 5, 100).End()};
   std::vector<uint32_t> ticks;
   std::vector<uint32_t> us = Tempi(Convert(song).tracks[0], &ticks);
   ASSERT_GE(us.size(), 3u);
@@ -209,7 +218,8 @@ TEST(RcpConverter, TrackSizesThatLieAreFoundByTheTrackEnd) {
     for (uint32_t size : {0u, 10u, 0x30u, 0xFFF0u}) {
       RcpSong song;
       song.v3 = v3;
-      song.tracks = {Track(0).Ev(60, 10, 5, 100).Ev(62, 10, 5, 100).End(), Track(1).Ev(64, 10, 5, 100).End()};
+      song.tracks = {Track(0).Ev(60, 10, 5, 100).Ev(62, 10, 5, 100).End(),
+                     Track(1).Ev(64, 10, 5, 100).End()};
       song.tracks[0].size = size;
       Smf smf = Convert(song);
       EXPECT_EQ(Keys(smf.tracks[0]), (std::vector<int>{60, 62})) << size;
@@ -250,7 +260,8 @@ TEST(Rcp3Converter, SignatureDecidesAndBadFilesAreRefusedOrReadSafely) {
   EXPECT_FALSE(RcpToSmfImage(small.data(), small.size(), false, &image));
   for (int t = 0; t < 18; ++t) {
     RcpTrack track = Track(static_cast<uint8_t>(t));
-    for (int i = 0; i < 40; ++i) track.Ev(static_cast<uint8_t>(40 + i), 12, 10, 100).Ev(0xF9, 0).Ev(0xFC, 2, 0xF8);
+    for (int i = 0; i < 40; ++i)
+      track.Ev(static_cast<uint8_t>(40 + i), 12, 10, 100).Ev(0xF9, 0).Ev(0xFC, 2, 0xF8);
     mixed.tracks.push_back(track.End());
   }
   const Bytes big = mixed.Build();
@@ -274,7 +285,8 @@ TEST(Rcp3Converter, HeaderReadsNamesWhateverTheFileIsCalled) {
   EXPECT_EQ(h.cm6, "SOUND.CM6");
   EXPECT_EQ(h.playBias, -5);
 
-  for (const char* name : {"a.g36", "A.G36", "a.G36", "a.g18", "A.G18", "a.Rcp", "a.r36"}) EXPECT_TRUE(RcpIsSongName(name)) << name;
+  for (const char* name : {"a.g36", "A.G36", "a.G36", "a.g18", "A.G18", "a.Rcp", "a.r36"})
+    EXPECT_TRUE(RcpIsSongName(name)) << name;
   EXPECT_EQ(RcpKindOfName("x.G36"), 36);
   EXPECT_EQ(RcpKindOfName("x.g18"), 18);
   EXPECT_FALSE(RcpIsSongName("x.gsd"));
@@ -297,9 +309,10 @@ TEST(RcpConverter, SetupMeasureLeadsTheSong) {
   song.numerator = 3;
   song.tracks = {Track(0).Ev(60, 10, 5, 100).End(), Track(1).Ev(0, 10).Ev(62, 0, 5, 100).End()};
   const Bytes rcp = song.Build();
-  std::vector<RcpSetupMessage> setup = {{{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 54, 0},
-                                        {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, 30, 0},
-                                        {{0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 420, 1}};
+  std::vector<RcpSetupMessage> setup = {
+      {{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 54, 0},
+      {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, 30, 0},
+      {{0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 420, 1}};
   RcpImage image;
   ASSERT_TRUE(RcpBuildImage({rcp.data(), rcp.size(), 18, &setup}, &image));
   const uint32_t bar = 3 * 48;

@@ -11,13 +11,16 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint32_t AddressOf(const RcpSetupMessage& m) { return uint32_t{m.bytes[5]} << 16 | m.bytes[6] << 8 | m.bytes[7]; }
+uint32_t AddressOf(const RcpSetupMessage& m) {
+  return uint32_t{m.bytes[5]} << 16 | m.bytes[6] << 8 | m.bytes[7];
+}
 
 Bytes DataOf(const RcpSetupMessage& m) { return Bytes(m.bytes.begin() + 8, m.bytes.end() - 2); }
 
 // Every message a Roland data set: checksum right, waits at least the
 // module's need on top of the transfer.
-void ExpectWellFormed(const std::vector<RcpSetupMessage>& messages, uint8_t model, uint32_t dataWaitMs) {
+void ExpectWellFormed(const std::vector<RcpSetupMessage>& messages, uint8_t model,
+                      uint32_t dataWaitMs) {
   for (const RcpSetupMessage& m : messages) {
     ASSERT_GE(m.bytes.size(), 11u);
     EXPECT_EQ(Bytes(m.bytes.begin(), m.bytes.begin() + 5), (Bytes{0xF0, 0x41, 0x10, model, 0x12}));
@@ -39,7 +42,8 @@ TEST(SetupFiles, GsdBecomesGsDataSetsAfterAReset) {
   ASSERT_EQ(out.size(), 1u + 3 + 16 * 9 + 2 * 4);
   ExpectWellFormed(out, 0x42, kSetupGsDataMs);
   for (const RcpSetupMessage& m : out) EXPECT_EQ(m.port, 1);
-  EXPECT_EQ(out[0].bytes, (Bytes{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}));
+  EXPECT_EQ(out[0].bytes,
+            (Bytes{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}));
   EXPECT_EQ(out[0].waitMs, kSetupGsResetMs + 4);  // 11 bytes take 3.52 ms
   EXPECT_EQ(AddressOf(out[1]), 0x400000u);
   EXPECT_EQ(DataOf(out[1]), Bytes(gsd.begin() + 0x20, gsd.begin() + 0x27));
@@ -83,7 +87,8 @@ TEST(SetupFiles, Cm6BecomesMt32DataSetsPacedForTheModule) {
   ASSERT_TRUE(Cm6SetupMessages(cm6.data(), cm6.size(), &out));
   ASSERT_EQ(out.size(), 1u + 1 + 64 + 2 + 1 + 8 + 8);
   ExpectWellFormed(out, 0x16, kSetupMt32DataMs);
-  EXPECT_EQ(out[0].bytes, (Bytes{0xF0, 0x41, 0x10, 0x16, 0x12, 0x7F, 0x00, 0x00, 0x00, 0x01, 0xF7}));
+  EXPECT_EQ(out[0].bytes,
+            (Bytes{0xF0, 0x41, 0x10, 0x16, 0x12, 0x7F, 0x00, 0x00, 0x00, 0x01, 0xF7}));
   EXPECT_GE(out[0].waitMs, kSetupMt32ResetMs);
   EXPECT_EQ(AddressOf(out[1]), 0x100000u);
   EXPECT_EQ(DataOf(out[1]), Bytes(cm6.begin() + 0x80, cm6.begin() + 0x97));

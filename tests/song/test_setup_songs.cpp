@@ -67,7 +67,8 @@ TEST_F(SongTest, SetupLeadsTheStreamButTheBarsStartWithTheMusic) {
   const std::vector<Record> sysex = Long(records);
   ASSERT_EQ(sysex.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
-    ASSERT_EQ(Bytes(sysex[i].payload.begin(), sysex[i].payload.begin() + (sysex[i].data & 0x3FF)), want[i].bytes)
+    ASSERT_EQ(Bytes(sysex[i].payload.begin(), sysex[i].payload.begin() + (sysex[i].data & 0x3FF)),
+              want[i].bytes)
         << i;
   }
   const std::vector<Record> notes = ShortMessages(song);
