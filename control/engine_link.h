@@ -25,8 +25,10 @@ inline constexpr int kEngineMethodTimeoutMs = 5000;
 inline constexpr int kEngineActivationTimeoutMs = 15000;
 // A sink put waits for the engine to look at the sink object.
 inline constexpr int kEngineSinkTimeoutMs = 6000;
-// The port and option dialogs are modal in the engine: wait for the user.
-inline constexpr int kEngineDialogTimeoutMs = 24 * 60 * 60 * 1000;
+// The port and option dialogs are modal in the engine: wait for the user,
+// but not for ever (an engine without a display refuses them at once; one
+// whose dialog nobody closes must not hold the container's call).
+inline constexpr int kEngineDialogTimeoutMs = 10 * 60 * 1000;
 
 // A status sink as the engine's OnStatusDisp takes it: bus name and object
 // path; ("", "/") is none.

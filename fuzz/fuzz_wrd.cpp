@@ -1,23 +1,22 @@
 // Arbitrary bytes as a WRD script, read and compiled by subWRDInit, then the
 // post-pass. The first bytes also choose the song facts the script is
 // compiled against.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "engine/wrd/wrd_compiler.h"
 #include "engine/wrd/wrd_state.h"
 
 namespace {
-std::string ScriptPath() {
-  static const std::string path = [] {
-    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return std::string(dir) + "/fuzz_wrd_" + std::to_string(getpid()) + ".wrd";
-  }();
-  return path;
+// The script lives in an anonymous memory file, named through /proc: no
+// file of a run is left anywhere, however the run ends.
+int ScriptFile() {
+  static const int fd = memfd_create("fuzz_wrd", MFD_CLOEXEC);
+  return fd;
 }
 }  // namespace
 
@@ -34,11 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.timeMapEntries = data[3];
   }
   WRDState().inputs = in;
-  const std::string path = ScriptPath();
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
-  if (subWRDInit(path)) subWRDTableCalc();
+  const int fd = ScriptFile();
+  if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) return 0;
+  if (subWRDInit("/proc/self/fd/" + std::to_string(fd))) subWRDTableCalc();
   return 0;
 }

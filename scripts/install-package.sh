@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds QMIDI (Release), makes its Debian package and installs it on this
-# machine with apt-get, which brings the sound font, the Japanese fonts and
-# the libraries it depends on. Run again after a change: it rebuilds what
-# changed and installs the package anew. Needs root or sudo.
+# Builds QMIDI (Release), makes its Debian package (scripts/build-package.sh)
+# and installs it on this machine with apt-get, which brings the sound font,
+# the Japanese fonts and the libraries it depends on. Run again after a
+# change: it rebuilds what changed and installs the package anew. Needs root
+# or sudo.
 #   scripts/install-package.sh            # build-package/qmidi_<version>_<arch>.deb
 # QMIDI_PACKAGE_BUILD names another build folder.
 set -euo pipefail
@@ -12,13 +13,8 @@ sudo=""
 if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
 
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMIDI_BENCH=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr
-cmake --build "$build" --target qmidi_installed -- -j"$(nproc)"
-rm -f "$build"/qmidi_*.deb
-(cd "$build" && cpack -G DEB)
+QMIDI_PACKAGE_BUILD=$build "$root/scripts/build-package.sh"
 debs=("$build"/qmidi_*.deb)
-[[ ${#debs[@]} -eq 1 && -f "${debs[0]}" ]] || { echo "install-package: no single package in $build" >&2; exit 1; }
 echo "install-package: installing ${debs[0]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get install -y --reinstall "${debs[0]}"

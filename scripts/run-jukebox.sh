@@ -14,7 +14,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QMIDI_BUILD_DIR:-$root/build}
 if [ ! -x "$build/jukebox/quormidi" ] || [ ! -x "$build/engine/host/qmidiexe" ]; then
-  "$root/scripts/build.sh"
+  "$root/scripts/build.sh" quormidi qmidiexe
 fi
 
 songs=()

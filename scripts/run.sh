@@ -4,13 +4,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
+"$root/scripts/build.sh" qmidiexe  # only the engine: the tests and benchmarks wait for test.sh
 build=${QMIDI_BUILD_DIR:-$root/build}
 if [ $# -eq 0 ]; then set -- "$root/demo/DEMO.MID"; fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  # No display: Qt draws offscreen and the WRD screen is written as PNG files.
+  # No display: Qt draws offscreen and the WRD screen is written as PNG files
+  # (the engine says where).
   export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
   export QMIDI_FRAMES=${QMIDI_FRAMES:-$build/frames}
-  echo "run.sh: no display; the WRD screen goes to $QMIDI_FRAMES as PNG files" >&2
 fi
 exec "$build/engine/host/qmidiexe" "$@"

@@ -90,10 +90,18 @@ for fuzzer in "$build"/fuzz/fuzz_*; do
   mkdir -p "$work"
   echo "test-fuzz: $target for ${seconds}s over $(ls "$seeds/$target" | wc -l) seeds"
   "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=0 \
-    -artifact_prefix="$artifacts/$target-" "$work" "$seeds/$target" 2>"$build/fuzz-work/$target.log" || {
+    -artifact_prefix="$artifacts/$target-" "$work" "$seeds/$target" 2>"$build/fuzz-work/$target.log" &
+  pid=$!
+  wait "$pid" || {
     tail -n 60 "$build/fuzz-work/$target.log" >&2
     echo "test-fuzz: $target failed; the input is in $artifacts" >&2
     exit 1
   }
+  # Scratch files a target writes carry its process number: none may outlive it.
+  left=$(find /dev/shm /tmp -maxdepth 1 -name "fuzz_*_$pid*" 2>/dev/null)
+  if [[ -n "$left" ]]; then
+    echo "test-fuzz: $target left files behind: $left" >&2
+    exit 1
+  fi
 done
 echo "test-fuzz: every fuzz target ran clean"

@@ -16,14 +16,18 @@ struct QGFILE {
   uint32_t bufferSize;  // data size rounded up to a multiple of 8
   uint32_t dataSize;    // bytes held: the file size, at most the maximum asked for
   uint32_t readPos;     // next byte for QGReadFile
-  char* name;           // points at nameText
+  char* name;           // the file name, zero-terminated, right after the record
   uint32_t reserved;
-  char nameText[256];   // zero-terminated
+  // (Windows kept the name in 256 bytes of the record and refused longer
+  // names; here it follows the record at whatever length the system opens,
+  // since UTF-8 folder names pass 255 bytes at about 85 Japanese characters.)
 };
 
-// Opens and reads at most maximum bytes of the file. Null when the name is
-// too long, the access is not generic read, the file is missing (a URL
-// request is started for it), empty, or cannot be read.
+// Opens and reads at most maximum bytes of the file. Null when the access is
+// not generic read, the file is missing (a URL request is started for it),
+// is not a regular file, is empty, or cannot be read. Only a regular file is
+// ever read: the name is opened without waiting (a FIFO or device swapped in
+// for a song never holds the caller) and checked on the opened descriptor.
 QGFILE* QGOpenFile(const std::string& name, uint32_t access, uint32_t maximum);
 QGFILE* QGOpenFile(const std::string& name, uint32_t access);
 
@@ -43,3 +47,14 @@ uint32_t QWGetFileSize(const std::string& name);
 // Hands an http(s) name to the platform's URL request; returns its status
 // (0 = started). Any other name starts nothing and gives a non-zero status.
 int32_t QGGetURL(const std::string& url);
+
+// What keeps a named input from being read, in words for a message ("no such
+// file", "is a folder", "is not a regular file", "is empty", "cannot be read:
+// Permission denied"); empty when it is a readable, non-empty regular file.
+std::string QGFileProblem(const std::string& name);
+
+// Where an output named path is written: a symbolic link is followed to the
+// file it names (made when missing); anything else that exists and is not a
+// regular file (a FIFO, a device, a folder) is refused, so that writing and
+// renaming over it never replaces it. False with *error in words.
+bool QGOutputTarget(const std::string& path, std::string* target, std::string* error);

@@ -23,7 +23,7 @@ int Fail(const ToolArgs& a, const std::string& in, const std::string& why, int32
     w.endObject();
   }
   std::cerr << "qmidi-tool convert: " << why;
-  if (code) std::cerr << " (result code " << code << ")";
+  if (code) std::cerr << " (" << code << ")";
   std::cerr << '\n';
   return 1;
 }
@@ -33,15 +33,19 @@ std::string Refusal(const std::string& in, int32_t code) {
     return in + ": not a Recomposer song (it starts with neither \"" + kRcpSignature + "\" nor \"" +
            kRcp3Signature + "\")";
   if (code == kRcpErrHeaderNotRead) return in + ": too short for its song header";
-  return in + ": the conversion failed";
+  return in + ": the conversion failed: " + QGResultCodeText(code);
 }
 
 int Convert(const ToolArgs& a) {
   const std::string& in = a.arg(0, "IN");
   const std::string& out = a.arg(1, "OUT.mid");
 
+  std::string target, error;
+  if (!QGOutputTarget(out, &target, &error)) return Fail(a, in, error, 0);
+  if (const std::string problem = QGFileProblem(in); !problem.empty())
+    return Fail(a, in, in + ": " + problem, 0);
   QGFILE* file = QGOpenFile(in, QG_GENERIC_READ);
-  if (file == nullptr) return Fail(a, in, in + ": cannot be read (missing or empty)", 0);
+  if (file == nullptr) return Fail(a, in, in + ": cannot be read", 0);
   RcpHeader header;
   const bool named = RcpReadHeader(file->data, file->dataSize, in, &header);
   SongSetup setup;
@@ -52,12 +56,14 @@ int Convert(const ToolArgs& a) {
   bool ok = RcpBuildImage({file->data, file->dataSize, named ? header.trackCount : 18, &setup.messages}, &image);
   QGCloseFile(kQGFileRecordTag, file);
   if (!ok) return Fail(a, in, Refusal(in, QGEngineErrorCode().load()), QGEngineErrorCode().load());
+  const int32_t warning = QGEngineErrorCode().load();
 
-  std::ofstream o(out, std::ios::binary | std::ios::trunc);
+  std::ofstream o(target, std::ios::binary | std::ios::trunc);
   o.write(reinterpret_cast<const char*>(image.smf.data()), static_cast<std::streamsize>(image.smf.size()));
   o.close();
   if (!o) return Fail(a, in, out + ": cannot be written", 0);
 
+  WarnOfCode("convert", in, warning);
   const int tracks = image.smf[10] << 8 | image.smf[11];
   const int division = image.smf[12] << 8 | image.smf[13];
   const char* layout = header.layout == RcpLayout::kV3 ? "RCP 3.0" : "v2";
@@ -91,4 +97,5 @@ QMIDI_TOOL_COMMAND(convert, {
   "write a Recomposer song (.RCP, .R36, .G36, .G18) as the Standard MIDI File the engine plays",
   "IN OUT.mid [--no-setup] [--json]",
   {},
-  Convert})
+  Convert,
+  {"--no-setup"}})

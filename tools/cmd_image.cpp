@@ -11,6 +11,7 @@
 #include "engine/graphics/bitmap.h"
 #include "engine/graphics/loaders.h"
 #include "platform/png/png_file.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
 
@@ -25,6 +26,15 @@ std::string upperExtension(const std::string& path) {
 int runImage(const ToolArgs& a) {
   const std::string& in = a.arg(0, "FILE");
   const std::string& out = a.arg(1, "OUT.png");
+  std::string target, error;
+  if (!QGOutputTarget(out, &target, &error)) {
+    std::cerr << "qmidi-tool image: " << error << '\n';
+    return 1;
+  }
+  if (const std::string problem = QGFileProblem(in); !problem.empty()) {
+    std::cerr << "qmidi-tool image: " << in << ": " << problem << '\n';
+    return 1;
+  }
   QGResetPalette();
   std::string ext = upperExtension(in);
   TQGBitmap picture;
@@ -33,7 +43,8 @@ int runImage(const ToolArgs& a) {
             : ext == ".COM" ? QGameComLoad(in, picture)
                             : QGameBMPLoad(in, picture);
   if (!ok || !picture.exists()) {
-    std::cerr << "qmidi-tool image: cannot load \"" << in << "\"\n";
+    std::cerr << "qmidi-tool image: " << in << ": cannot be loaded as a " << (ext.empty() ? ".BMP" : ext)
+              << " picture\n";
     return 1;
   }
   std::array<PngRgb, 256> palette;
@@ -44,8 +55,7 @@ int runImage(const ToolArgs& a) {
   bool used[256] = {};
   for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) used[pixels[i]] = true;
   int colours = static_cast<int>(std::count(std::begin(used), std::end(used), true));
-  std::string error;
-  bool written = WritePngIndexed(out, w, h, pixels, palette, &error);
+  bool written = WritePngIndexed(target, w, h, pixels, palette, &error);
   int originX = picture.originX, originY = picture.originY;
   QGFreeBitmap(picture);
   if (!written) {

@@ -7,6 +7,7 @@
 #include "engine/song/song_lyrics.h"
 #include "engine/song/song_reader.h"
 #include "support/cp932.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
@@ -19,13 +20,26 @@ std::string hex8(uint32_t v) {
   return buf;
 }
 
+// A result code the reading left, said on standard error; the exit status.
+int reportCode(const std::string& path, int32_t code) {
+  if (code == 0 || QGResultIsQuiet(code)) return 0;
+  const bool warning = QGResultIsWarning(code);
+  std::cerr << "qmidi-tool info: " << (warning ? "warning: " : "") << path << ": " << QGResultCodeText(code) << " ("
+            << code << ")\n";
+  return warning ? 0 : 1;
+}
+
 int runInfo(const ToolArgs& a) {
   const std::string& path = a.arg(0, "FILE");
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool info: " << path << ": " << problem << '\n';
+    return 1;
+  }
   TQUORMSTR& song = QGSongReader();
   QGSetErrorCode(0);
   song.setinFileName(path);
   if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool info: no such song file \"" << path << "\"\n";
+    std::cerr << "qmidi-tool info: " << path << ": cannot be read\n";
     return 1;
   }
   std::string title = Cp932ToUtf8(song.getinFileTitle());
@@ -57,7 +71,7 @@ int runInfo(const ToolArgs& a) {
         .field("lyricSyllables", static_cast<int64_t>(lyrics.syllableCount()))
         .field("errorcode", code)
         .endObject();
-    return 0;
+    return reportCode(path, code);
   }
   std::cout << "file:           " << song.getinFileName() << '\n'
             << "title:          " << title << '\n'
@@ -75,8 +89,7 @@ int runInfo(const ToolArgs& a) {
               << " syllables (" << LyricEncodingName(lyrics.encoding)
               << (lyrics.fromTextEvents ? ", karaoke text events" : "") << ")\n";
   }
-  if (code != 0) std::cout << "result code:    " << code << '\n';
-  return 0;
+  return reportCode(path, code);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "support/cp932.h"
+#include "support/file_record.h"
 #include "tools/mag_encoder.h"
 #include "tools/tool_command.h"
 
@@ -208,7 +209,9 @@ std::string DemoScript() {
 }
 
 void writeFile(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(p, std::ios::binary);
+  std::string target, error;
+  if (!QGOutputTarget(p.string(), &target, &error)) throw std::runtime_error(error);
+  std::ofstream out(target, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + p.string());
 }

@@ -17,6 +17,7 @@
 #include "platform/mididevices/machine_midi.h"
 #include "platform/realtimer/real_timer.h"
 #include "support/cp932.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
 #include "tools/device_options.h"
@@ -119,24 +120,24 @@ int runPlay(const ToolArgs& a) {
   player.setMIDITIMEOPTION2(kQDShowTimeSignature);
   QDSetNotifyProc(&onNotify);
 
-  TQUORMSTR& song = QGSongReader();
-  song.setinFileName(path);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool play: no such song file \"" << path << "\"\n";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool play: " << path << ": " << problem << '\n';
     return 1;
   }
+  TQUORMSTR& song = QGSongReader();
+  song.setinFileName(path);
   QGSetErrorCode(0);
   song.setSetupFiles(!a.flag("--no-setup"));
   song.QGmstTitle();
   std::string title = Cp932ToUtf8(song.getinFileTitle());
   if (!QDStreamOpen()) {
-    std::cerr << "qmidi-tool play: the output devices did not open\n";
+    std::cerr << "qmidi-tool play: the output devices did not open (" << QGEngineErrorCode().load() << ")\n";
     QDStreamClose();
     return 1;
   }
   if (!song.QGmstPreHeader(3)) {
     int32_t code = QGEngineErrorCode().load();
-    std::cerr << "qmidi-tool play: the song could not be converted, result code " << code << '\n';
+    std::cerr << "qmidi-tool play: " << SongFailure(path, code) << '\n';
     song.QGmstFreeBuf();
     QDStreamClose();
     song.QGmstFreeBuf2();
@@ -216,7 +217,9 @@ int runPlay(const ToolArgs& a) {
     std::cout << (interrupted ? "stopped" : ok ? "ended" : "failed") << ": " << ticks << " ticks, " << markers
               << " markers\n";
   }
-  if (!started) std::cerr << "qmidi-tool play: the player did not start\n";
+  if (!started) std::cerr << "qmidi-tool play: " << path << ": the player did not start\n";
+  else if (closed != kMidiOk) std::cerr << "qmidi-tool play: the output devices did not close\n";
+  else WarnOfCode("play", path, code);
   return ok ? 0 : 1;
 }
 
@@ -228,4 +231,5 @@ QMIDI_TOOL_COMMAND(play, {
   "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] [--no-setup] " +
       std::string(kDeviceOptionsUsage) + " [--json]",
   {"--mode", "--period", "--devices", "--capture", "--soundfont", "--gain", "--raw"},
-  runPlay})
+  runPlay,
+  {"--silent", "--no-setup"}})

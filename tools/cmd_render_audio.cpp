@@ -11,6 +11,7 @@
 #include "platform/encode/audio_file.h"
 #include "tools/song_audio.h"
 #include "platform/encode/temp_output.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/render_common.h"
 #include "tools/module_commands.h"
@@ -37,8 +38,11 @@ int runRenderAudio(const ToolArgs& a) {
   if (rate < 0 || rate > 192000 || !AudioFileRateAllowed(format, static_cast<int>(rate), &error))
     return Fail(error.empty() ? "the rate must be 8000 to 192000 Hz" : error);
 
+  std::string target;
+  if (!QGOutputTarget(outPath, &target, &error)) return Fail(error);
   RenderSong song;
   if (!ConvertForRender("render-audio", songPath, options, &song, &error)) return Fail(error);
+  WarnOfCode("render-audio", songPath, song.warning);
   song.song.volume = options.volume;
   song.song.balance = options.balance;
   OfflineSynth synth;
@@ -49,7 +53,7 @@ int runRenderAudio(const ToolArgs& a) {
   double factor = 1.0;
   if (!NormalizingFactor(options, song.song, song.songEndUs, static_cast<int>(rate), &factor, &error))
     return Fail(error);
-  TempOutput temp(outPath);
+  TempOutput temp(target);
   AudioFileWriter file;
   if (!file.open(temp.path(), format, static_cast<int>(rate), &error))
     return Fail("cannot write \"" + outPath + "\": " + error);
@@ -103,4 +107,5 @@ QMIDI_TOOL_COMMAND(render_audio, {
   "SONG OUT [--mode N] [--soundfont FILE] [--gain G] [--normalize LUFS] [--rate HZ] [--volume 0-100] "
   "[--balance 0-100] [--no-setup] [--json]",
   {"--mode", "--soundfont", "--gain", "--normalize", "--rate", "--volume", "--balance"},
-  runRenderAudio})
+  runRenderAudio,
+  {"--no-setup"}})

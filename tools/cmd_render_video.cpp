@@ -24,6 +24,7 @@
 #include "engine/wrd/wrd_executor.h"
 #include "engine/wrd/wrd_text_cues.h"
 #include "platform/encode/temp_output.h"
+#include "support/file_record.h"
 #include "platform/encode/video_file.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/glyphs.h"
@@ -222,9 +223,11 @@ int runRenderVideo(const ToolArgs& a) {
   if (!VideoFileFormatFor(outPath, &format))
     return Fail("cannot tell the format of \"" + outPath + "\": name it .mp4, .webm or .mkv");
 
-  std::string error;
+  std::string error, target;
+  if (!QGOutputTarget(outPath, &target, &error)) return Fail(error);
   RenderSong song;
   if (!ConvertForRender("render-video", songPath, options, &song, &error)) return Fail(error);
+  WarnOfCode("render-video", songPath, song.warning);
   song.song.volume = options.volume;
   song.song.balance = options.balance;
   OfflineSynth synth;
@@ -261,7 +264,7 @@ int runRenderVideo(const ToolArgs& a) {
   }
   const SubtitleTitle subtitleTitle{
       lyrics.title.empty() ? Cp932ToUtf8(song.titleSjis) : lyrics.title, lyrics.artist};
-  TempOutput temp(outPath);
+  TempOutput temp(target);
   VideoFileWriter file;
   if (!file.open(temp.path(), format, kScreenWidth * video.scale, kScreenHeight * video.scale,
                  video.fps, &error, cues.empty() ? std::string() : AssHeader(subtitleTitle)))
@@ -373,4 +376,5 @@ QMIDI_TOOL_COMMAND(
      "  --subtitles  a subtitle stream of the WRD screen text and the lyrics (MP4 mov_text,\n"
      "               WebM WebVTT, MKV ASS with karaoke timing)",
      {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--gain", "--normalize", "--volume", "--balance"},
-     runRenderVideo})
+     runRenderVideo,
+     {"--subtitles", "--no-setup"}})

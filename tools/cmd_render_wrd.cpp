@@ -27,6 +27,7 @@
 #include "platform/png/png_file.h"
 #include "support/cp932.h"
 #include "support/result_code.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/module_commands.h"
 #include "tools/tool_command.h"
@@ -106,19 +107,19 @@ int runRenderWrd(const ToolArgs& a) {
   TMIDIEXEState& player = QDPlayer();
   player.MIDIDISABLE = 1;
   player.DEVICEID1A = 0;
-  TQUORMSTR& song = QGSongReader();
-  song.setinFileName(songPath);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool render-wrd: no such song file \"" << songPath << "\"\n";
+  if (const std::string problem = QGFileProblem(songPath); !problem.empty()) {
+    std::cerr << "qmidi-tool render-wrd: " << songPath << ": " << problem << '\n';
     return 1;
   }
+  TQUORMSTR& song = QGSongReader();
+  song.setinFileName(songPath);
   QGSetErrorCode(0);
   QDStreamOpen();
   if (!song.QGmstPreHeader(3)) {
-    std::cerr << "qmidi-tool render-wrd: the song could not be converted (result code "
-              << QGEngineErrorCode().load() << ")\n";
+    std::cerr << "qmidi-tool render-wrd: " << SongFailure(songPath, QGEngineErrorCode().load()) << '\n';
     return 1;
   }
+  WarnOfCode("render-wrd", songPath, QGEngineErrorCode().load());
   const TimeTableEntry* table = song.TimeTable();
   const uint32_t entries = song.TimeTableEntries();
 

@@ -9,6 +9,7 @@
 
 #include "engine/player/midi_player.h"
 #include "engine/song/song_reader.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 #include "tools/device_free_stream.h"
 #include "tools/json_writer.h"
@@ -58,12 +59,13 @@ int runStream(const ToolArgs& a) {
   long mode = a.getInt("--mode", 0);
   if (mode < INT32_MIN || mode > INT32_MAX) throw UsageError("--mode is out of range");
 
-  TQUORMSTR& song = QGSongReader();
-  song.setinFileName(path);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool stream: no such song file \"" << path << "\"\n";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool stream: " << path << ": " << problem << '\n';
     return 1;
   }
+  TQUORMSTR& song = QGSongReader();
+  song.setinFileName(path);
+  QGSetErrorCode(0);
   TDeviceFreeStream stream(static_cast<int32_t>(mode));
   TMIDIEXEState& player = QDPlayer();
   song.setSetupFiles(!a.flag("--no-setup"));
@@ -105,9 +107,7 @@ int runStream(const ToolArgs& a) {
     }
     j.endArray();
     j.endObject();
-  } else if (!ok) {
-    std::cout << "conversion failed, result code " << code << '\n';
-  } else {
+  } else if (ok) {
     std::cout << "file:            " << song.getinFileName() << '\n'
               << "division:        " << song.getdwTimeDivision() << " (normalised "
               << song.getdwTickDivision() << ")\n"
@@ -118,7 +118,6 @@ int runStream(const ToolArgs& a) {
               << "time table:      " << entries << " entries, song length "
               << position(song.getdwMaxTempo()) << " (bar.tick), "
               << (entries ? table[entries - 1].ms : 0) << " ms\n";
-    if (code != 0) std::cout << "result code:     " << code << '\n';
     std::cout << "\n  offset flags   delta  record\n";
     StreamRecordView r;
     uint32_t marker = 0;
@@ -135,6 +134,8 @@ int runStream(const ToolArgs& a) {
   }
   song.QGmstFreeBuf();
   song.QGmstFreeBuf2();
+  if (!ok) std::cerr << "qmidi-tool stream: " << SongFailure(path, code) << '\n';
+  else WarnOfCode("stream", path, code);
   return ok ? 0 : 1;
 }
 
@@ -145,4 +146,5 @@ QMIDI_TOOL_COMMAND(stream, {
   "convert a song into the player's packed records and time table",
   "FILE [--mode N] [--no-setup] [--json]",
   {"--mode"},
-  runStream})
+  runStream,
+  {"--no-setup"}})

@@ -10,6 +10,7 @@
 #include "engine/wrd/wrd_display.h"
 #include "platform/encode/temp_output.h"
 #include "support/cp932.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 #include "tools/device_free_stream.h"
 #include "tools/json_writer.h"
@@ -35,20 +36,21 @@ const char* formatName(SubtitleFormat f) {
 // The song converted on no device, and the cues of its compiled script.
 bool ScreenTextOfSong(const std::string& path, int32_t offset, std::vector<SubtitleCue>* cues,
                       std::string* title, std::string* error) {
-  TQUORMSTR& song = QGSongReader();
-  song.setinFileName(path);
-  if (song.getinFileName().empty()) {
-    *error = "no such song file \"" + path + "\"";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    *error = path + ": " + problem;
     return false;
   }
+  TQUORMSTR& song = QGSongReader();
+  song.setinFileName(path);
   TDeviceFreeStream stream;
+  QGSetErrorCode(0);
   song.QGmstTitle();
   *title = Cp932ToUtf8(song.getinFileTitle());
   if (!song.QGmstPreHeader(3)) {
-    *error = "the song could not be converted (result code " +
-             std::to_string(QGEngineErrorCode().load()) + ")";
+    *error = SongFailure(path, QGEngineErrorCode().load());
     return false;
   }
+  WarnOfCode("subtitles", path, QGEngineErrorCode().load());
   const std::string script = song.getWRDFileName();
   if (script.empty()) return true;
   TWRDCRE& wrd = WRDControl();
@@ -83,8 +85,8 @@ int runSubtitles(const ToolArgs& a) {
     throw UsageError("OUT must be named .srt, .lrc or .ass");
   const long offset = a.getInt("--offset", 0);
   if (offset < -384 || offset > 384) throw UsageError("--offset takes -384 .. 384 steps");
-  std::string error;
-  if (!OutputPathUsable(outPath, &error)) return Fail(error);
+  std::string error, target;
+  if (!QGOutputTarget(outPath, &target, &error)) return Fail(error);
 
   std::vector<SubtitleCue> screen;
   std::string songTitle;
@@ -101,7 +103,7 @@ int runSubtitles(const ToolArgs& a) {
   const std::string text = format == SubtitleFormat::kSrt   ? FormatSrt(cues)
                            : format == SubtitleFormat::kLrc ? FormatLrc(cues, title)
                                                             : FormatAss(cues, title);
-  if (!WriteWhole(outPath, text, &error)) return Fail(error);
+  if (!WriteWhole(target, text, &error)) return Fail(error);
 
   if (a.json()) {
     JsonWriter(std::cout)

@@ -14,6 +14,7 @@
 #include "platform/png/png_file.h"
 #include "support/cp932.h"
 #include "support/result_code.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/module_commands.h"
 #include "tools/tool_command.h"
@@ -96,8 +97,9 @@ int runText(const ToolArgs& a) {
   for (int r = 0; r < kGlyphRows; ++r)
     std::copy_n(layer.base + static_cast<size_t>(r) * layer.width(), width,
                 line.begin() + static_cast<ptrdiff_t>(r) * width);
-  std::string error;
-  bool written = WritePngIndexed(out, width, kGlyphRows, line.data(), palette, &error);
+  std::string error, target;
+  bool written = QGOutputTarget(out, &target, &error) &&
+                 WritePngIndexed(target, width, kGlyphRows, line.data(), palette, &error);
   cleanUp();
   if (!written) {
     std::cerr << "qmidi-tool text: cannot write \"" << out << "\": " << error << '\n';

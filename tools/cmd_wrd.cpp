@@ -13,6 +13,7 @@
 #include "support/cp932.h"
 #include "support/result_code.h"
 #include "tools/device_free_stream.h"
+#include "support/file_record.h"
 #include "tools/json_writer.h"
 #include "tools/tool_command.h"
 
@@ -43,19 +44,19 @@ std::string compileForSong(const std::string& path, const ToolArgs& a, bool* ok)
   for (const char* option : {"--division", "--beats", "--end"})
     if (a.has(option))
       throw UsageError(std::string(option) + " is for a bare script; a song gives its own");
-  TQUORMSTR& song = QGSongReader();
-  song.setinFileName(path);
-  if (song.getinFileName().empty()) {
-    std::cerr << "qmidi-tool wrd: no such song file \"" << path << "\"\n";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    std::cerr << "qmidi-tool wrd: " << path << ": " << problem << '\n';
     return {};
   }
+  TQUORMSTR& song = QGSongReader();
+  song.setinFileName(path);
   TDeviceFreeStream stream;
   std::string script;
+  QGSetErrorCode(0);
   if (!song.QGmstPreHeader(3)) {
-    std::cerr << "qmidi-tool wrd: the song could not be converted (result code "
-              << QGEngineErrorCode().load() << ")\n";
+    std::cerr << "qmidi-tool wrd: " << SongFailure(path, QGEngineErrorCode().load()) << '\n';
   } else if ((script = song.getWRDFileName()).empty()) {
-    std::cerr << "qmidi-tool wrd: the song has no .wrd script beside it\n";
+    std::cerr << "qmidi-tool wrd: " << path << ": the song has no .wrd script beside it\n";
   } else {
     TWRDCRE& wrd = WRDControl();
     wrd.setWRDFileName(script);
@@ -299,4 +300,5 @@ QMIDI_TOOL_COMMAND(wrd, {
       printText(script, s);
     if (!ok) std::cerr << "qmidi-tool wrd: " << errorText(s.errorCode) << '\n';
     return ok ? 0 : 1;
-  }})
+  },
+  {"--xymode", "--raw"}})

@@ -34,6 +34,26 @@ void printUsage(const ToolCommand& c, std::ostream& out) {
   out << "Usage: qmidi-tool " << c.name << ' ' << c.usage << "\n  " << c.summary << '\n';
 }
 
+bool listed(const std::vector<std::string>& options, const std::string& name) {
+  return std::find(options.begin(), options.end(), name) != options.end();
+}
+
+// The number of arguments a command takes: the words of its usage before
+// the first option.
+size_t positionalCount(const ToolCommand& c) {
+  size_t n = 0;
+  for (size_t at = 0; at < c.usage.size();) {
+    size_t end = c.usage.find_first_of(" \n", at);
+    if (end == std::string::npos) end = c.usage.size();
+    if (end > at) {
+      if (c.usage[at] == '[' || c.usage[at] == '-') break;
+      ++n;
+    }
+    at = end + 1;
+  }
+  return n;
+}
+
 ToolArgs parse(const ToolCommand& c, int argc, char** argv) {
   ToolArgs args;
   for (int i = 2; i < argc; ++i) {
@@ -46,15 +66,13 @@ ToolArgs parse(const ToolCommand& c, int argc, char** argv) {
         value = a.substr(eq + 1);
         inlineValue = true;
       }
-      bool takesValue = std::find(c.valueOptions.begin(), c.valueOptions.end(), name) !=
-                        c.valueOptions.end();
-      if (takesValue) {
+      if (listed(c.valueOptions, name)) {
         if (!inlineValue) {
           if (i + 1 >= argc) throw UsageError(name + " needs a value");
           value = argv[++i];
         }
         args.values[name] = value;
-      } else if (name == "--json" || name == "--help" || !inlineValue) {
+      } else if ((name == "--json" || name == "--help" || listed(c.flagOptions, name)) && !inlineValue) {
         args.flags.insert(name);
       } else {
         throw UsageError("unknown option " + name);
@@ -63,6 +81,8 @@ ToolArgs parse(const ToolCommand& c, int argc, char** argv) {
       args.positional.push_back(a);
     }
   }
+  if (args.positional.size() > positionalCount(c) && !args.flag("--help"))
+    throw UsageError("too many arguments: \"" + args.positional[positionalCount(c)] + "\" is not expected");
   return args;
 }
 

@@ -18,6 +18,7 @@
 #include "platform/mididevices/machine_midi.h"
 #include "tools/loudness.h"
 #include "tools/song_audio.h"
+#include "support/file_record.h"
 #include "support/result_code.h"
 
 namespace {
@@ -80,9 +81,8 @@ RenderSong::~RenderSong() {
 }
 
 bool RenderSong::convert(const std::string& path, int32_t mode, bool setupFiles, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    *error = "no such song file \"" + path + "\"";
+  if (const std::string problem = QGFileProblem(path); !problem.empty()) {
+    *error = path + ": " + problem;
     return false;
   }
   // The converter wants an open output: a silent one, no device is touched.
@@ -100,10 +100,10 @@ bool RenderSong::convert(const std::string& path, int32_t mode, bool setupFiles,
   const bool converted = reader.QGmstPreHeader(3);
   setupProblems = reader.SetupProblems();
   if (!converted) {
-    *error = "\"" + path + "\" could not be converted as a song (result code " +
-             std::to_string(QGEngineErrorCode().load()) + ")";
+    *error = SongFailure(path, QGEngineErrorCode().load());
     return false;
   }
+  warning = QGEngineErrorCode().load();
   titleSjis = reader.getinFileTitle();
   tickDivision = reader.getdwTickDivision();
   song.data = reader.StreamData();

@@ -32,6 +32,7 @@ class RenderSong {
   int32_t tickDivision = 960;
   uint64_t songEndUs = 0;  // where the song's last track ends
   std::vector<std::string> setupProblems;  // set-up files named but not usable
+  int32_t warning = 0;    // a result code the conversion left that does not stop it (a cut song)
 
  private:
   bool converted_ = false;

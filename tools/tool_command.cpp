@@ -1,6 +1,9 @@
 #include "tools/tool_command.h"
 
 #include <charconv>
+#include <iostream>
+
+#include "support/result_code.h"
 
 namespace {
 std::vector<ToolCommand>& registry() {
@@ -31,4 +34,14 @@ long ToolArgs::getInt(const std::string& name, long fallback) const {
 const std::string& ToolArgs::arg(size_t i, const char* what) const {
   if (i >= positional.size()) throw UsageError(std::string("missing ") + what);
   return positional[i];
+}
+
+std::string SongFailure(const std::string& path, int32_t code) {
+  return path + ": the song could not be converted: " + QGResultCodeText(code) + " (" + std::to_string(code) + ")";
+}
+
+void WarnOfCode(const std::string& command, const std::string& path, int32_t code) {
+  if (code == 0 || QGResultIsQuiet(code)) return;
+  std::cerr << "qmidi-tool " << command << ": warning: " << path << ": " << QGResultCodeText(code) << " (" << code
+            << ")\n";
 }

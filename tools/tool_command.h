@@ -2,6 +2,7 @@
 // the front parses the arguments the same way for all of them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <set>
@@ -29,15 +30,26 @@ struct ToolArgs {
   const std::string& arg(size_t i, const char* what) const;
 };
 
+// A command: its arguments are the words of its usage up to the first
+// option ("SONG OUT [--mode N]" takes two); --json and --help go with every
+// command, and any option it does not list is refused (exit status 2).
 struct ToolCommand {
   std::string name;
   std::string summary;                  // one line for the command list
   std::string usage;                    // arguments after the name
   std::vector<std::string> valueOptions;  // options that take a value
   std::function<int(const ToolArgs&)> run;  // exit status
+  std::vector<std::string> flagOptions = {};  // options without a value ("--silent")
 };
 
 void RegisterToolCommand(ToolCommand command);
+
+// Messages about a named file, as every command gives them on standard
+// error: "PATH: the song could not be converted: <words> (code)".
+std::string SongFailure(const std::string& path, int32_t code);
+// Says, as a warning, a result code that left the work done ("the
+// Recomposer song is cut short ..."); nothing for 0.
+void WarnOfCode(const std::string& command, const std::string& path, int32_t code);
 const std::vector<ToolCommand>& ToolCommands();
 
 // Registers a command at start-up: QMIDI_TOOL_COMMAND(info, { ... });

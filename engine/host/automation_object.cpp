@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "engine/host/engine_forms.h"
+#include "engine/host/option_dialogs.h"
 #include "engine/player/midi_player.h"
 #include "engine/player/tmidiexe.h"
 #include "engine/song/song_reader.h"
@@ -156,6 +157,47 @@ int32_t Denominator(uint32_t hyosi) {
 
 [[noreturn]] void Fail(const std::string& text) { throw TOleFailure{text}; }
 
+// The values puts take: what the option dialogs offer and the player
+// handles (a period or speed beyond them makes a short song last for ever).
+struct TOleRange {
+  int32_t dispid;
+  int32_t low, high;
+  const char* words;
+};
+constexpr int32_t kDispResetMode = 7;
+constexpr TOleRange kRanges[] = {
+    {1, kMidiMapper, kMidiNoDevice, "-1 (the mapper), a device number, or 256 (none)"},
+    {2, kMidiMapper, kMidiNoDevice, "-1 (the mapper), a device number, or 256 (none)"},
+    {3, kMidiMapper, kMidiNoDevice, "-1 (the mapper), a device number, or 256 (none)"},
+    {4, kMidiMapper, kMidiNoDevice, "-1 (the mapper), a device number, or 256 (none)"},
+    {7, 0, 8, "0, 1, 2, 3, 5 or 8 (the play modes)"},
+    {13, 0, 4096, "0 to 4096 (256 plays as written, 512 at half speed; 0 as written)"},
+    {15, -384, 384, "-384 to 384 (1/48 quarter notes; 3 automatic)"},
+    {20, 0, 100, "0 to 100"},
+    {21, 0, 100, "0 to 100"},
+    {45, 1, 16, "1 to 16 (ms)"},
+    {48, 0, 1000, "0 to 1000 (ms; 16 or less means 16)"},
+};
+
+}  // namespace
+
+bool QHOleValueAllowed(int32_t dispid, int32_t value, std::string* words) {
+  for (const TOleRange& r : kRanges) {
+    if (r.dispid != dispid) continue;
+    if (words) *words = r.words;
+    const bool inRange = value >= r.low && value <= r.high;
+    if (dispid == kDispResetMode) return inRange && value != 4 && value != 6 && value != 7;
+    return inRange;
+  }
+  return true;
+}
+
+namespace {
+
+[[noreturn]] void Refuse(const TOleMember& m, int32_t value, const std::string& words) {
+  throw TOleInvalidValue{{std::string(m.name) + " takes " + words + ", not " + std::to_string(value)}};
+}
+
 }  // namespace
 
 const std::array<TOleMember, kOleMemberCount>& QHOleMembers() { return kMembers; }
@@ -178,13 +220,12 @@ std::string QHOleText(std::string_view bytes, bool sjis) {
     at += n ? n : 1;
     ++characters;
   }
-  text.resize(at);
-  return text;
+  return text.substr(0, at);  // a string of its own size, not the long text's buffer
 }
 
 // ---------------------------------------------------------------- TQMIDIOLE
 
-TQMIDIOLE::TQMIDIOLE(TForm1& form, uint32_t number) : form_(form), number_(number) {}
+TQMIDIOLE::TQMIDIOLE(TForm1& form, uint64_t number) : form_(form), number_(number) {}
 
 const void* TQMIDIOLE::token() const {
   return reinterpret_cast<const void*>(static_cast<uintptr_t>(number_));
@@ -259,6 +300,7 @@ void TQMIDIOLE::putNumber(int32_t d, int32_t value) {
   const TOleMember* m = QHOleMember(d);
   if (!m || !m->put || (m->type != T::I4 && m->type != T::BOOL))
     Fail("member " + std::to_string(d) + " takes no number");
+  if (std::string words; !QHOleValueAllowed(d, value, &words)) Refuse(*m, value, words);
   if (m->guarded && !ownerFree()) return;  // succeeds and changes nothing
   TMIDIEXE& p = QDMidiExe();
   TQUORONPU& score = QDScoreSettings();
@@ -337,9 +379,16 @@ std::string TQMIDIOLE::getText(int32_t d) {
 
 void TQMIDIOLE::putText(int32_t d, const std::string& utf8) {
   switch (d) {
-    case 6: fileName_ = utf8; return;
-    case 29: memo_ = utf8; return;
-    case 32: title_ = utf8; return;
+    case 6:
+      // A cut path would name another file: a longer one is refused.
+      if (utf8.size() > kOleMaxPathBytes)
+        throw TOleInvalidValue{{"MIDIFILENAME takes a path of at most " + std::to_string(kOleMaxPathBytes) +
+                                " bytes, not " + std::to_string(utf8.size())}};
+      fileName_ = utf8;
+      return;
+    // Only what a get can return is kept.
+    case 29: memo_ = QHOleText(utf8, false); return;
+    case 32: title_ = QHOleText(utf8, false); return;
     default: Fail("member " + std::to_string(d) + " takes no text");
   }
 }
@@ -402,14 +451,26 @@ void TQMIDIOLE::CLOSE() {
   if (errorCode_ == 0) QGSongReader().setOlePlayPointer(nullptr);
 }
 
+// The dialogs are modal: without a display a user can see, nobody could
+// close them, and their caller would wait for ever.
+void TQMIDIOLE::requireDialogDisplay(const char* member) {
+  if (QHDialogsCanShow()) return;
+  QGSetErrorCode(kErrNoDialogDisplay);
+  takeEngineCode();
+  Fail(std::string(member) + ": the engine has no display to show its dialog on (result code " +
+       std::to_string(kErrNoDialogDisplay) + ")");
+}
+
 void TQMIDIOLE::DEVICESET() {
   if (!ownerFree()) return;
+  requireDialogDisplay("DEVICESET");
   form_.subOLEDeviceSet();
   takeEngineCode();
 }
 
 void TQMIDIOLE::OPTIONSET() {
   if (!ownerFree()) return;
+  requireDialogDisplay("OPTIONSET");
   form_.subOLEOptionSet();
   takeEngineCode();
 }

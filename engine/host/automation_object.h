@@ -58,22 +58,34 @@ std::string QHOleText(std::string_view bytes, bool sjis);
 struct TOleFailure {
   std::string text;
 };
+// A value the member refuses (the bus's InvalidArgs; the text names the range).
+struct TOleInvalidValue : TOleFailure {};
+
+// The longest MIDIFILENAME a put keeps: the system's path limit. Titles and
+// memos keep the 255 characters a get returns.
+constexpr size_t kOleMaxPathBytes = 4095;
+
+// The values a put of the member takes, as the player and the option
+// dialogs take them; true when value is one of them. words: the range in
+// words, for the refusal ("1 to 16 (ms)").
+bool QHOleValueAllowed(int32_t dispid, int32_t value, std::string* words);
 
 class TQMIDIOLE {
  public:
   // number: the object's own number (its path's last part), never reused; it
   // is also the playback owner's token, so a released object's number never
   // comes back as another object's.
-  TQMIDIOLE(TForm1& form, uint32_t number);
+  TQMIDIOLE(TForm1& form, uint64_t number);
 
-  uint32_t number() const { return number_; }
+  uint64_t number() const { return number_; }
   // The token OlePlayPointer holds while this object owns playback.
   const void* token() const;
   bool ownsPlayback() const;
 
   // Properties (I4 and BOOL as 32-bit integers, BOOL -1 true / 0 false;
   // BSTR as UTF-8). Only members of the matching type and access; puts of
-  // guarded members change nothing while an owner exists.
+  // guarded members change nothing while an owner exists. A value out of
+  // the member's range throws TOleInvalidValue and changes nothing.
   int32_t getNumber(int32_t dispid);
   void putNumber(int32_t dispid, int32_t value);
   std::string getText(int32_t dispid);
@@ -94,11 +106,12 @@ class TQMIDIOLE {
  private:
   static bool ownerFree();
   void takeEngineCode();
+  void requireDialogDisplay(const char* member);
   std::string outStatusMemo();
   int32_t outStatusId();
 
   TForm1& form_;
-  uint32_t number_;
+  uint64_t number_;
   std::string fileName_;  // MIDIFILENAME (UTF-8 path)
   std::string memo_;      // MIDIMEMO (UTF-8)
   std::string title_;     // MIDITITLE (UTF-8)

@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <vector>
+#include <algorithm>
 
 #include "engine/host/automation_sink.h"
 #include "engine/host/engine_forms.h"
@@ -236,15 +238,41 @@ QVariantList ToList(const QVariant& v) {
 QVariant Wrapped(const QVariant& v) { return QVariant::fromValue(QDBusVariant(v)); }
 
 // The object number of a path below the factory's; 0 for any other path.
-uint32_t ObjectNumber(const QString& path) {
+uint64_t ObjectNumber(const QString& path) {
   const QString prefix = Latin(kFactoryPath) + QLatin1Char('/');
   if (!path.startsWith(prefix)) return 0;
   bool ok = false;
-  const uint32_t n = path.mid(prefix.size()).toUInt(&ok, 10);
+  const uint64_t n = path.mid(prefix.size()).toULongLong(&ok, 10);
   return ok && QString::number(n) == path.mid(prefix.size()) ? n : 0;
 }
 
-QString ObjectPath(uint32_t n) { return Latin(kFactoryPath) + QLatin1Char('/') + QString::number(n); }
+QString ObjectPath(uint64_t n) { return Latin(kFactoryPath) + QLatin1Char('/') + QString::number(n); }
+
+// The first object number of an engine whose connection is uniqueName: the
+// bus never gives a unique name twice, and its last element counts up.
+uint64_t FirstObjectNumber(const QString& uniqueName) {
+  bool ok = false;
+  const uint64_t serial = uniqueName.mid(uniqueName.lastIndexOf(QLatin1Char('.')) + 1).toULongLong(&ok, 10);
+  if (ok && serial < UINT64_MAX / kObjectNumberSpan) return serial * kObjectNumberSpan + 1;
+  return 1;  // a bus with other names: numbers are still unique in this engine
+}
+
+// [A-Za-z0-9_], and '-' in bus names.
+bool NameCharacter(QChar c, bool busName) {
+  const char16_t u = c.unicode();
+  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_' ||
+         (busName && u == '-');
+}
+
+bool NameElementsValid(const QStringList& elements, bool unique) {
+  if (elements.size() < 2) return false;
+  for (const QString& e : elements) {
+    if (e.isEmpty() || (!unique && e.front().isDigit())) return false;
+    for (QChar c : e)
+      if (!NameCharacter(c, true)) return false;
+  }
+  return true;
+}
 
 // One line on standard error and the same text in the trace log.
 void Say(const QString& text) {
@@ -254,6 +282,23 @@ void Say(const QString& text) {
 }
 
 }  // namespace
+
+bool QHValidBusName(const QString& name) {
+  if (name.isEmpty() || name.size() > 255) return false;
+  const bool unique = name.front() == QLatin1Char(':');
+  return NameElementsValid((unique ? name.mid(1) : name).split(QLatin1Char('.')), unique);
+}
+
+bool QHValidObjectPath(const QString& path) {
+  if (path == QLatin1String("/")) return true;
+  if (!path.startsWith(QLatin1Char('/'))) return false;
+  for (const QString& e : path.mid(1).split(QLatin1Char('/'))) {
+    if (e.isEmpty()) return false;
+    for (QChar c : e)
+      if (!NameCharacter(c, false)) return false;
+  }
+  return true;
+}
 
 QString QHAutomationXml(const QString& interfaceName, bool document) {
   QString body;
@@ -346,9 +391,10 @@ TAutomationServer::~TAutomationServer() {
 bool TAutomationServer::start() {
   connection_ = QDBusConnection::sessionBus();
   if (!connection_.isConnected()) {
-    const QString why = connection_.lastError().message();
-    Say(QStringLiteral("no session bus%1; automation is off")
-            .arg(why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
+    // The bus library's own words ("Unable to autolaunch a dbus-daemon
+    // without a $DISPLAY for X11") go to the trace log only.
+    QGTrText("TAutomationServer.start " + connection_.lastError().message().toStdString());
+    Say(QStringLiteral("no session bus, so other programs cannot drive this engine (automation is off)"));
     return false;
   }
   if (!connection_.registerVirtualObject(Latin(kFactoryPath), this, QDBusConnection::SubPath)) {
@@ -362,6 +408,13 @@ bool TAutomationServer::start() {
             .arg(Latin(kBusName), why.isEmpty() ? QString() : QStringLiteral(": %1").arg(why)));
     return false;
   }
+  next_ = FirstObjectNumber(connection_.baseService());
+  last_ = next_ + kObjectNumberSpan - 2;
+  busCheck_ = new QTimer(this);
+  connect(busCheck_, &QTimer::timeout, this, [this] {
+    if (!connection_.isConnected()) busLost();
+  });
+  busCheck_->start(kBusCheckMs);
   clients_ = new QDBusServiceWatcher(QString(), connection_, QDBusServiceWatcher::WatchForUnregistration, this);
   connect(clients_, &QDBusServiceWatcher::serviceUnregistered, this,
           [this](const QString& name) { releaseClient(name); });
@@ -441,8 +494,18 @@ void TAutomationServer::handleFactory(const QDBusMessage& message) {
       fail(message, Latin(kErrorFailed), QStringLiteral("The engine is ending"));
       return;
     }
-    const uint32_t n = next_++;
     const QString client = message.service();
+    if (objectsOf(client) >= kMaxObjectsPerClient) {
+      fail(message, Latin(kErrorLimitsExceeded),
+           QStringLiteral("This connection holds %1 objects, the most one client may; Release() one first")
+               .arg(kMaxObjectsPerClient));
+      return;
+    }
+    if (next_ > last_) {
+      fail(message, Latin(kErrorLimitsExceeded), QStringLiteral("This engine has given out all its object numbers"));
+      return;
+    }
+    const uint64_t n = next_++;
     objects_[n] = Entry{std::make_shared<TQMIDIOLE>(form_, n), client, false, clock_.elapsed()};
     watchClient(client);
     reply(message, {QVariant::fromValue(QDBusObjectPath(ObjectPath(n)))});
@@ -519,7 +582,12 @@ void TAutomationServer::write(const QDBusMessage& message, TQMIDIOLE& object, co
              QStringLiteral("%1 takes a number (%2), not %3").arg(Latin(m.name), Latin(DBusType(m.type)), Latin(value.typeName())));
         return;
       }
-      object.putNumber(m.dispid, *n);
+      try {
+        object.putNumber(m.dispid, *n);
+      } catch (const TOleInvalidValue& e) {
+        fail(message, invalid, QString::fromStdString(e.text));
+        return;
+      }
       break;
     }
     case TOleType::BSTR:
@@ -527,7 +595,12 @@ void TAutomationServer::write(const QDBusMessage& message, TQMIDIOLE& object, co
         fail(message, invalid, QStringLiteral("%1 takes a string (s)").arg(Latin(m.name)));
         return;
       }
-      object.putText(m.dispid, value.toString().toStdString());
+      try {
+        object.putText(m.dispid, value.toString().toStdString());
+      } catch (const TOleInvalidValue& e) {
+        fail(message, invalid, QString::fromStdString(e.text));
+        return;
+      }
       break;
     case TOleType::Unknown: putSink(message, value, answer); return;
     case TOleType::Method: fail(message, invalid, QStringLiteral("%1 is a method").arg(Latin(m.name))); return;
@@ -648,6 +721,14 @@ void TAutomationServer::putSink(const QDBusMessage& message, const QVariant& val
          QStringLiteral("OnStatusDisp takes (so): the sink's bus name and object path (\"\", \"/\") for none"));
     return;
   }
+  // (libdbus aborts the process on a call to a malformed name: checked first.)
+  if (!service.isEmpty() && (!QHValidBusName(service) || !QHValidObjectPath(path))) {
+    fail(message, QDBusError::errorString(QDBusError::InvalidArgs),
+         QStringLiteral("OnStatusDisp: (\"%1\", \"%2\") is no bus name and object path; a bus name is a unique "
+                        "name (\":1.42\") or two or more elements joined by dots (\"org.example.Client\")")
+             .arg(service, path));
+    return;
+  }
   const uint64_t sequence = ++sinkPuts_;
   const QVariantList answered = answer.isValid() ? QVariantList{answer} : QVariantList{};
   if (service.isEmpty()) {  // null: no sink
@@ -712,7 +793,13 @@ void TAutomationServer::watchClient(const QString& client) {
   });
 }
 
-void TAutomationServer::release(uint32_t number) {
+size_t TAutomationServer::objectsOf(const QString& client) const {
+  size_t n = 0;
+  for (const auto& [number, e] : objects_) n += e.client == client;
+  return n;
+}
+
+void TAutomationServer::release(uint64_t number) {
   auto it = objects_.find(number);
   if (it == objects_.end()) return;
   const QString client = it->second.client;
@@ -742,7 +829,31 @@ void TAutomationServer::releaseClient(const QString& client) {
     }
   }
   if (clients_) clients_->removeWatchedService(client);
+  releaseOldestOrphans();
   endIfDone();
+}
+
+void TAutomationServer::releaseOldestOrphans() {
+  std::vector<std::pair<qint64, uint64_t>> orphans;  // (last use, number)
+  for (const auto& [n, e] : objects_)
+    if (e.client.isEmpty()) orphans.emplace_back(e.lastUse, n);
+  if (orphans.size() <= kMaxOrphans) return;
+  std::sort(orphans.begin(), orphans.end());
+  for (size_t i = 0; i < orphans.size() - kMaxOrphans; ++i) objects_.erase(orphans[i].second);
+}
+
+// The bus went away (its daemon ended: the session is over). An engine the
+// bus started has nobody left to serve; one playing the song it was
+// started with plays it to its end.
+void TAutomationServer::busLost() {
+  busCheck_->stop();
+  active_ = false;
+  const bool ends = options_.activated && !form_.state().CommandLineMode;
+  Say(ends ? QStringLiteral("the session bus has gone; the engine ends")
+           : QStringLiteral("the session bus has gone; automation is off"));
+  if (!ends || ending_) return;
+  ending_ = true;
+  QCoreApplication::quit();
 }
 
 void TAutomationServer::releaseIdleOrphans() {

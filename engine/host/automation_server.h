@@ -10,14 +10,23 @@
 //              Invoke(i dispid, i flags, av args) -> v (flags 1 method,
 //              2 get, 4 put), all on the engine's main thread
 //
+// Object numbers are never used twice on one bus, not even by a later
+// engine: they start at the engine's own connection number times
+// kObjectNumberSpan, so that a client's stale path (a Release after the
+// engine it knew had gone) can never reach another client's object.
+//
 // An object belongs to the client (unique bus name) that created it: it goes
 // with Release() or when that client leaves the bus after having used it.
+// One connection holds at most kMaxObjectsPerClient objects; of objects whose
+// creators left without using them at most kMaxOrphans are kept (the oldest
+// go first).
 // An object whose creator left straight after CreateObject (a one-shot
 // command such as busctl) stays until a Release() from anyone, so that
 // command-line tools can drive it call by call (such an object that nobody
 // calls for kOrphanIdleMs is released too). An engine started by the
 // bus (-AUTOMATION, -EMBEDDING) ends when its last object has gone; one
-// started by hand keeps running. -REGSERVER writes the user's D-Bus service
+// started by hand keeps running; it also ends when its bus goes away, unless
+// it plays a song named on its command line. -REGSERVER writes the user's D-Bus service
 // file and the interface descriptions (the type library); -UNREGSERVER
 // removes them.
 #pragma once
@@ -49,10 +58,25 @@ inline constexpr const char* kObjectInterface = "Qmidiexe.IQMIDIOLE";
 inline constexpr const char* kErrorFailed = "Qmidiexe.QMIDIOLE.Error.Failed";
 inline constexpr const char* kErrorNoInterface = "Qmidiexe.QMIDIOLE.Error.NoInterface";
 inline constexpr const char* kErrorMemberNotFound = "Qmidiexe.QMIDIOLE.Error.MemberNotFound";
+inline constexpr const char* kErrorLimitsExceeded = "org.freedesktop.DBus.Error.LimitsExceeded";
 // How long a put of OnStatusDisp waits for the sink object's introspection.
 constexpr int kSinkCheckTimeoutMs = 5000;
 // How long an object whose creator left without using it waits for a call.
 constexpr int kOrphanIdleMs = 10 * 60 * 1000;
+// Objects one client connection may hold, and objects kept for clients
+// that left without using them.
+constexpr size_t kMaxObjectsPerClient = 256;
+constexpr size_t kMaxOrphans = 256;
+// Object numbers of one engine: its connection number times this, plus 1, 2, ...
+constexpr uint64_t kObjectNumberSpan = 1000000000;
+// How often the engine looks whether its bus connection is still there.
+constexpr int kBusCheckMs = 1000;
+
+// Whether a (bus name, object path) pair can be called: a unique name
+// (":1.42") or a well-known name of two or more elements, and an object
+// path, as the D-Bus specification writes them.
+bool QHValidBusName(const QString& name);
+bool QHValidObjectPath(const QString& path);
 
 // The description of one interface (kFactoryInterface, kObjectInterface or
 // the sink's QMIDICTLXControl.IQMIDICTLXEvents) as introspection XML: every
@@ -113,7 +137,10 @@ class TAutomationServer final : public QDBusVirtualObject {
   void installSink(const QString& service, const QString& path, uint64_t sequence);
   QVariant sinkValue() const;
 
-  void release(uint32_t number);
+  void release(uint64_t number);
+  size_t objectsOf(const QString& client) const;
+  void releaseOldestOrphans();
+  void busLost();
   void releaseClient(const QString& client);
   void watchClient(const QString& client);
   void endIfDone();
@@ -126,8 +153,10 @@ class TAutomationServer final : public QDBusVirtualObject {
   Options options_;
   QDBusConnection connection_;
   bool active_ = false;
-  std::map<uint32_t, Entry> objects_;
-  uint32_t next_ = 1;
+  std::map<uint64_t, Entry> objects_;
+  uint64_t next_ = 1;
+  uint64_t last_ = kObjectNumberSpan - 1;  // the last number this engine may give
+  QTimer* busCheck_ = nullptr;
   QDBusServiceWatcher* clients_ = nullptr;
   QDBusServiceWatcher* sinkOwner_ = nullptr;
   QTimer* orphans_ = nullptr;

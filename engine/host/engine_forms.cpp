@@ -460,7 +460,6 @@ void TForm1::closeForm1() {
 void TForm1::commandLineStart() {
   if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
     QGSetErrorCode(kErrNoPortA);
-    std::fprintf(stderr, "qmidiexe: error %d: port A has no output device (MidiId1)\n", kErrNoPortA);
     if (form2_ && form2_->onScreen()) subOLEDeviceSet();
     if (QDPlayer().DEVICEID1A.load() == kMidiNoDevice) {
       failed_ = true;
@@ -580,6 +579,7 @@ void TForm1::subOLEDeviceSet() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEDeviceSet", [&] {
     if (!dlg1_) return;
+    if (!QHDialogsCanShow()) return QGSetErrorCode(kErrNoDialogDisplay);  // nobody could close it
     pullValues();
     if (dlg1_->run(values_)) pushValues();
   });
@@ -589,6 +589,7 @@ void TForm1::subOLEOptionSet() {
   std::this_thread::yield();
   QGuardVoid("TForm1.subOLEOptionSet", [&] {
     if (!dlg2_) return;
+    if (!QHDialogsCanShow()) return QGSetErrorCode(kErrNoDialogDisplay);
     pullValues();
     if (dlg2_->run(values_)) pushValues();
   });

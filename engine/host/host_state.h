@@ -38,6 +38,8 @@ constexpr int32_t kErrPreHeader = 9404;
 constexpr int32_t kErrStreamOut = 9406;
 constexpr int32_t kErrStreamStop = 9409;
 constexpr int32_t kErrStreamClose = 9410;
+// A dialog was asked for where no display can show it (offscreen, none).
+constexpr int32_t kErrNoDialogDisplay = 8098;
 
 // Flags are 0 (false) or -1 (true); any non-zero value counts as true.
 struct TForm1State {

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QFontDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -67,6 +68,12 @@ void SetListText(QComboBox* box, const QString& text) {
 }
 
 }  // namespace
+
+bool QHDialogsCanShow() {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+  const QString platform = QGuiApplication::platformName();
+  return !platform.startsWith(QLatin1String("offscreen")) && !platform.startsWith(QLatin1String("minimal"));
+}
 
 QStringList QHPlayModeItems() { return Items(kPlayModes); }
 QString QHPlayModeText(int32_t value) { return TextOf(kPlayModes, value, u"ﾉｰﾏﾙﾓｰﾄﾞ"); }

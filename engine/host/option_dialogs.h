@@ -36,6 +36,10 @@ QStringList QHOffsetItems();
 QString QHOffsetText(int32_t value);
 int32_t QHOffsetValue(const QString& text);
 
+// Whether the engine's dialogs can be shown where a user sees them: false
+// on Qt's offscreen and minimal platforms (and without a GUI application).
+bool QHDialogsCanShow();
+
 // Device values: 0 .. n-1, kMidiMapper (-1), kMidiNoDevice (256, "なし").
 class TOKBottomDlg1 : public QDialog {
   Q_OBJECT

@@ -54,6 +54,15 @@ void ApplySongSettings() {
                                setup != QLatin1String("0"));
 }
 
+// A command-line run's result code, in words with the code in brackets: a
+// warning when the song played all the same, else an error and exit status 1.
+int SayResult(const std::string& song, int32_t code, int rc) {
+  if (code == 0 || (rc == 0 && QGResultIsQuiet(code))) return rc;
+  const bool warning = rc == 0 && QGResultIsWarning(code);
+  std::fprintf(stderr, "qmidiexe: %s%s: %s (%d)\n", warning ? "warning: " : "", song.c_str(), QGResultCodeText(code), code);
+  return warning ? rc : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,9 +139,8 @@ int main(int argc, char** argv) {
   int rc = app.exec();
   server.reset();
   form1->FormDestroy();
-  const int32_t code = QGEngineErrorCode().load();
-  if (code != 0) std::fprintf(stderr, "qmidiexe: %s (result code %d)\n", QGResultCodeText(code), code);
   if (form1->failed()) rc = 1;
+  if (form1->state().CommandLineMode) rc = SayResult(cl.songName, QGEngineErrorCode().load(), rc);
   form1->setStatusSink(nullptr);
   form1.reset();
   dlg2.reset();

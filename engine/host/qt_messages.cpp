@@ -25,8 +25,11 @@ void Handler(QtMsgType type, const QMessageLogContext& context, const QString& t
 bool QHIsPlatformMessage(const char* category, const QString& text) {
   if (category && std::strncmp(category, "qt.qpa", 6) == 0) return true;
   // QPlatformWindow's defaults for what a plugin lacks ("raise()", "lower()",
-  // "setting window opacity", ...) carry no category.
-  return text.startsWith(QLatin1String("This plugin does not support"));
+  // "setting window opacity", ...) carry no category; nor does the note that
+  // a session without XDG_RUNTIME_DIR (a container, a plain shell) uses a
+  // folder under /tmp, which changes nothing for the engine.
+  return text.startsWith(QLatin1String("This plugin does not support")) ||
+         text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"));
 }
 
 void QHInstallQtMessageHandler() { g_previous = qInstallMessageHandler(&Handler); }

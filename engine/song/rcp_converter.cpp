@@ -927,12 +927,16 @@ bool RcpBuildImage(const RcpImageRequest& request, RcpImage* image) {
     smf->reserve(64 * 1024);
 
     uint16_t converted = 0;
-    bool silentTime = false;
+    bool silentTime = false, cut = false;
     const Format& f = *song.format;
     size_t pos = f.headerSize;
     for (int t = 0; t < song.info.trackCount; ++t) {
-      if (!file.has(pos, f.trackSizeBytes)) break;  // no size to read: the song ends here
+      if (!file.has(pos, f.trackSizeBytes)) {  // no size to read: the song ends here
+        cut = true;
+        break;
+      }
       const size_t trackSize = TrackExtent(file, pos, f);
+      cut = cut || trackSize > file.size() - pos;
       // A size pointing past the file keeps the events that are there.
       ByteView track = file.sub(pos, std::min(trackSize, file.size() - pos));
       size_t chunkStart = smf->size();
@@ -955,6 +959,7 @@ bool RcpBuildImage(const RcpImageRequest& request, RcpImage* image) {
     (*smf)[10] = static_cast<uint8_t>(converted >> 8);
     (*smf)[11] = static_cast<uint8_t>(converted);
     if (silentTime) QGSetErrorCode(kRcpErrNoNoteSounding);
+    if (cut) QGSetErrorCode(kRcpErrCut);
     return true;
   });
 }

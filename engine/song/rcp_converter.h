@@ -16,6 +16,7 @@ constexpr int32_t kRcpErrNoNoteSounding = 9107;  // time passed with no note sou
 constexpr int32_t kRcpErrNotRecomposer = 9110;   // refused: no Recomposer signature
 constexpr int32_t kRcpErrNotVersion2 = kRcpErrNotRecomposer;
 constexpr int32_t kRcpErrHeaderNotRead = 9117;   // the song header is not all there
+constexpr int32_t kRcpErrCut = 9119;             // the song breaks off; what is there converts; not fatal
 
 constexpr size_t kRcpHeaderSize = 1414;   // v2
 constexpr size_t kRcp3HeaderSize = 0xC98;  // RCP 3.0: the first track follows
@@ -87,7 +88,7 @@ struct RcpImage {
 // false, with an empty image, a result code and the trace entry
 // "TQUORMSTR.ConverterInit", when the song is refused (no Recomposer
 // signature, header cut short). A song that breaks off later gives an image
-// with the tracks converted up to there.
+// with the tracks converted up to there, and the result code kRcpErrCut.
 bool RcpBuildImage(const RcpImageRequest& request, RcpImage* image);
 
 // The image of a song without set-up: v2 songs with 18 tracks, or 36 when

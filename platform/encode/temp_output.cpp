@@ -20,14 +20,6 @@ void onSignal(int) { g_interrupted = 1; }
 
 }  // namespace
 
-bool OutputPathUsable(const std::string& path, std::string* error) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (!fs::exists(status) || fs::is_regular_file(status)) return true;
-  if (error) *error = "\"" + path + "\" exists and is not a regular file; it is left alone";
-  return false;
-}
-
 TempOutput::TempOutput(std::string finalPath) : final_(std::move(finalPath)) {
   fs::path p(final_);
   temp_ = (p.parent_path() / ("." + p.filename().string() + ".part-" + std::to_string(::getpid()))).string();

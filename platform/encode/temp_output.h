@@ -6,11 +6,8 @@
 
 #include <string>
 
-// An output path may name a regular file, which is replaced, or nothing yet;
-// anything else there (a folder, a device, a FIFO) is refused with a
-// message, before any work is done.
-bool OutputPathUsable(const std::string& path, std::string* error);
-
+// (Whether a path may be written at all is QGOutputTarget's to say,
+// support/file_record.h: the final path given here is what it returned.)
 class TempOutput {
  public:
   explicit TempOutput(std::string finalPath);

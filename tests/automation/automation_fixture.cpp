@@ -251,6 +251,13 @@ std::pair<QString, QString> ReadSink(const QVariant& value) {
 
 void AutomationTest::SetUp() { Engine::WriteSettings(dir_); }
 
+uint64_t ObjectNumber(const QString& path) {
+  const QString prefix = kFactory + QLatin1Char('/');
+  return path.startsWith(prefix) ? path.mid(prefix.size()).toULongLong() : 0;
+}
+
+QString ObjectPathOf(uint64_t number) { return kFactory + QLatin1Char('/') + QString::number(number); }
+
 bool IsError(const QDBusMessage& m) { return m.type() == QDBusMessage::ErrorMessage; }
 std::string ErrorName(const QDBusMessage& m) { return m.errorName().toStdString(); }
 

@@ -154,6 +154,10 @@ class AutomationTest : public ::testing::Test {
   qtest::TempDir dir_;
 };
 
+// The number of an object path below the factory (0 for any other path), and back.
+uint64_t ObjectNumber(const QString& path);
+QString ObjectPathOf(uint64_t number);
+
 // Message-level helpers.
 bool IsError(const QDBusMessage& m);
 std::string ErrorName(const QDBusMessage& m);

@@ -42,6 +42,15 @@ std::string TempDir::write(const std::string& name, const std::string& text) con
   return write(name, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
+std::string TempDir::longFolder(size_t minBytes) const {
+  // "演奏曲集" four times: 48 bytes a folder, well below a name's 255.
+  const std::string part = "\xe6\xbc\x94\xe5\xa5\x8f\xe6\x9b\xb2\xe9\x9b\x86";
+  fs::path p = path_;
+  for (int i = 0; p.string().size() < minBytes; ++i) p /= part + part + part + part + std::to_string(i);
+  fs::create_directories(p);
+  return p.string();
+}
+
 std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

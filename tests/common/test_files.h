@@ -21,6 +21,10 @@ class TempDir {
   // Writes bytes into name inside the folder; returns the full path.
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const;
   std::string write(const std::string& name, const std::string& text) const;
+  // A folder inside this one whose path is at least minBytes long, made of
+  // Japanese folder names (three UTF-8 bytes a character, as real
+  // collections have them); returns its path.
+  std::string longFolder(size_t minBytes) const;
 
  private:
   std::filesystem::path path_;

@@ -166,3 +166,18 @@ TEST_F(ControlWithEngine, AKilledEngineGivesFallbacksAndARestartedOneServesAgain
   c->setTIMERMIDI(3);
   EXPECT_EQ(c->TIMERMIDI(), 3);
 }
+
+TEST_F(ControlWithEngine, DialogsOfAnEngineNobodyCanSeeAreRefusedAndTheContainerGoesOn) {
+  TQMIDICTLX c;
+  ASSERT_EQ(c.engineError(), 0);
+  bool ticked = false;
+  QTimer::singleShot(0, [&] { ticked = true; });
+  c.DEVICESET();  // offscreen: refused at once instead of a dialog no one could close
+  EXPECT_EQ(c.ERRORCODE(), 8098);
+  c.OPTIONSET();
+  EXPECT_EQ(c.ERRORCODE(), 8098);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(ticked);
+  c.setTIMERMIDI(2);
+  EXPECT_EQ(c.TIMERMIDI(), 2) << "the engine still serves";
+}

@@ -217,9 +217,24 @@ if [[ -x "$prefix/bin/quormidi" ]]; then
     kill -- "-$jukebox"; wait "$jukebox" 2>/dev/null
   else
     wait "$jukebox"; fail "quormidi ended at once (status $?): $(cat "$work/jukebox.out")"
+    kill -- "-$jukebox" 2>/dev/null
   fi
 else
   echo "note: no quormidi in this build"
+fi
+
+# Nothing the checks started is left running (an engine the bus started
+# ends with its last object or with its bus).
+for _ in $(seq 50); do
+  left=$(for exe in /proc/[0-9]*/exe; do
+           [[ $(readlink "$exe" 2>/dev/null) == "$prefix"/* ]] && echo "${exe//[^0-9]/}"
+         done)
+  [[ -z "$left" ]] && break
+  sleep 0.2
+done
+if [[ -n "$left" ]]; then
+  fail "processes of the installation are still running: $left"
+  kill $left 2>/dev/null
 fi
 
 if ((failures)); then echo "$failures check(s) failed"; exit 1; fi

@@ -145,7 +145,7 @@ TEST_F(QmidiexeTest, NoPortADeviceGivesError9000AndPlaysNothing) {
   writeSettings("MidiId1=257\nswHatuon=3\n");
   ProcessRun r = run({song()});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Has(r.err, "error 9000")) << r.err;
+  EXPECT_TRUE(Has(r.err, "qmidiexe: " + song() + ": port A has no output device (setting MidiId1) (9000)\n")) << r.err;
   EXPECT_FALSE(Has(captureLog(), "open"));
   auto s = settings();
   EXPECT_EQ(s["MidiId1"], "257");
@@ -207,11 +207,44 @@ TEST_F(QmidiexeTest, SongThatDoesNotConvertClosesThePortsAndEnds) {
                                                                'M', 'T', 'r', 'k', 0, 0, 0, 200, 0x90});
   ProcessRun r = run({bad});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Has(r.err, "result code")) << r.err;
+  EXPECT_TRUE(Has(r.err, "qmidiexe: " + bad + ": the song could not be converted (9404)\n")) << r.err;
   std::string log = captureLog();
   if (Has(log, "open")) {
     EXPECT_EQ(Lines(log).back(), "close") << log;
   }
+}
+
+TEST_F(QmidiexeTest, AFirstRunInAPlainShellSaysEachThingOnceInWords) {
+  // No display, no session bus, no XDG_RUNTIME_DIR: a container or a login over ssh.
+  ProcessRun r = run({song()}, QMIDIEXE_PATH,
+                     "-u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR -u DBUS_SESSION_BUS_ADDRESS");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.err);
+  ASSERT_EQ(lines.size(), 2u) << r.err;
+  EXPECT_TRUE(Has(lines[0], "no display")) << r.err;
+  EXPECT_TRUE(Has(lines[1], "no session bus")) << r.err;
+  EXPECT_FALSE(Has(r.err, "XDG_RUNTIME_DIR")) << r.err;
+  EXPECT_FALSE(Has(r.err, "autolaunch")) << r.err;
+}
+
+TEST_F(QmidiexeTest, ASongBelowAPathOfMoreThan255BytesPlays) {
+  const std::string folder = dir_.longFolder(400);
+  const std::string path = folder + "/\xe6\x9b\xb2.mid";  // 曲.mid
+  dir_.write(path.substr(dir_.path().string().size() + 1), ShortSong());
+  ProcessRun r = run({path});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Has(captureLog(), " 903c64")) << "C4 was played";
+}
+
+TEST_F(QmidiexeTest, ACutRecomposerSongPlaysWhatIsThereWithAWarningInWords) {
+  const std::vector<uint8_t> whole = qtest::ReadBytes(qtest::TestData("recomposer/sted-cli_test.rcp"));
+  ASSERT_GT(whole.size(), 1414u + 600u);
+  const std::string cut = dir_.write("CUT.RCP", std::vector<uint8_t>(whole.begin(), whole.begin() + 1414 + 600));
+  ProcessRun r = run({cut});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "qmidiexe: warning: " + cut + ": the Recomposer song is cut short")) << r.err;
+  EXPECT_TRUE(Has(r.err, "(9119)\n")) << r.err;
+  EXPECT_FALSE(Has(r.err, "result code")) << "no bare codes: " << r.err;
 }
 
 }  // namespace

@@ -112,9 +112,9 @@ TEST(RenderAudio, BadInputFailsClearlyAndLeavesNoFile) {
     std::string says;
   };
   const Case cases[] = {
-      {dir.file("missing.mid") + " " + dir.file("o.wav"), "no such song file"},
+      {dir.file("missing.mid") + " " + dir.file("o.wav"), "missing.mid: no such file"},
       {text + " " + dir.file("o.wav"), "could not be converted"},
-      {dir.path().string() + " " + dir.file("o.wav"), "no such song file"},
+      {dir.path().string() + " " + dir.file("o.wav"), "is a folder"},
       {song + " " + dir.file("o.mp3"), "cannot tell the format"},
       {song + " " + dir.file("o"), "cannot tell the format"},
       {song + " " + dir.file("no/such/folder/o.wav"), "cannot write"},

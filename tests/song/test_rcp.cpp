@@ -348,7 +348,9 @@ TEST(RcpConverter, BrokenSongsGiveWellFormedImages) {
   // Cut inside the third track: its whole events are kept, its sounding
   // note is released, and the image counts the tracks it holds.
   Bytes cut(rcp.begin(), rcp.end() - 6);
+  QGSetErrorCode(0);
   Smf smf = qtest::ReadSmf(Image(cut));
+  EXPECT_EQ(QGEngineErrorCode().load(), kRcpErrCut) << "what is there converts, with a warning";
   ASSERT_EQ(smf.trackCount, 3);
   EXPECT_EQ(Notes(smf.tracks[2]), (std::vector<Note>{{0, 100, 2, 60, 100}, {10, 15, 2, 62, 100}}));
   // Cut inside a size field: the song ends before that track.

@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "support/file_record.h"
 #include "support/trace.h"
@@ -103,4 +111,72 @@ TEST(FileRecord, MissingNameStartsAUrlRequestOnlyForHttp) {
   EXPECT_EQ(lines[1], "609 00000000 ");
   EXPECT_EQ(lines[2], "639 00000000 ");
   EXPECT_EQ(lines[3], "639 " + QGTrHex(static_cast<uint32_t>(kQGUrlNotStarted)) + " ");
+}
+
+TEST(FileRecord, APathOfAnyLengthTheSystemOpensIsRead) {
+  TempDir dir;
+  const std::string folder = dir.longFolder(600);
+  const std::string name = folder + "/\xe6\x9b\xb2.mid";  // 曲.mid
+  ASSERT_GT(name.size(), 600u);
+  dir.write(name.substr(dir.path().string().size() + 1), Bytes(20));
+  QGFILE* f = QGOpenFile(name, QG_GENERIC_READ);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->dataSize, 20u);
+  EXPECT_EQ(std::string(f->name), name);
+  QGCloseFile(40, f);
+  EXPECT_EQ(QGGetFileSize(name), 20u);
+  EXPECT_EQ(QGTrLiveBlocks(), 0);
+}
+
+// A song swapped back and forth with a FIFO of the same name: whatever the
+// name is when it is opened, the reader gets the song or nothing, and never
+// waits for a writer. A watchdog frees a reader that hangs in the FIFO (and
+// the test fails); the reader's progress counter tells it so.
+TEST(FileRecord, AFifoSwappedInForASongNeverHoldsTheReader) {
+  TempDir dir;
+  const std::string song = dir.file("song.mid"), real = dir.write("real.keep", Bytes(64));
+  const std::string fifo = dir.file("pipe.keep");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::link(real.c_str(), song.c_str()), 0);
+  std::atomic<bool> stop{false}, hung{false};
+  std::atomic<int> progress{0};
+
+  std::thread swapper([&] {
+    const std::string next = dir.file("next");
+    for (bool toFifo = true; !stop; toFifo = !toFifo) {
+      if (::link((toFifo ? fifo : real).c_str(), next.c_str()) == 0) std::rename(next.c_str(), song.c_str());
+    }
+  });
+  std::thread watchdog([&] {
+    int seen = -1;
+    auto since = std::chrono::steady_clock::now();
+    while (!stop) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (progress != seen) {
+        seen = progress;
+        since = std::chrono::steady_clock::now();
+      } else if (std::chrono::steady_clock::now() - since > std::chrono::seconds(5)) {
+        hung = true;  // the reader waits in the FIFO: a writer lets it go
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+      }
+    }
+  });
+  int songs = 0, refused = 0;
+  for (int i = 0; i < 200000 && !hung && (i < 3000 || songs == 0 || refused == 0); ++i, ++progress) {
+    QGFILE* f = QGOpenFile(song, QG_GENERIC_READ);
+    if (f) {
+      EXPECT_EQ(f->dataSize, 64u);
+      ++songs;
+    } else {
+      ++refused;
+    }
+    QGCloseFile(40, f);
+  }
+  stop = true;
+  swapper.join();
+  watchdog.join();
+  EXPECT_FALSE(hung) << "an open waited for a FIFO's writer";
+  EXPECT_GT(songs, 0);
+  EXPECT_GT(refused, 0);
 }

@@ -67,7 +67,7 @@ with tempfile.TemporaryDirectory() as d:
         rc, _, _ = run("play", song, *bad)
         check(rc == 2, "usage error for %s" % bad)
     rc, _, err = run("play", os.path.join(d, "missing.mid"), "--capture", os.path.join(d, "c0"))
-    check(rc == 1 and "no such song" in err, "missing song: exit 1")
+    check(rc == 1 and "missing.mid: no such file" in err, "missing song: exit 1")
     rc, _, err = run("play", song, "--devices", "/no/such/midi", "--capture", os.path.join(d, "c0"))
     check(rc == 1, "unknown device path: exit 1")
 
