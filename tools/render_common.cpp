@@ -73,16 +73,19 @@ double LufsOption(const ToolArgs& a) {
 
 }  // namespace
 
-bool RenderSong::convert(const std::string& path, int32_t mode, std::string* error) {
+bool RenderSong::convert(const std::string& path, int32_t mode, bool setupFiles, std::string* error) {
   if (const std::string problem = QGFileProblem(path); !problem.empty()) {
     *error = path + ": " + problem;
     return false;
   }
   TQUORMSTR& reader = engine_.song();
   reader.setinFileName(path);
+  reader.setSetupFiles(setupFiles);
   engine_.result().clear();
   reader.QGmstTitle();
-  if (!reader.Convert(3, mode, &packed_)) {
+  const bool converted = reader.Convert(3, mode, &packed_);
+  setupProblems = reader.SetupProblems();
+  if (!converted) {
     *error = SongFailure(path, engine_.result().get());
     return false;
   }
@@ -93,6 +96,7 @@ bool RenderSong::convert(const std::string& path, int32_t mode, std::string* err
   song.speed = engine_.player().state().SPEED.load();
   song.resetKind = QDResetKindOfMode(mode);
   songMs = packed_.lengthMs();
+  songEndUs = reader.SongEndMicroseconds();
   return true;
 }
 
@@ -105,6 +109,19 @@ void RenderSong::excerpt(int64_t startMs, int64_t endMs) {
   song.endUs = endMs >= 0 ? endMs * 1000 : -1;
   const int64_t last = endMs >= 0 ? std::min(endMs, lengthMs) : lengthMs;
   songMs = static_cast<uint32_t>(last - std::max<int64_t>(startMs, 0));
+  // The last track's end on the excerpt's clock (written as at speed 256).
+  const int64_t speed = song.speed > 0 ? song.speed : 256;
+  const int64_t endUs = song.endUs >= 0 ? std::min<int64_t>(static_cast<int64_t>(songEndUs), song.endUs * 256 / speed)
+                                        : static_cast<int64_t>(songEndUs);
+  songEndUs = static_cast<uint64_t>(std::max<int64_t>(0, endUs - song.startUs * 256 / speed));
+}
+
+bool ConvertForRender(const char* command, const std::string& path, const RenderOptions& o, RenderSong* song,
+                      std::string* error) {
+  const bool ok = song->convert(path, o.mode, o.setupFiles, error);
+  for (const std::string& problem : song->setupProblems) std::cerr << "qmidi-tool " << command << ": " << problem << '\n';
+  if (ok) song->excerpt(o.startMs, o.endMs);
+  return ok;
 }
 
 RenderOptions ReadRenderOptions(const ToolArgs& a) {
@@ -119,17 +136,17 @@ RenderOptions ReadRenderOptions(const ToolArgs& a) {
   o.startMs = a.getSecondsMs("--start");
   o.endMs = a.getSecondsMs("--end");
   if (o.endMs >= 0 && o.endMs <= std::max<int64_t>(o.startMs, 0)) CheckExcerpt(o.startMs, o.endMs, INT64_MAX);
+  o.setupFiles = !a.flag("--no-setup");
   return o;
 }
 
-bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, int rate, double* factor,
-                       std::string* error) {
+bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, uint64_t songEndUs, int rate,
+                       double* factor, std::string* error) {
   *factor = 1.0;
   if (!o.normalize) return true;
-  std::unique_ptr<SoftSynthSystem> synth;
-  std::unique_ptr<MidiOutPort> port;
-  if (!OpenOfflineSynth(o, rate, &synth, &port, error)) return false;
-  SongAudio audio(*synth, port.get(), song, rate);
+  OfflineSynth synth;
+  if (!OpenOfflineSynth(o, rate, &synth, error)) return false;
+  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song, rate, songEndUs);
   LoudnessMeter meter(rate);
   std::vector<float> block(2 * 4096);
   while (!audio.ended()) {
@@ -137,7 +154,8 @@ bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, int ra
     const int n = audio.render(block.data(), 4096);
     meter.add(block.data(), n);
   }
-  port->close();
+  synth.portA->close();
+  synth.portB->close();
   const double measured = meter.integrated();
   if (std::isfinite(measured)) *factor = std::pow(10.0, (o.targetLufs - measured) / 20.0);
   return true;
@@ -149,8 +167,7 @@ void ScaleSound(float* interleaved, int frames, double factor) {
     interleaved[i] = static_cast<float>(std::clamp(interleaved[i] * factor, -1.0, 1.0));
 }
 
-bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynthSystem>* synth,
-                      std::unique_ptr<MidiOutPort>* port, std::string* error) {
+bool OpenOfflineSynth(const RenderOptions& o, int rate, OfflineSynth* out, std::string* error) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(o.soundFont, ec)) {
     *error = "no such sound font \"" + o.soundFont + "\"";
@@ -161,11 +178,13 @@ bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynt
   config.offline = true;
   config.sampleRate = rate;
   config.gain = o.gain;
-  *synth = std::make_unique<SoftSynthSystem>(config);
-  if ((*synth)->open(kMidiMapper, port) != kMidiOk || !*port) {
+  out->synth = std::make_unique<SoftSynthSystem>(config);
+  if (out->synth->open(kMidiMapper, &out->portA) != kMidiOk || !out->portA ||
+      out->synth->open(kMidiMapper, &out->portB) != kMidiOk || !out->portB) {
     *error = "the soft synth cannot load the sound font \"" + o.soundFont + "\"";
     return false;
   }
+  out->portB->servePort(1);
   return true;
 }
 

@@ -30,6 +30,16 @@ constexpr int kRcpMemoBlocks = 5;
 constexpr uint32_t kRcpCm6Offset = 0x1C6;
 constexpr uint32_t kRcpGsdOffset = kRcpCm6Offset + 12 + 4;
 constexpr uint32_t kSetupNameBytes = 12;
+// RCP 3.0: memo lines, set-up names, the fields the metre comes from.
+constexpr uint32_t kRcp3MemoOffset = 0xA0;
+constexpr uint32_t kRcp3MemoLine = 30;
+constexpr int kRcp3MemoLines = 12;
+constexpr uint32_t kRcp3GsdOffset = 0x298;
+constexpr uint32_t kRcp3GsdBOffset = 0x2A8;
+constexpr uint32_t kRcp3Cm6Offset = 0x2B8;
+constexpr uint32_t kRcp3TimeBase = 0x20A;
+constexpr uint32_t kRcp3Numerator = 0x20E;
+constexpr uint32_t kRcp3Fields = 0x2C8;
 // QGmstHyosi reads at most this much of a MIDI file: the header search, the
 // header and 64 meta events of the first track fit well inside.
 constexpr uint32_t kHyosiHeadBytes = 65536;
@@ -76,9 +86,11 @@ struct OpenSong {
 
 }  // namespace
 
-bool SongIsRecomposer(const std::string& path) { return RcpKindOfName(path) != 0; }
-
-bool SongIsR36(const std::string& path) { return RcpKindOfName(path) == 36; }
+RcpLayout SongRecomposerLayout(const uint8_t* data, size_t size, const std::string& path) {
+  const RcpLayout layout = RcpLayoutOf(data, size);
+  if (layout != RcpLayout::kNone) return layout;
+  return RcpIsSongName(path) ? RcpLayout::kV2 : RcpLayout::kNone;
+}
 
 bool TQUORMSTR::fail(const char* routine, int32_t code) {
   result_.set(code);
@@ -86,7 +98,7 @@ bool TQUORMSTR::fail(const char* routine, int32_t code) {
   return false;
 }
 
-TQUORMSTR::TQUORMSTR(ResultCode& result) : result_(result), rcpBuilder_(&RcpToSmfImage) {}
+TQUORMSTR::TQUORMSTR(ResultCode& result) : result_(result), rcpBuilder_(&RcpBuildImage) {}
 
 // A reader may be destroyed at program end, after the thread's guard
 // bookkeeping is gone: everything is released here without guarded calls.
@@ -101,10 +113,8 @@ TQUORMSTR::~TQUORMSTR() {
 }
 
 void TQUORMSTR::setRcpImageBuilder(QGmstRcpImageBuilder builder) {
-  rcpBuilder_ = builder ? builder : &RcpToSmfImage;
+  rcpBuilder_ = builder ? builder : &RcpBuildImage;
 }
-
-bool TQUORMSTR::isRecomposerSong() const { return SongIsRecomposer(fileName_); }
 
 const TrackState* TQUORMSTR::Track(int track) const {
   return track >= 0 && track < trackCount_ ? tracks_[track] : nullptr;
@@ -157,6 +167,14 @@ std::string TQUORMSTR::getinFileGsd() {
   });
 }
 
+std::string TQUORMSTR::getinFileGsdB() {
+  return QGuard("TQUORMSTR.getinFileGsdB", std::string(), [&] {
+    if (fileName_.empty()) return std::string();
+    QGmstCm6();
+    return gsdB_;
+  });
+}
+
 uint32_t TQUORMSTR::getdwHyosi() {
   return QGuard("TQUORMSTR.getdwHyosi", uint32_t{0}, [&] {
     if (!fileName_.empty()) QGmstHyosi();
@@ -200,13 +218,23 @@ bool TQUORMSTR::QGmstTitle() {
     const uint8_t* p = song.data();
     uint32_t n = std::min(song.size(), kTitleHeadBytes);
 
-    if (isRecomposerSong()) {
+    const RcpLayout layout = SongRecomposerLayout(p, n, fileName_);
+    if (layout != RcpLayout::kNone) {
       if (n > kRcpTitleOffset)
         title_ = fieldText(p + kRcpTitleOffset, std::min(kRcpTitleBytes, n - kRcpTitleOffset));
-      for (int i = 0; i < kRcpMemoBlocks; ++i) {
-        uint32_t at = kRcpMemoOffset + i * kRcpMemoBlock;
-        if (at >= n) break;
-        memo_ += fieldText(p + at, std::min(kRcpMemoBlock, n - at)) + "  ";
+      if (layout == RcpLayout::kV3) {
+        for (int i = 0; i < kRcp3MemoLines; ++i) {
+          uint32_t at = kRcp3MemoOffset + i * kRcp3MemoLine;
+          if (at >= n) break;
+          std::string line = fieldText(p + at, std::min(kRcp3MemoLine, n - at));
+          if (!line.empty()) memo_ += line + "  ";
+        }
+      } else {
+        for (int i = 0; i < kRcpMemoBlocks; ++i) {
+          uint32_t at = kRcpMemoOffset + i * kRcpMemoBlock;
+          if (at >= n) break;
+          memo_ += fieldText(p + at, std::min(kRcpMemoBlock, n - at)) + "  ";
+        }
       }
     } else {
       bool titleSeen = false;   // an event has given the title
@@ -254,10 +282,20 @@ bool TQUORMSTR::QGmstTitle() {
 bool TQUORMSTR::QGmstCm6() {
   cm6_.clear();
   gsd_.clear();
+  gsdB_.clear();
   return QGuard("TQUORMSTR.QGmstCm6", false, [&] {
-    if (fileName_.empty() || !isRecomposerSong()) return false;
+    if (fileName_.empty()) return false;
     OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kRcpHeaderBytes)};
-    if (!song.file || song.size() < kRcpCm6Offset + kSetupNameBytes) return false;
+    if (!song.file) return false;
+    const RcpLayout layout = SongRecomposerLayout(song.data(), song.size(), fileName_);
+    if (layout == RcpLayout::kV3) {
+      if (song.size() < kRcp3Fields) return false;
+      cm6_ = zeroTerminated(song.data() + kRcp3Cm6Offset, kSetupNameBytes);
+      gsd_ = zeroTerminated(song.data() + kRcp3GsdOffset, kSetupNameBytes);
+      gsdB_ = zeroTerminated(song.data() + kRcp3GsdBOffset, kSetupNameBytes);
+      return true;
+    }
+    if (layout == RcpLayout::kNone || song.size() < kRcpCm6Offset + kSetupNameBytes) return false;
     cm6_ = zeroTerminated(song.data() + kRcpCm6Offset, kSetupNameBytes);
     if (song.size() >= kRcpGsdOffset + kSetupNameBytes)
       gsd_ = zeroTerminated(song.data() + kRcpGsdOffset, kSetupNameBytes);
@@ -275,17 +313,20 @@ bool TQUORMSTR::QGmstHyosi() {
   beatsPerBar_ = 4;
   return QGuard("TQUORMSTR.QGmstHyosi", false, [&]() -> bool {
     if (fileName_.empty()) return false;
-    if (isRecomposerSong()) {
-      OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kRcpHeaderBytes)};
-      if (!song.file || song.size() < kRcpHeaderBytes) return false;
-      const uint8_t* h = song.data();
-      uint32_t power = h[0x1C3] == 2 ? 1 : h[0x1C3] == 8 ? 3 : 2;
-      setTimeSignature(static_cast<uint32_t>(h[0x1C2]) << 24 | power << 16 |
-                       static_cast<uint32_t>(RcpTimeBase(h) / 2 & 0xFF) << 8 | 8);
-      return true;
-    }
     OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kHyosiHeadBytes)};
     if (!song.file) return false;
+    const RcpLayout layout = SongRecomposerLayout(song.data(), song.size(), fileName_);
+    if (layout != RcpLayout::kNone) {
+      const bool v3 = layout == RcpLayout::kV3;
+      if (song.size() < (v3 ? kRcp3Fields : kRcpHeaderBytes)) return false;
+      const uint8_t* h = song.data();
+      const uint32_t at = v3 ? kRcp3Numerator : 0x1C2;
+      const int timeBase = v3 ? (h[kRcp3TimeBase] | h[kRcp3TimeBase + 1] << 8) : RcpTimeBase(h);
+      uint32_t power = h[at + 1] == 2 ? 1 : h[at + 1] == 8 ? 3 : 2;
+      setTimeSignature(static_cast<uint32_t>(h[at]) << 24 | power << 16 |
+                       static_cast<uint32_t>(timeBase / 2 & 0xFF) << 8 | 8);
+      return true;
+    }
     const uint8_t* p = song.data();
     const uint32_t n = song.size();
     uint32_t at = 0;
