@@ -45,6 +45,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench_bus.h"
+
+using benchbus::Stats;
+using benchbus::Summarise;
+
 namespace {
 
 const QString kBus = QStringLiteral("Qmidiexe.QMIDIOLE");
@@ -102,20 +107,6 @@ void WriteSong(const std::string& path, int beats) {
   s.push_back(static_cast<char>(n >> 8));
   s.push_back(static_cast<char>(n));
   std::ofstream(path, std::ios::binary) << s << t;
-}
-
-struct Stats {
-  double median = 0, p99 = 0, max = 0;
-};
-
-Stats Summarise(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  Stats s;
-  if (v.empty()) return s;
-  s.median = v[v.size() / 2];
-  s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
-  s.max = v.back();
-  return s;
 }
 
 long RssKb(qint64 pid) {
@@ -231,15 +222,7 @@ class CountingSink : public QObject {
 
 int main(int argc, char** argv) {
   // A private bus of its own.
-  if (!std::getenv("QMIDI_BENCH_BUS")) {
-    setenv("QMIDI_BENCH_BUS", "1", 1);
-    std::vector<char*> args = {const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("dbus-run-session", args.data());
-    std::perror("dbus-run-session");
-    return 1;
-  }
+  benchbus::RunOnPrivateBus(argc, argv);
   QCoreApplication app(argc, argv);
   long reportsWanted = 10000;
   long stormSeconds = 30;

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_bus.h"
 #include "QMIDICTLXControl.h"
 
 namespace {
@@ -49,15 +50,7 @@ bool WaitForEngine(QDBusConnection& bus) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!std::getenv("QMIDI_BENCH_BUS")) {
-    setenv("QMIDI_BENCH_BUS", "1", 1);
-    std::vector<char*> args = {const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("dbus-run-session", args.data());
-    std::perror("dbus-run-session");
-    return 1;
-  }
+  benchbus::RunOnPrivateBus(argc, argv);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   long gets = 5000;

@@ -94,3 +94,46 @@ static void BM_CaptureShortMessage(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_CaptureShortMessage);
+
+// A song on 32 channels, rendered offline: every beat (half a second) each
+// channel of both ports changes its note, with its own program. With two
+// ports port B plays channels 17-32 of the synth; with one, port B's
+// messages go to port A's channels (where they would land without the
+// second port). The ratio of the two times is what two ports cost.
+static void BM_SoftSynthPorts(benchmark::State& state) {
+  if (!std::filesystem::exists(kDefaultSoundFont)) {
+    state.SkipWithError("no GM sound font");
+    return;
+  }
+  const bool twoPorts = state.range(0) == 2;
+  SoftSynthConfig c;
+  c.offline = true;
+  SoftSynthSystem synth(c);
+  std::unique_ptr<MidiOutPort> a, b;
+  if (synth.open(kMidiMapper, &a) != kMidiOk || synth.open(kMidiMapper, &b) != kMidiOk) {
+    state.SkipWithError("no synth");
+    return;
+  }
+  b->servePort(1);
+  MidiOutPort* ports[2] = {a.get(), twoPorts ? b.get() : a.get()};
+  constexpr int kBeats = 16, kBeatFrames = 22050;
+  std::vector<float> buf(kBeatFrames * 2);
+  for (auto _ : state) {
+    for (int p = 0; p < 2; ++p)
+      for (uint32_t ch = 0; ch < 16; ++ch) ports[p]->shortMessage(0xC0 | ch | ((ch * 7 + p * 3) % 128) << 8);
+    for (int beat = 0; beat < kBeats; ++beat) {
+      for (int p = 0; p < 2; ++p) {
+        for (uint32_t ch = 0; ch < 16; ++ch) {
+          const uint32_t key = 36 + (ch * 3 + p * 5 + static_cast<uint32_t>(beat) * 7) % 48;
+          ports[p]->shortMessage(0x90 | ch | key << 8 | 90u << 16);
+        }
+      }
+      synth.render(buf.data(), kBeatFrames);
+      for (int p = 0; p < 2; ++p) ports[p]->reset();
+    }
+  }
+  state.counters["seconds_of_sound"] = kBeats * 0.5;
+  a->close();
+  b->close();
+}
+BENCHMARK(BM_SoftSynthPorts)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();

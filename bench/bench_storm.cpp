@@ -46,6 +46,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_bus.h"
+
+using benchbus::Stats;
+using benchbus::Summarise;
+
 namespace {
 
 const QString kBus = QStringLiteral("Qmidiexe.QMIDIOLE");
@@ -81,20 +86,6 @@ void WriteSong(const std::string& path, int beats) {
   const uint32_t n = static_cast<uint32_t>(t.size());
   for (int shift : {24, 16, 8, 0}) s.push_back(static_cast<char>(n >> shift));
   std::ofstream(path, std::ios::binary) << s << t;
-}
-
-struct Stats {
-  double median = 0, p99 = 0, max = 0;
-};
-
-Stats Summarise(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  Stats s;
-  if (v.empty()) return s;
-  s.median = v[v.size() / 2];
-  s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
-  s.max = v.back();
-  return s;
 }
 
 // Opens, and notes sounding at the end, of a capture log.
@@ -178,15 +169,7 @@ void Put(QDBusConnection& bus, const QString& o, const char* property, const QVa
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!std::getenv("QMIDI_BENCH_BUS")) {
-    setenv("QMIDI_BENCH_BUS", "1", 1);
-    std::vector<char*> args = {const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("dbus-run-session", args.data());
-    std::perror("dbus-run-session");
-    return 1;
-  }
+  benchbus::RunOnPrivateBus(argc, argv);
   QCoreApplication app(argc, argv);
   int seconds = 60, clients = 20;
   unsigned seed = 1;

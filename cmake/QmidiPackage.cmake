@@ -7,7 +7,7 @@ set(CPACK_PACKAGE_CONTACT "QMIDI for Linux developers <qmidi@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "MIDI and Recomposer song player with WRD scripts, a jukebox and a control library")
 set(CPACK_PACKAGE_DESCRIPTION
-    "The engine qmidiexe plays Standard MIDI Files and Recomposer songs (.rcp, .r36) on up to
+    "The engine qmidiexe plays Standard MIDI Files and Recomposer songs (.rcp, .r36, .g36, .g18) on up to
 four MIDI outputs with its own timer, and shows each song's WRD script (timed Shift-JIS text
 and pictures on an emulated 640x400 16-colour screen) in step with the music. The jukebox
 quormidi plays lists of songs through it; qmidi-tool gives command-line access to each part
@@ -30,4 +30,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/control)
 # sound font, the Japanese fonts of WRD text, and the session bus.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "timgm6mb-soundfont | fluid-soundfont-gm, fonts-ipafont-mincho, fonts-ipafont-gothic, dbus")
+# FluidR3's General MIDI font sounds far better than the small one; its GS
+# companion adds the GS variation tones and drum kits.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fluid-soundfont-gm")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fluid-soundfont-gs")
 include(CPack)

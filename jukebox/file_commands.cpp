@@ -88,6 +88,7 @@ TSongCompanions QGmstTitle2(TJukeboxHost& host, const QString& path) {
     const TSongInfo info = host.readSongInfo(path, true);
     song.cm6 = info.cm6Path;
     song.gsd = info.gsdPath;
+    song.gsdB = info.gsdBPath;
     song.hasWrd = info.hasWrd;
     TQMIDICTLX* control = host.control();
     if (!song.hasWrd || !control) return song;

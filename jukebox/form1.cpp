@@ -205,6 +205,8 @@ TSongInfo TForm1::readInfoNow(const QString& path, bool pictureTable) {
     info.beatUnit = AtLeastTwo(c->OUTSTATUSID());
     c->setOUTSTATUSCH(1002);
     info.hasWrd = c->OUTSTATUSID() == 1;
+    c->setOUTSTATUSCH(1003);
+    info.gsdBPath = c->OUTSTATUSMEMO();
     song_ = info;
   });
   return song_;

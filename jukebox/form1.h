@@ -38,10 +38,10 @@ using TCommandsFactory = std::function<std::unique_ptr<TJukeboxCommands>(TJukebo
 inline constexpr const char* kJukeboxTitle = "QUORMIDI v1.01";
 inline constexpr const char* kNotWhilePlaying = "演奏中は、この機能は利用出来ません";
 inline constexpr const char* kHelpMissing = "HELP.HTMﾌｧｲﾙをWebﾌﾞﾗｳｻﾞで表示してください。";
-inline constexpr const char* kOpenFilter = "MIDI|*.MID;*.RCP;*.R36";
+inline constexpr const char* kOpenFilter = "MIDI|*.MID;*.RCP;*.R36;*.G36;*.G18";
 inline constexpr const char* kPlayListFilter = "Play lists (*.m3u *.m3u8 *.xspf);;M3U (*.m3u *.m3u8);;XSPF (*.xspf)";
 
-// "MIDI|*.MID;*.RCP;*.R36" as the Qt file dialog writes filters.
+// "MIDI|*.MID;*.RCP;*.R36;*.G36;*.G18" as the Qt file dialog writes filters.
 QString DialogFilter(const QString& filter);
 
 class TForm1 : public QMainWindow, public TJukeboxHost {

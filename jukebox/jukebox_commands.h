@@ -24,6 +24,7 @@ struct TSongInfo {
   QString title;    // MIDITITLE
   QString cm6Path;  // OUTSTATUSMEMO for OUTSTATUSCH 1000
   QString gsdPath;  // OUTSTATUSMEMO for OUTSTATUSCH 1001
+  QString gsdBPath; // OUTSTATUSMEMO for OUTSTATUSCH 1003 (port B's GSD)
   bool hasWrd = false;  // OUTSTATUSID = 1 for OUTSTATUSCH 1002
   int beats = 4;        // OUTSTATUSID for 1000, 4 when below 2
   int beatUnit = 4;     // OUTSTATUSID for 1001, 4 when below 2

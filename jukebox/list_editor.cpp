@@ -15,9 +15,9 @@
 
 namespace {
 
-constexpr const char* kFilter[][2] = {{"演奏ﾌｧｲﾙ", "*.MID;*.RCP;*.R36"},
+constexpr const char* kFilter[][2] = {{"演奏ﾌｧｲﾙ", "*.MID;*.RCP;*.R36;*.G36;*.G18"},
                                       {"MIDﾌｧｲﾙ", "*.MID"},
-                                      {"RCPﾌｧｲﾙ", "*.RCP;*.R36"}};
+                                      {"RCPﾌｧｲﾙ", "*.RCP;*.R36;*.G36;*.G18"}};
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, int y) {
   auto* b = new QPushButton(text, parent);

@@ -20,7 +20,7 @@ class TJukeboxHost;
 // The file systems a user keeps files on: the root, the home folder, and
 // mounts under /media, /mnt, /run/media and /home.
 QStringList QGUserVolumes();
-// The play-file masks: "*.MID;*.RCP;*.R36" as a list.
+// The play-file masks: "*.MID;*.RCP;*.R36;*.G36;*.G18" as a list.
 QStringList QGSplitMask(const QString& mask);
 
 class TAUTOF final : public QDialog {

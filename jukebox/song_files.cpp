@@ -58,7 +58,8 @@ QStringList StepSources(const QString& songPath, const TSongCompanions& song, TS
       if (!song.cm6.isEmpty()) names << QGDosFileName(song.cm6);
       break;
     case TStep::Gsd:
-      if (!song.gsd.isEmpty()) names << QGDosFileName(song.gsd);
+      for (const QString& gsd : {song.gsd, song.gsdB})
+        if (!gsd.isEmpty()) names << QGDosFileName(gsd);
       break;
     case TStep::Pictures:
       if (song.hasWrd)

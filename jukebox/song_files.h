@@ -13,8 +13,8 @@
 
 // Companions named like the song (its base name plus one of these), in the
 // order they are handled.
-inline constexpr std::array<const char*, 25> kRelatedExtensions = {
-    ".MID", ".RCP", ".R36", ".MM2", ".SNG", ".DOC", ".HED", ".TXT", ".MAG",
+inline constexpr std::array<const char*, 27> kRelatedExtensions = {
+    ".MID", ".RCP", ".R36", ".G36", ".G18", ".MM2", ".SNG", ".DOC", ".HED", ".TXT", ".MAG",
     ".WRD", ".COM", ".LST", ".UP",  ".CFG", ".BMP", ".PHO", ".BAK", ".DVS",
     ".CM6", ".GSD", ".LOG", ".MCP", ".PLG", ".MFF", ".SMF"};
 
@@ -25,6 +25,7 @@ struct TSongCompanions {
   QString gsd;
   bool hasWrd = false;
   QStringList pictures;
+  QString gsdB;  // port B's GSD (RCP 3.0 songs), travelling with the GSD
 };
 
 // The file name up to its first "." ("A.B.MID" gives "A").

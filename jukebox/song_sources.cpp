@@ -116,7 +116,10 @@ QByteArray XspfText(const QStringList& songs, const QStringList& titles) {
 
 }  // namespace
 
-QStringList QGSongMasks() { return {QStringLiteral("*.MID"), QStringLiteral("*.RCP"), QStringLiteral("*.R36")}; }
+QStringList QGSongMasks() {
+  return {QStringLiteral("*.MID"), QStringLiteral("*.RCP"), QStringLiteral("*.R36"), QStringLiteral("*.G36"),
+          QStringLiteral("*.G18")};
+}
 
 bool QGIsSongName(const QString& fileName) {
   for (const QString& mask : QGSongMasks())

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-// The song files the jukebox plays: "*.MID;*.RCP;*.R36" in any letter case.
+// The song files the jukebox plays: "*.MID;*.RCP;*.R36;*.G36;*.G18" in any letter case.
 QStringList QGSongMasks();
 bool QGIsSongName(const QString& fileName);
 // Play list files: .m3u, .m3u8, .xspf in any letter case.

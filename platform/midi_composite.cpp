@@ -52,6 +52,12 @@ std::string CompositeMidiSystem::describe(int id) {
   return s ? s->describe(local) : std::string();
 }
 
+std::vector<std::string> CompositeMidiSystem::features(int id) {
+  int local = 0;
+  MidiOutSystem* s = locate(id, &local);
+  return s ? s->features(local) : std::vector<std::string>();
+}
+
 void CompositeMidiSystem::refresh() {
   if (mapper_) mapper_->refresh();
   for (auto& part : parts_) part->refresh();

@@ -18,6 +18,7 @@ class CompositeMidiSystem final : public MidiOutSystem {
   bool supportsVolume(int id) override;
   MidiResult open(int id, std::unique_ptr<MidiOutPort>* port) override;
   std::string describe(int id) override;
+  std::vector<std::string> features(int id) override;
   void refresh() override;
 
   MidiOutSystem* mapper() const { return mapper_.get(); }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Results follow the old multimedia convention: 0 is success.
 using MidiResult = int32_t;
@@ -38,6 +39,9 @@ class MidiOutPort {
   virtual MidiResult setVolume(uint32_t volume) = 0;
   // Closing may report kMidiStillPlaying; the caller retries.
   virtual MidiResult close() = 0;
+  // The player's port this open serves (0 A, 1 B). A device that plays both
+  // ports itself (the soft synth) keeps them apart by it; others ignore it.
+  virtual void servePort(int port) { (void)port; }
 };
 
 // A port that takes every message and sends nothing: the player's handle
@@ -72,6 +76,9 @@ class MidiOutSystem {
   virtual std::string describe(int id) { return {}; }
   // Looks for devices again (ports that came or went); numbers may change.
   virtual void refresh() {}
+  // What the device can do beyond plain MIDI output, one phrase each (the
+  // soft synth's ports and sound module features); empty for most.
+  virtual std::vector<std::string> features(int id) { (void)id; return {}; }
 };
 
 // The number of the device whose product name is name (the mapper first,

@@ -41,9 +41,33 @@ run_seed() {
 
 seed fuzz_cp932 "$corpus"/cp932/* "$corpus"/wrd/* "$root/demo/DEMO.WRD"
 seed fuzz_wrd "$corpus"/wrd/* "$root/demo/DEMO.WRD"
-seed fuzz_song "$root/demo/DEMO.MID" $(find "$data/smf/unit-cases" -name '*.mid' | sort | head -n 60)
+seed fuzz_song "$root/demo/DEMO.MID" $(find "$data/smf/unit-cases" -name '*.mid' | sort | head -n 60) \
+  "$data"/recomposer/expected/*.mid
 seed fuzz_lyrics "$corpus"/kar/* "$data/smf/jazz-soft/midi/test-karaoke-kar.mid" "$root/demo/DEMO.MID"
 seed fuzz_rcp "$data"/recomposer/*.rcp
+# An RCP 3.0 song using every command (loops, a same-measure jump by event
+# index, exclusives with continuations, a tempo ramp, port B, a muted
+# track), and set-up data long enough for a GSD and a CM6 file.
+python3 - "$seeds/fuzz_rcp" <<'PY'
+import struct, sys
+out = sys.argv[1]
+head = bytearray(0xC98)
+head[0:31] = b"COME ON MUSIC RECOMPOSER RCP3.0"
+struct.pack_into("<HHH", head, 0x208, 2, 48, 120)
+head[0x20E:0x212] = bytes([4, 4, 0, 0xFE])
+head[0x298:0x2A0] = b"MYGS.GSD"
+head[0xB18 + 23:0xB18 + 32] = bytes([0x41, 0x10, 0x42, 0x12, 0x83, 0x40, 0x80, 0x81, 0x84])
+def ev(code, vel=0, step=0, gate=0):
+    return struct.pack("<BBHH", code, vel, step, gate)
+body = (ev(0xF9) + ev(60, 100, 300, 200) + ev(0xE7, 255, 0, 96) + ev(0xF8, 0, 3) + ev(0xFD) + ev(0xFC, 0, 0, 0x31)
+        + ev(0x90, 0x20, 0, 0x04) + ev(0x98, 0x22, 0, 0x11) + bytes([0xF7, 0x41, 0x10, 0x42, 0x12, 0x84])
+        + ev(0xE6, 0, 0, 18) + ev(62, 90, 10, 5) + ev(0xFE))
+track = lambda ch, mode, events: struct.pack("<IBBBBbB", 46 + len(events), 1, 0, ch, 0, 0, mode) + b" " * 36 + events
+with open(out + "/commands.g36", "wb") as f:
+    f.write(bytes(head) + track(0, 0, body) + track(17, 1, ev(64, 100, 10, 5) + ev(0xFE)))
+with open(out + "/setup.bin", "wb") as f:
+    f.write(bytes((i * 7) & 0x7F for i in range(0x5900)))
+PY
 seed fuzz_mag "$data"/mag/*.mag "$root/demo/SCENE.MAG"
 seed fuzz_com "$corpus"/com/*
 seed fuzz_dib $(find "$data/bmp" -name '*.bmp' | sort)

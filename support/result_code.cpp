@@ -15,7 +15,7 @@ const char* QGResultCodeText(int32_t code) {
     case 9107: return "a stretch of the Recomposer song has no note sounding; it plays as written";
     case 9108: return "the song's header is too short";
     case 9109: return "it is not a Standard MIDI File (no MThd header)";
-    case 9110: return "it is not a Recomposer v2 song";
+    case 9110: return "it is not a Recomposer song (no v2 or RCP 3.0 signature)";
     case 9111: return "the file is too large for a song";
     case 9112: return "the file cannot be read";
     case 9113: return "a track's header (MTrk) is missing";

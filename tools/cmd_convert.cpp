@@ -1,10 +1,13 @@
 // qmidi-tool convert: a Recomposer song written out, byte for byte, as the
-// Standard MIDI File image the engine builds from it and plays.
+// Standard MIDI File image the engine builds from it and plays: the set-up
+// files it names beside it (unless --no-setup) in a set-up measure before
+// the music.
 #include <fstream>
 #include <iostream>
 #include <vector>
 
 #include "engine/song/rcp_converter.h"
+#include "engine/song/setup_files.h"
 #include "support/file_record.h"
 #include "support/result_code.h"
 #include "tools/json_writer.h"
@@ -25,51 +28,65 @@ int Fail(const ToolArgs& a, const std::string& in, const std::string& why, int32
   return 1;
 }
 
+std::string Refusal(const std::string& in, int32_t code) {
+  if (code == kRcpErrNotRecomposer)
+    return in + ": not a Recomposer song (it starts with neither \"" + kRcpSignature + "\" nor \"" +
+           kRcp3Signature + "\")";
+  if (code == kRcpErrHeaderNotRead) return in + ": too short for its song header";
+  return in + ": the conversion failed: " + QGResultCodeText(code);
+}
+
 int Convert(const ToolArgs& a) {
   const std::string& in = a.arg(0, "IN");
   const std::string& out = a.arg(1, "OUT.mid");
-  int kind = RcpKindOfName(in);
-  if (kind == 0) return Fail(a, in, in + ": not a Recomposer song name (.rcp or .r36)", 0);
 
   std::string target, error;
   if (!QGOutputTarget(out, &target, &error)) return Fail(a, in, error, 0);
-  if (const std::string problem = QGFileProblem(in); !problem.empty()) return Fail(a, in, in + ": " + problem, 0);
+  if (const std::string problem = QGFileProblem(in); !problem.empty())
+    return Fail(a, in, in + ": " + problem, 0);
   QGFILE* file = QGOpenFile(in, QG_GENERIC_READ);
   if (file == nullptr) return Fail(a, in, in + ": cannot be read", 0);
-  std::vector<uint8_t> image;
+  RcpHeader header;
+  const bool named = RcpReadHeader(file->data, file->dataSize, in, &header);
+  SongSetup setup;
+  if (named && !a.flag("--no-setup")) setup = LoadSongSetup(in, header);
+  for (const std::string& problem : setup.problems) std::cerr << "qmidi-tool convert: " << problem << '\n';
+  RcpImage image;
   ResultCode result;
-  bool ok = RcpToSmfImage(file->data, file->dataSize, kind == 36, &image, &result);
+  bool ok = RcpBuildImage({file->data, file->dataSize, named ? header.trackCount : 18, &setup.messages, &result},
+                          &image);
   QGCloseFile(kQGFileRecordTag, file);
-  if (!ok) {
-    int32_t code = result.get();
-    if (code == kRcpErrNotVersion2)
-      return Fail(a, in, in + ": not a Recomposer v2 song (it does not start with \"" + kRcpSignature + "\")", code);
-    if (code == kRcpErrHeaderNotRead)
-      return Fail(a, in, in + ": too short for the " + std::to_string(kRcpHeaderSize) + "-byte song header", code);
-    return Fail(a, in, in + ": the conversion failed: " + QGResultCodeText(code), code);
-  }
+  if (!ok) return Fail(a, in, Refusal(in, result.get()), result.get());
   const int32_t warning = result.get();
 
   std::ofstream o(target, std::ios::binary | std::ios::trunc);
-  o.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  o.write(reinterpret_cast<const char*>(image.smf.data()), static_cast<std::streamsize>(image.smf.size()));
   o.close();
   if (!o) return Fail(a, in, out + ": cannot be written", 0);
 
   WarnOfCode("convert", in, warning);
-  const int tracks = image[10] << 8 | image[11];
-  const int division = image[12] << 8 | image[13];
+  const int tracks = image.smf[10] << 8 | image.smf[11];
+  const int division = image.smf[12] << 8 | image.smf[13];
+  const char* layout = header.layout == RcpLayout::kV3 ? "RCP 3.0" : "v2";
   if (a.json()) {
     JsonWriter(std::cout)
         .beginObject()
         .field("input", in)
         .field("output", out)
+        .field("layout", std::string(layout))
         .field("tracks", tracks)
         .field("division", division)
-        .field("bytes", static_cast<int64_t>(image.size()))
+        .field("bytes", static_cast<int64_t>(image.smf.size()))
+        .field("setupMessages", static_cast<int64_t>(setup.messages.size()))
+        .field("setupTicks", image.leadInTicks)
         .endObject();
   } else {
-    std::cout << out << ": " << tracks << " tracks, division " << division << ", " << image.size()
-              << " bytes\n";
+    std::cout << out << ": " << layout << ", " << tracks << " tracks, division " << division << ", "
+              << image.smf.size() << " bytes";
+    if (!setup.messages.empty())
+      std::cout << ", set-up measure of " << setup.messages.size() << " messages (" << image.leadInTicks
+                << " ticks)";
+    std::cout << '\n';
   }
   return 0;
 }
@@ -78,7 +95,8 @@ int Convert(const ToolArgs& a) {
 
 QMIDI_TOOL_COMMAND(convert, {
   "convert",
-  "write a Recomposer song (.RCP, .R36) as the Standard MIDI File the engine plays",
-  "IN OUT.mid [--json]",
+  "write a Recomposer song (.RCP, .R36, .G36, .G18) as the Standard MIDI File the engine plays",
+  "IN OUT.mid [--no-setup] [--json]",
   {},
-  Convert})
+  Convert,
+  {"--no-setup"}})

@@ -1,6 +1,7 @@
 // qmidi-tool devices: the MIDI output devices as the player numbers them
 // (-1 the mapper, then 0 .. n-1), so that people can choose the numbers for
-// --devices. Honours QMIDI_CAPTURE like the player does.
+// --devices, and what the soft synth does (its two ports, the GM, GS and XG
+// messages it takes). Honours QMIDI_CAPTURE like the player does.
 #include <iomanip>
 #include <iostream>
 
@@ -27,11 +28,12 @@ QMIDI_TOOL_COMMAND(devices, {
       std::string name;
       bool volume;
       std::string what;
+      std::vector<std::string> features;
     };
     std::vector<Row> rows;
     int count = devices.deviceCount();
     for (int id = kMidiMapper; id < count; ++id)
-      rows.push_back({id, devices.productName(id), devices.supportsVolume(id), devices.describe(id)});
+      rows.push_back({id, devices.productName(id), devices.supportsVolume(id), devices.describe(id), devices.features(id)});
 
     if (a.json()) {
       JsonWriter w(std::cout);
@@ -44,8 +46,10 @@ QMIDI_TOOL_COMMAND(devices, {
             .field("name", r.name)
             .field("present", !r.name.empty())
             .field("volume", r.volume)
-            .field("what", r.what)
-            .endObject();
+            .field("what", r.what);
+        w.key("features").beginArray();
+        for (const std::string& f : r.features) w.value(f);
+        w.endArray().endObject();
       }
       w.endArray().endObject();
       return 0;
@@ -54,6 +58,7 @@ QMIDI_TOOL_COMMAND(devices, {
       std::cout << std::setw(4) << r.id << "  "
                 << std::left << std::setw(36) << (r.name.empty() ? "(not present)" : r.name)
                 << std::setw(8) << (r.volume ? "volume" : "-") << std::right << r.what << '\n';
+      for (const std::string& f : r.features) std::cout << "        " << f << '\n';
     }
     std::cout << std::setw(4) << kMidiNoDevice << "  none (leaves an output out of use)\n";
     return 0;

@@ -46,6 +46,7 @@ int runInfo(const ToolArgs& a) {
   std::string memo = Cp932ToUtf8(song.getinFileMemo());
   std::string cm6 = Cp932ToUtf8(song.getinFileCm6());
   std::string gsd = Cp932ToUtf8(song.getinFileGsd());
+  std::string gsdB = Cp932ToUtf8(song.getinFileGsdB());
   uint32_t hyosi = song.getdwHyosi();
   int32_t beats = song.getBeatsPerBar();
   std::string wrd = song.getWRDFileName();
@@ -59,6 +60,7 @@ int runInfo(const ToolArgs& a) {
         .field("memo", memo)
         .field("cm6", cm6)
         .field("gsd", gsd)
+        .field("gsdB", gsdB)
         .field("hyosi", hyosi)
         .field("beatsPerBar", beats)
         .field("wrd", wrd)
@@ -74,8 +76,9 @@ int runInfo(const ToolArgs& a) {
   std::cout << "file:           " << song.getinFileName() << '\n'
             << "title:          " << title << '\n'
             << "memo:           " << memo << '\n';
-  if (!cm6.empty() || !gsd.empty())
+  if (!cm6.empty() || !gsd.empty() || !gsdB.empty())
     std::cout << "CM6 set-up:     " << cm6 << '\n' << "GSD set-up:     " << gsd << '\n';
+  if (!gsdB.empty()) std::cout << "GSD port B:     " << gsdB << '\n';
   std::cout << "time signature: " << (hyosi >> 24) << '/' << (1u << ((hyosi >> 16) & 0x1F)) << " ("
             << hex8(hyosi) << "), " << beats << " beats per bar\n"
             << "WRD script:     " << (wrd.empty() ? "(none)" : wrd) << '\n';

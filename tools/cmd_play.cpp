@@ -129,6 +129,7 @@ int runPlay(const ToolArgs& a) {
   }
   TQUORMSTR& song = engine.song();
   song.setinFileName(path);
+  song.setSetupFiles(!a.flag("--no-setup"));
   song.QGmstTitle();
   std::string title = Cp932ToUtf8(song.getinFileTitle());
   if (!p.open()) {
@@ -142,6 +143,7 @@ int runPlay(const ToolArgs& a) {
     p.close();
     return 1;
   }
+  for (const std::string& problem : song.SetupProblems()) std::cerr << "qmidi-tool play: " << problem << '\n';
   p.setSongInfo(p.song().tickDivision, song.getdwHyosi());
   int32_t lengthMs = player.getMIDITOTALTIME1();
   const bool json = a.json();
@@ -223,8 +225,8 @@ int runPlay(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(play, {
   "play",
   ModuleCommandSummary("play"),
-  "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] " +
+  "SONG [--mode N] [--period MS] [--devices A1,B1,A2,B2] [--capture DIR] [--silent] [--no-setup] " +
       std::string(kDeviceOptionsUsage) + " [--json]",
   {"--mode", "--period", "--devices", "--capture", "--soundfont", "--gain", "--raw"},
   runPlay,
-  {"--silent"}})
+  {"--silent", "--no-setup"}})

@@ -49,21 +49,20 @@ std::string RenderAudio(Engine& engine, const std::string& songPath, const std::
   std::string error, target;
   if (!QGOutputTarget(outPath, &target, &error)) return error;
   RenderSong song(engine);
-  if (!song.convert(songPath, job.options.mode, &error)) return error;
+  if (!ConvertForRender("render-audio", songPath, job.options, &song, &error)) return error;
   WarnOfCode("render-audio", songPath, song.warning);
   song.song.volume = job.options.volume;
   song.song.balance = job.options.balance;
-  std::unique_ptr<SoftSynthSystem> synth;
-  std::unique_ptr<MidiOutPort> port;
-  if (!OpenOfflineSynth(job.options, job.rate, &synth, &port, &error)) return error;
+  OfflineSynth synth;
+  if (!OpenOfflineSynth(job.options, job.rate, &synth, &error)) return error;
   double factor = 1.0;
-  if (!NormalizingFactor(job.options, song.song, job.rate, &factor, &error)) return error;
+  if (!NormalizingFactor(job.options, song.song, song.songEndUs, job.rate, &factor, &error)) return error;
 
   TempOutput temp(target);
   AudioFileWriter file;
   if (!file.open(temp.path(), job.format, job.rate, &error)) return "cannot write \"" + outPath + "\": " + error;
 
-  SongAudio audio(*synth, port.get(), song.song, job.rate);
+  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song.song, job.rate, song.songEndUs);
   ProgressBar progress(song.songMs, job.progress);
   std::vector<float> block(2 * kBlockFrames);
   while (!audio.ended()) {
@@ -74,7 +73,8 @@ std::string RenderAudio(Engine& engine, const std::string& songPath, const std::
     progress.update(audio.frames() * 1000 / job.rate);
   }
   if (!file.close(&error) || !temp.commit(&error)) return error;
-  port->close();
+  synth.portA->close();
+  synth.portB->close();
   *made = {audio.frames(), song.songMs, std::min(1.0, audio.peak() * factor), song.song.detectedSetup};
   return {};
 }
@@ -173,10 +173,11 @@ QMIDI_TOOL_COMMAND(render_audio, {
   "render-audio",
   ModuleCommandSummary("render-audio"),
   "SONG OUT [--mode N] [--soundfont FILE] [--gain G] [--normalize LUFS] [--rate HZ] [--volume 0-100] "
-  "[--balance 0-100] [--json]\n"
+  "[--balance 0-100] [--no-setup] [--json]\n"
   "  or:  render-audio --jobs N [--format EXT] [--mode N] [--soundfont FILE] [--gain G] [--normalize LUFS] "
-  "[--rate HZ] [--volume 0-100] [--balance 0-100] SONG... OUTDIR\n"
+  "[--rate HZ] [--volume 0-100] [--balance 0-100] [--no-setup] SONG... OUTDIR\n"
   "       writes OUTDIR/<song's base name>.EXT (wav by default; flac, ogg, opus), N songs at a time\n"
   "       (default: the number of cores)",
   {"--mode", "--soundfont", "--gain", "--normalize", "--rate", "--volume", "--balance", "--jobs", "--format"},
-  runRenderAudio})
+  runRenderAudio,
+  {"--no-setup"}})

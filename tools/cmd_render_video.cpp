@@ -208,13 +208,12 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
   std::string error, target;
   if (!QGOutputTarget(outPath, &target, &error)) return error;
   RenderSong song(engine);
-  if (!song.convert(songPath, job.options.mode, &error)) return error;
+  if (!ConvertForRender("render-video", songPath, job.options, &song, &error)) return error;
   WarnOfCode("render-video", songPath, song.warning);
   song.song.volume = job.options.volume;
   song.song.balance = job.options.balance;
-  std::unique_ptr<SoftSynthSystem> synth;
-  std::unique_ptr<MidiOutPort> port;
-  if (!OpenOfflineSynth(job.options, kVideoAudioRate, &synth, &port, &error)) return error;
+  OfflineSynth synth;
+  if (!OpenOfflineSynth(job.options, kVideoAudioRate, &synth, &error)) return error;
 
   WrdRuntime& wrd = engine.wrd();
   struct Stop {
@@ -258,7 +257,7 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
 
   const VideoOptions& video = job.video;
   double factor = 1.0;
-  if (!NormalizingFactor(job.options, song.song, kVideoAudioRate, &factor, &error)) return error;
+  if (!NormalizingFactor(job.options, song.song, song.songEndUs, kVideoAudioRate, &factor, &error)) return error;
   std::vector<SubtitleCue> cues;
   if (video.subtitles) {
     cues = VideoSubtitles(wrd.state(), song, lyrics, job.format);
@@ -284,7 +283,8 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
     return true;
   };
 
-  SongAudio audio(*synth, port.get(), song.song, kVideoAudioRate);
+  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song.song, kVideoAudioRate,
+                  song.songEndUs);
   ProgressBar progress(song.songMs, job.progress);
   std::vector<float> sound;
   std::vector<uint8_t> rgb;
@@ -333,7 +333,8 @@ std::string RenderVideo(Engine& engine, const std::string& songPath, const std::
     progress.update(frameSample * 1000 / kVideoAudioRate);
   }
   if (!file.finish(&error) || !temp.commit(&error)) return error;
-  port->close();
+  synth.portA->close();
+  synth.portB->close();
   *made = {frames, song.songMs, scripted, karaoke != nullptr, nextCue, !cues.empty()};
   return {};
 }
@@ -434,10 +435,10 @@ QMIDI_TOOL_COMMAND(render_video, {
   "render-video",
   ModuleCommandSummary("render-video"),
   "SONG OUT [--fps N] [--scale K] [--mode N] [--offset STEPS] [--soundfont FILE] [--gain G] "
-  "[--normalize LUFS] [--volume 0-100] [--balance 0-100] [--subtitles] [--json]\n"
+  "[--normalize LUFS] [--volume 0-100] [--balance 0-100] [--subtitles] [--no-setup] [--json]\n"
   "  or:  render-video --jobs N [--format EXT] [--fps N] [--scale K] [--mode N] [--offset STEPS] "
   "[--soundfont FILE] [--gain G] [--normalize LUFS] [--volume 0-100] [--balance 0-100] [--subtitles] "
-  "SONG... OUTDIR\n"
+  "[--no-setup] SONG... OUTDIR\n"
   "       writes OUTDIR/<song's base name>.EXT (mp4 by default; webm, mkv), N songs at a time\n"
   "       (default: the number of cores)\n"
   "  --subtitles  a subtitle stream of the WRD screen text and the lyrics (MP4 mov_text,\n"
@@ -445,4 +446,4 @@ QMIDI_TOOL_COMMAND(render_video, {
   {"--fps", "--scale", "--mode", "--offset", "--soundfont", "--gain", "--normalize", "--volume", "--balance",
    "--jobs", "--format"},
   runRenderVideo,
-  {"--subtitles"}})
+  {"--subtitles", "--no-setup"}})

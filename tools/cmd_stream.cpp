@@ -63,8 +63,10 @@ int runStream(const ToolArgs& a) {
   ResultCode result;
   TQUORMSTR song(result);
   song.setinFileName(path);
+  song.setSetupFiles(!a.flag("--no-setup"));
   PackedSong packed;
   const bool ok = song.Convert(3, static_cast<int32_t>(mode), &packed);
+  for (const std::string& problem : song.SetupProblems()) std::cerr << "qmidi-tool stream: " << problem << '\n';
   const int32_t code = result.get();
 
   const uint8_t* data = packed.data();
@@ -136,6 +138,7 @@ int runStream(const ToolArgs& a) {
 QMIDI_TOOL_COMMAND(stream, {
   "stream",
   "convert a song into the player's packed records and time table",
-  "FILE [--mode N] [--json]",
+  "FILE [--mode N] [--no-setup] [--json]",
   {"--mode"},
-  runStream})
+  runStream,
+  {"--no-setup"}})

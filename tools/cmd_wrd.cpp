@@ -267,7 +267,7 @@ QMIDI_TOOL_COMMAND(wrd, {
   "  --xymode    LOCATE takes the row first\n"
   "  --division  ticks per quarter note (480), --beats beats per bar (4),\n"
   "  --end       song end position for @END (bar x 10000 + tick, 0): for a bare\n"
-  "              script; a song (.mid, .rcp, .r36) gives its own\n"
+  "              script; a song (.mid, .rcp, .r36, .g36, .g18) gives its own\n"
   "  --raw       the table as compiled, before times are settled and text batched",
   {"--offset", "--division", "--beats", "--end"},
   [](const ToolArgs& a) {

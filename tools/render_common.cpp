@@ -73,16 +73,19 @@ double LufsOption(const ToolArgs& a) {
 
 }  // namespace
 
-bool RenderSong::convert(const std::string& path, int32_t mode, std::string* error) {
+bool RenderSong::convert(const std::string& path, int32_t mode, bool setupFiles, std::string* error) {
   if (const std::string problem = QGFileProblem(path); !problem.empty()) {
     *error = path + ": " + problem;
     return false;
   }
   TQUORMSTR& reader = engine_.song();
   reader.setinFileName(path);
+  reader.setSetupFiles(setupFiles);
   engine_.result().clear();
   reader.QGmstTitle();
-  if (!reader.Convert(3, mode, &packed_)) {
+  const bool converted = reader.Convert(3, mode, &packed_);
+  setupProblems = reader.SetupProblems();
+  if (!converted) {
     *error = SongFailure(path, engine_.result().get());
     return false;
   }
@@ -93,7 +96,15 @@ bool RenderSong::convert(const std::string& path, int32_t mode, std::string* err
   song.speed = engine_.player().state().SPEED.load();
   song.resetKind = QDResetKindOfMode(mode);
   songMs = packed_.lengthMs();
+  songEndUs = reader.SongEndMicroseconds();
   return true;
+}
+
+bool ConvertForRender(const char* command, const std::string& path, const RenderOptions& o, RenderSong* song,
+                      std::string* error) {
+  const bool ok = song->convert(path, o.mode, o.setupFiles, error);
+  for (const std::string& problem : song->setupProblems) std::cerr << "qmidi-tool " << command << ": " << problem << '\n';
+  return ok;
 }
 
 RenderOptions ReadRenderOptions(const ToolArgs& a) {
@@ -105,17 +116,17 @@ RenderOptions ReadRenderOptions(const ToolArgs& a) {
   o.gain = GainOption(a);
   o.normalize = a.has("--normalize");
   if (o.normalize) o.targetLufs = LufsOption(a);
+  o.setupFiles = !a.flag("--no-setup");
   return o;
 }
 
-bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, int rate, double* factor,
-                       std::string* error) {
+bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, uint64_t songEndUs, int rate,
+                       double* factor, std::string* error) {
   *factor = 1.0;
   if (!o.normalize) return true;
-  std::unique_ptr<SoftSynthSystem> synth;
-  std::unique_ptr<MidiOutPort> port;
-  if (!OpenOfflineSynth(o, rate, &synth, &port, error)) return false;
-  SongAudio audio(*synth, port.get(), song, rate);
+  OfflineSynth synth;
+  if (!OpenOfflineSynth(o, rate, &synth, error)) return false;
+  SongAudio audio(*synth.synth, {synth.portA.get(), synth.portB.get()}, song, rate, songEndUs);
   LoudnessMeter meter(rate);
   std::vector<float> block(2 * 4096);
   while (!audio.ended()) {
@@ -123,7 +134,8 @@ bool NormalizingFactor(const RenderOptions& o, const QDOfflineSong& song, int ra
     const int n = audio.render(block.data(), 4096);
     meter.add(block.data(), n);
   }
-  port->close();
+  synth.portA->close();
+  synth.portB->close();
   const double measured = meter.integrated();
   if (std::isfinite(measured)) *factor = std::pow(10.0, (o.targetLufs - measured) / 20.0);
   return true;
@@ -135,8 +147,7 @@ void ScaleSound(float* interleaved, int frames, double factor) {
     interleaved[i] = static_cast<float>(std::clamp(interleaved[i] * factor, -1.0, 1.0));
 }
 
-bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynthSystem>* synth,
-                      std::unique_ptr<MidiOutPort>* port, std::string* error) {
+bool OpenOfflineSynth(const RenderOptions& o, int rate, OfflineSynth* out, std::string* error) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(o.soundFont, ec)) {
     *error = "no such sound font \"" + o.soundFont + "\"";
@@ -147,11 +158,13 @@ bool OpenOfflineSynth(const RenderOptions& o, int rate, std::unique_ptr<SoftSynt
   config.offline = true;
   config.sampleRate = rate;
   config.gain = o.gain;
-  *synth = std::make_unique<SoftSynthSystem>(config);
-  if ((*synth)->open(kMidiMapper, port) != kMidiOk || !*port) {
+  out->synth = std::make_unique<SoftSynthSystem>(config);
+  if (out->synth->open(kMidiMapper, &out->portA) != kMidiOk || !out->portA ||
+      out->synth->open(kMidiMapper, &out->portB) != kMidiOk || !out->portB) {
     *error = "the soft synth cannot load the sound font \"" + o.soundFont + "\"";
     return false;
   }
+  out->portB->servePort(1);
   return true;
 }
 

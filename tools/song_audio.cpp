@@ -19,16 +19,17 @@ constexpr int kBlock = 512;
 // its sample (within 32 frames, 0.73 ms at 44.1 kHz), not up to a block late.
 constexpr int64_t kSynthBlock = 64;
 
-std::array<MidiOutPort*, kQDOutputs> OnPortAFirst(MidiOutPort* port) {
+std::array<MidiOutPort*, kQDOutputs> OnFirstOutputs(SongAudio::Ports ports) {
   std::array<MidiOutPort*, kQDOutputs> outputs{};
-  outputs[kQDPortAFirst] = port;
+  outputs[kQDPortAFirst] = ports.a;
+  outputs[kQDPortBFirst] = ports.b;
   return outputs;
 }
 
 }  // namespace
 
-SongAudio::SongAudio(SoftSynthSystem& synth, MidiOutPort* port, const QDOfflineSong& song, int rate)
-    : synth_(synth), song_(song), driver_(song, OnPortAFirst(port).data()), rate_(rate), scratch_(2 * kBlock) {
+SongAudio::SongAudio(SoftSynthSystem& synth, Ports ports, const QDOfflineSong& song, int rate, uint64_t songEndUs)
+    : synth_(synth), song_(song), driver_(song, OnFirstOutputs(ports).data()), rate_(rate), scratch_(2 * kBlock) {
   // Tick 0 must fall on a synth block, so that every message is within half
   // a block of its time in the file: the reset phase starts late by what
   // that takes (found by playing the sequence to no device first).
@@ -42,7 +43,13 @@ SongAudio::SongAudio(SoftSynthSystem& synth, MidiOutPort* port, const QDOfflineS
   // The reset sequence sounds nothing worth keeping: render it and drop it.
   while (cursor_ < songStart_)
     synthesise(scratch_.data(), static_cast<int>(std::min<int64_t>(kBlock, songStart_ - cursor_)));
+  // SPEED stretches the song's time as it stretches every tick.
+  const int64_t speed = song.speed > 0 ? song.speed : 256;
+  const int64_t start = dry.songStartFx() == QDOfflinePlayer::kNever ? 0 : dry.songStartFx();
+  songEndFx_ = start + static_cast<int64_t>(songEndUs) * kQDFxPerUs / 256 * speed;
 }
+
+bool SongAudio::songOver() const { return driver_.songEnded() && fxOfSample(cursor_) >= songEndFx_; }
 
 int64_t SongAudio::sampleOf(int64_t fx) const {
   return (QDFxToSamples(fx, rate_) + lead_ + kSynthBlock / 2) / kSynthBlock * kSynthBlock;
@@ -94,14 +101,13 @@ void SongAudio::endSound() {
 int SongAudio::render(float* interleaved, int frames) {
   int handed = 0;
   while (handed < frames && !ended_) {
-    if (driver_.songEnded() &&
-        (quietFrames_ >= kQuietSeconds * rate_ || tailFrames_ >= kMaxTailSeconds * rate_)) {
+    if (songOver() && (quietFrames_ >= kQuietSeconds * rate_ || tailFrames_ >= kMaxTailSeconds * rate_)) {
       endSound();
       break;
     }
     const int n = std::min(frames - handed, kBlock);
     float* out = interleaved + 2 * handed;
-    const bool inTail = driver_.songEnded();
+    const bool inTail = songOver();
     synthesise(out, n);
     float blockPeak = 0;
     for (int i = 0; i < 2 * n; ++i) blockPeak = std::max(blockPeak, std::fabs(out[i]));

@@ -2,8 +2,9 @@
 // offline driver plays the song into the soft synth and the synth's output
 // is pulled block by block, every message sent at its exact sample. The
 // reset sequence is rendered and dropped, so the sound starts at tick 0;
-// after the last record the tail runs until the synth falls silent (at most
-// a few seconds), then the player's wind-down is sent and the sound ends.
+// the song runs to where its last track ends (rests after the last note
+// are kept), then the tail runs until the synth falls silent (at most a few
+// seconds), then the player's wind-down is sent and the sound ends.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +17,16 @@ class SongAudio {
  public:
   static constexpr double kMaxTailSeconds = 5.0;
 
-  // synth must run offline at `rate`; port is the synth's open port, which
-  // takes port A's first output (as `qmidi-tool play` plays by default).
-  SongAudio(SoftSynthSystem& synth, MidiOutPort* port, const QDOfflineSong& song, int rate);
+  // The synth's open ports for the player's ports A and B (their first
+  // outputs; B may be null).
+  struct Ports {
+    MidiOutPort* a = nullptr;
+    MidiOutPort* b = nullptr;
+  };
+
+  // synth must run offline at `rate`. songEndUs is where the song's last
+  // track ends, from tick 0 at the song's tempi (0: at its last record).
+  SongAudio(SoftSynthSystem& synth, Ports ports, const QDOfflineSong& song, int rate, uint64_t songEndUs = 0);
 
   // Renders up to `frames` stereo frames (interleaved left/right) of the
   // song from tick 0 on; fewer, and then 0, once the sound has ended.
@@ -45,6 +53,8 @@ class SongAudio {
   int64_t sampleOf(int64_t fx) const;
   int64_t fxOfSample(int64_t sample) const;
   void endSound();
+  // The song's records are all sent and its last track has ended.
+  bool songOver() const;
 
   SoftSynthSystem& synth_;
   QDOfflineSong song_;
@@ -53,6 +63,7 @@ class SongAudio {
   int64_t cursor_ = 0;      // samples rendered since the start of the reset phase
   int64_t lead_ = 0;        // silent samples before the reset phase
   int64_t songStart_ = 0;   // sample of tick 0
+  int64_t songEndFx_ = 0;   // driver time of the end of the song's last track
   int64_t handedOut_ = 0;
   int64_t tailFrames_ = 0;
   int64_t quietFrames_ = 0;

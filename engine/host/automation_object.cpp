@@ -414,6 +414,7 @@ std::string TQMIDIOLE::outStatusMemo() {
     case 1000: return QHOleText(song.getinFileCm6(), true);
     case 1001: return QHOleText(song.getinFileGsd(), true);
     case 1002: return QHOleText(song.getWRDFileName(), false);
+    case 1003: return QHOleText(song.getinFileGsdB(), true);  // port B's GSD (RCP 3.0 songs)
     case 2000: {
       const int32_t slot = form_.engine().properties().getEXTOPTION1();
       if (slot < 0 || slot >= kWRDSlots) return {};

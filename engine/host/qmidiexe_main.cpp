@@ -21,6 +21,7 @@
 #include "engine/host/option_dialogs.h"
 #include "engine/host/qt_messages.h"
 #include "engine/host/settings_store.h"
+#include "engine/song/song_reader.h"
 #include "platform/freetype/freetype_glyphs.h"
 #include "platform/mididevices/machine_midi.h"
 #include "platform/qt/choose_presenter.h"
@@ -42,6 +43,14 @@ std::unique_ptr<MidiOutSystem> DevicesFromSettings() {
     QGTrText("QMIDIEXE settings " + problem);
   }
   return MakeMachineMidiDevices(devices);
+}
+
+// "SetupFiles": a Recomposer song's set-up files are sent before it unless
+// this is FALSE (or 0).
+void ApplySongSettings(Engine& engine) {
+  const QString setup = QIReadValue(QStringLiteral("SetupFiles")).trimmed();
+  engine.song().setSetupFiles(setup.compare(QLatin1String("FALSE"), Qt::CaseInsensitive) != 0 &&
+                               setup != QLatin1String("0"));
 }
 
 // A command-line run's result code, in words with the code in brackets: a
@@ -79,6 +88,7 @@ int main(int argc, char** argv) {
   ChosenPresenter chosen = QDMakeChosenPresenter();
   auto form2 = std::make_unique<TForm2>(std::move(chosen.presenter), std::move(chosen.window));
   auto engine = std::make_unique<Engine>(EngineServices{devices.get(), &timer, &form2->presenter(), &glyphs});
+  ApplySongSettings(*engine);
   auto dlg1 = std::make_unique<TOKBottomDlg1>(*devices, engine->result());
   auto dlg2 = std::make_unique<TOkBottomDlg2>();
   TForm1::Options options;

@@ -193,6 +193,7 @@ bool Player::openOutputs() {
         s_.handles[out].reset();
       }
       lastOk = openDevice(id, &s_.handles[out]) == kMidiOk;
+      if (lastOk) s_.handles[out]->servePort(QDPortOfOutput(out));
       if (lastOk && !s_.currentHandle.load()) s_.currentHandle.store(s_.handles[out].get());
     }
     return lastOk;

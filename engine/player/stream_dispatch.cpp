@@ -65,16 +65,21 @@ void QDSendSongRecord(const StreamRecordView& r, QDOutputTarget& out) {
       QDSendToPort(out, r.portB() ? 1 : 0, r.data);
       break;
     case kRecLong: {
+      // A module on port B needs its own exclusive messages (its part
+      // set-up) as much as port A's does.
       const uint32_t count = r.data & 0x3FFu;
-      if (r.portB() || !sendable(r.payload, count)) break;
-      out.longTo(kQDPortAFirst, 0, r.payload, count);
-      out.longTo(kQDPortASecond, 1, r.payload, count);
+      if (!sendable(r.payload, count)) break;
+      const int* outputs = kPortOutputs[r.portB() ? 1 : 0];
+      out.longTo(outputs[0], 0, r.payload, count);
+      out.longTo(outputs[1], 1, r.payload, count);
       break;
     }
     default:  // tempo, no operation, skipped payloads, unknown kinds
       break;
   }
 }
+
+int QDPortOfOutput(int output) { return output == kQDPortBFirst || output == kQDPortBSecond ? 1 : 0; }
 
 void QDSendAllChannels(QDOutputTarget& out, uint32_t controller) {
   for (int o = 0; o < kQDOutputs; ++o)

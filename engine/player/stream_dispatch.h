@@ -17,8 +17,8 @@ class QDOutputTarget {
   virtual ~QDOutputTarget() = default;
   // output: kQDPortAFirst .. kQDPortBSecond.
   virtual void shortTo(int output, uint32_t message) = 0;
-  // A system exclusive message to a port A output, through that output's
-  // long-message buffer (0 for the first port A output, 1 for the second).
+  // A system exclusive message to an output, through one of the two
+  // long-message buffers (0 for the port's first output, 1 for its second).
   virtual void longTo(int output, int buffer, const uint8_t* bytes, uint32_t count) = 0;
 };
 
@@ -52,10 +52,12 @@ bool QDSendResetRecord(const StreamRecordView& r, QDOutputTarget& out);
 uint32_t QDResetPauseAfter(const StreamRecordView& r);
 
 // Sends one song record: a short message to its port's two outputs, a
-// song's system exclusive message to both port A outputs unless it is never
-// sent (port B, not F0, or a GS system parameter 40 01 00..2F). Tempo and
-// the other kinds send nothing (the caller times the tempo).
+// song's system exclusive message to its port's two outputs unless it is
+// never sent (not F0, or a GS system parameter 40 01 00..2F). Tempo and the
+// other kinds send nothing (the caller times the tempo).
 void QDSendSongRecord(const StreamRecordView& r, QDOutputTarget& out);
+// The port (0 A, 1 B) output kQDPortAFirst .. kQDPortBSecond serves.
+int QDPortOfOutput(int output);
 // A short message to both outputs of port A (port 0) or port B (port 1).
 void QDSendToPort(QDOutputTarget& out, int port, uint32_t message);
 

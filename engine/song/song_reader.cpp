@@ -32,6 +32,16 @@ constexpr int kRcpMemoBlocks = 5;
 constexpr uint32_t kRcpCm6Offset = 0x1C6;
 constexpr uint32_t kRcpGsdOffset = kRcpCm6Offset + 12 + 4;
 constexpr uint32_t kSetupNameBytes = 12;
+// RCP 3.0: memo lines, set-up names, the fields the metre comes from.
+constexpr uint32_t kRcp3MemoOffset = 0xA0;
+constexpr uint32_t kRcp3MemoLine = 30;
+constexpr int kRcp3MemoLines = 12;
+constexpr uint32_t kRcp3GsdOffset = 0x298;
+constexpr uint32_t kRcp3GsdBOffset = 0x2A8;
+constexpr uint32_t kRcp3Cm6Offset = 0x2B8;
+constexpr uint32_t kRcp3TimeBase = 0x20A;
+constexpr uint32_t kRcp3Numerator = 0x20E;
+constexpr uint32_t kRcp3Fields = 0x2C8;
 // QGmstHyosi reads at most this much of a MIDI file: the header search, the
 // header and 64 meta events of the first track fit well inside.
 constexpr uint32_t kHyosiHeadBytes = 65536;
@@ -78,9 +88,11 @@ struct OpenSong {
 
 }  // namespace
 
-bool SongIsRecomposer(const std::string& path) { return RcpKindOfName(path) != 0; }
-
-bool SongIsR36(const std::string& path) { return RcpKindOfName(path) == 36; }
+RcpLayout SongRecomposerLayout(const uint8_t* data, size_t size, const std::string& path) {
+  const RcpLayout layout = RcpLayoutOf(data, size);
+  if (layout != RcpLayout::kNone) return layout;
+  return RcpIsSongName(path) ? RcpLayout::kV2 : RcpLayout::kNone;
+}
 
 bool TQUORMSTR::fail(const char* routine, int32_t code) {
   result_.set(code);
@@ -88,7 +100,7 @@ bool TQUORMSTR::fail(const char* routine, int32_t code) {
   return false;
 }
 
-TQUORMSTR::TQUORMSTR(ResultCode& result) : result_(result), rcpBuilder_(&RcpToSmfImage) {}
+TQUORMSTR::TQUORMSTR(ResultCode& result) : result_(result), rcpBuilder_(&RcpBuildImage) {}
 
 // A reader may be destroyed at program end, after the thread's guard
 // bookkeeping is gone: everything is released here without guarded calls.
@@ -103,10 +115,8 @@ TQUORMSTR::~TQUORMSTR() {
 }
 
 void TQUORMSTR::setRcpImageBuilder(QGmstRcpImageBuilder builder) {
-  rcpBuilder_ = builder ? builder : &RcpToSmfImage;
+  rcpBuilder_ = builder ? builder : &RcpBuildImage;
 }
-
-bool TQUORMSTR::isRecomposerSong() const { return SongIsRecomposer(fileName_); }
 
 const TrackState* TQUORMSTR::Track(int track) const {
   return track >= 0 && track < trackCount_ ? tracks_[track] : nullptr;
@@ -159,6 +169,14 @@ std::string TQUORMSTR::getinFileGsd() {
   });
 }
 
+std::string TQUORMSTR::getinFileGsdB() {
+  return QGuard("TQUORMSTR.getinFileGsdB", std::string(), [&] {
+    if (fileName_.empty()) return std::string();
+    QGmstCm6();
+    return gsdB_;
+  });
+}
+
 uint32_t TQUORMSTR::getdwHyosi() {
   return QGuard("TQUORMSTR.getdwHyosi", uint32_t{0}, [&] {
     if (!fileName_.empty()) QGmstHyosi();
@@ -204,14 +222,24 @@ bool TQUORMSTR::QGmstTitle() {
 
     bool trackNamed = false;     // the song's own name (the first track's) gave the title
     bool titleFromText = false;  // a text event gave it
-    if (isRecomposerSong()) {
+    const RcpLayout layout = SongRecomposerLayout(p, n, fileName_);
+    if (layout != RcpLayout::kNone) {
       trackNamed = true;
       if (n > kRcpTitleOffset)
         title_ = fieldText(p + kRcpTitleOffset, std::min(kRcpTitleBytes, n - kRcpTitleOffset));
-      for (int i = 0; i < kRcpMemoBlocks; ++i) {
-        uint32_t at = kRcpMemoOffset + i * kRcpMemoBlock;
-        if (at >= n) break;
-        memo_ += fieldText(p + at, std::min(kRcpMemoBlock, n - at)) + "  ";
+      if (layout == RcpLayout::kV3) {
+        for (int i = 0; i < kRcp3MemoLines; ++i) {
+          uint32_t at = kRcp3MemoOffset + i * kRcp3MemoLine;
+          if (at >= n) break;
+          std::string line = fieldText(p + at, std::min(kRcp3MemoLine, n - at));
+          if (!line.empty()) memo_ += line + "  ";
+        }
+      } else {
+        for (int i = 0; i < kRcpMemoBlocks; ++i) {
+          uint32_t at = kRcpMemoOffset + i * kRcpMemoBlock;
+          if (at >= n) break;
+          memo_ += fieldText(p + at, std::min(kRcpMemoBlock, n - at)) + "  ";
+        }
       }
     } else {
       bool titleSeen = false;   // an event has given the title
@@ -260,7 +288,7 @@ bool TQUORMSTR::QGmstTitle() {
     // comes before a later track's name ("Words"), a comment in a text
     // event and the file's name; a karaoke file's text events are its
     // syllables, never its title.
-    if (!isRecomposerSong() && !trackNamed) {
+    if (!trackNamed) {
       const TSongLyrics lyrics = ReadSongLyrics(fileName_);
       if (!lyrics.title.empty())
         title_ = Utf8ToCp932(lyrics.title);
@@ -275,10 +303,20 @@ bool TQUORMSTR::QGmstTitle() {
 bool TQUORMSTR::QGmstCm6() {
   cm6_.clear();
   gsd_.clear();
+  gsdB_.clear();
   return QGuard("TQUORMSTR.QGmstCm6", false, [&] {
-    if (fileName_.empty() || !isRecomposerSong()) return false;
+    if (fileName_.empty()) return false;
     OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kRcpHeaderBytes)};
-    if (!song.file || song.size() < kRcpCm6Offset + kSetupNameBytes) return false;
+    if (!song.file) return false;
+    const RcpLayout layout = SongRecomposerLayout(song.data(), song.size(), fileName_);
+    if (layout == RcpLayout::kV3) {
+      if (song.size() < kRcp3Fields) return false;
+      cm6_ = zeroTerminated(song.data() + kRcp3Cm6Offset, kSetupNameBytes);
+      gsd_ = zeroTerminated(song.data() + kRcp3GsdOffset, kSetupNameBytes);
+      gsdB_ = zeroTerminated(song.data() + kRcp3GsdBOffset, kSetupNameBytes);
+      return true;
+    }
+    if (layout == RcpLayout::kNone || song.size() < kRcpCm6Offset + kSetupNameBytes) return false;
     cm6_ = zeroTerminated(song.data() + kRcpCm6Offset, kSetupNameBytes);
     if (song.size() >= kRcpGsdOffset + kSetupNameBytes)
       gsd_ = zeroTerminated(song.data() + kRcpGsdOffset, kSetupNameBytes);
@@ -296,17 +334,20 @@ bool TQUORMSTR::QGmstHyosi() {
   beatsPerBar_ = 4;
   return QGuard("TQUORMSTR.QGmstHyosi", false, [&]() -> bool {
     if (fileName_.empty()) return false;
-    if (isRecomposerSong()) {
-      OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kRcpHeaderBytes)};
-      if (!song.file || song.size() < kRcpHeaderBytes) return false;
-      const uint8_t* h = song.data();
-      uint32_t power = h[0x1C3] == 2 ? 1 : h[0x1C3] == 8 ? 3 : 2;
-      setTimeSignature(static_cast<uint32_t>(h[0x1C2]) << 24 | power << 16 |
-                       static_cast<uint32_t>(RcpTimeBase(h) / 2 & 0xFF) << 8 | 8);
-      return true;
-    }
     OpenSong song{QGOpenFile(fileName_, QG_GENERIC_READ, kHyosiHeadBytes)};
     if (!song.file) return false;
+    const RcpLayout layout = SongRecomposerLayout(song.data(), song.size(), fileName_);
+    if (layout != RcpLayout::kNone) {
+      const bool v3 = layout == RcpLayout::kV3;
+      if (song.size() < (v3 ? kRcp3Fields : kRcpHeaderBytes)) return false;
+      const uint8_t* h = song.data();
+      const uint32_t at = v3 ? kRcp3Numerator : 0x1C2;
+      const int timeBase = v3 ? (h[kRcp3TimeBase] | h[kRcp3TimeBase + 1] << 8) : RcpTimeBase(h);
+      uint32_t power = h[at + 1] == 2 ? 1 : h[at + 1] == 8 ? 3 : 2;
+      setTimeSignature(static_cast<uint32_t>(h[at]) << 24 | power << 16 |
+                       static_cast<uint32_t>(timeBase / 2 & 0xFF) << 8 | 8);
+      return true;
+    }
     const uint8_t* p = song.data();
     const uint32_t n = song.size();
     uint32_t at = 0;

@@ -13,6 +13,7 @@
 #include "engine/player/stream_record.h"
 #include "engine/song/packed_song.h"
 #include "engine/song/play_mode_edits.h"
+#include "engine/song/rcp_converter.h"
 #include "support/result_code.h"
 
 struct QGFILE;
@@ -62,10 +63,10 @@ constexpr int32_t kConvError = -999;
 
 constexpr uint32_t kDefaultHyosi = 0x04020000u;  // 4/4
 
-// Turns a Recomposer song (".RCP", ".R36") into a Standard MIDI File image;
-// the reader uses the engine's converter unless a test gives it another.
-using QGmstRcpImageBuilder = bool (*)(const uint8_t* data, size_t size, bool r36,
-                                      std::vector<uint8_t>* smf, ResultCode* result);
+// Turns a Recomposer song (".RCP", ".R36", ".G36", ".G18") into a Standard
+// MIDI File image; the reader uses the engine's converter unless a test
+// gives it another.
+using QGmstRcpImageBuilder = bool (*)(const RcpImageRequest& request, RcpImage* image);
 
 class TQUORMSTR {
  public:
@@ -83,6 +84,14 @@ class TQUORMSTR {
   std::string getinFileMemo();
   std::string getinFileCm6();
   std::string getinFileGsd();
+  // The GSD set-up file for port B's module (RCP 3.0 songs only).
+  std::string getinFileGsdB();
+  // Whether a Recomposer song's set-up files are sent before it (on by
+  // default); what went wrong with them at the last conversion, one
+  // sentence each (also in the trace log).
+  void setSetupFiles(bool on) { setupFiles_ = on; }
+  bool getSetupFiles() const { return setupFiles_; }
+  const std::vector<std::string>& SetupProblems() const { return setupProblems_; }
   uint32_t getdwHyosi();
   uint32_t getdwTimeDivision() const { return timeDivision_; }
   int32_t getdwTickDivision() const { return tickDivision_; }
@@ -137,6 +146,12 @@ class TQUORMSTR {
   // --- The conversion in progress.
   uint32_t StreamBytesWritten() const { return written_; }
   uint32_t MillisecondsTotal() const { return static_cast<uint32_t>(elapsedUs_ / 1000); }
+  // When the song's last track ends (its end-of-track event, rests after
+  // the last note included), in microseconds from tick 0 at the song's
+  // tempi; 0 before a conversion has finished.
+  uint64_t SongEndMicroseconds() const { return songEndUs_; }
+  // Ticks of the set-up measure before the song's own tick 0.
+  uint32_t LeadInTicks() const { return leadInTicks_; }
   int32_t PositionCode() const { return positionCode_; }
   int32_t DetectedSetup() const { return detected_; }
   int TrackCount() const { return trackCount_; }
@@ -174,14 +189,18 @@ class TQUORMSTR {
   bool setUpImage(const uint8_t* image, size_t size);
   void freeTracks();
   void freeOutput();
-  bool isRecomposerSong() const;
+  // Reads the Recomposer song in file_ (with its set-up files) into the
+  // tracks.
+  bool convertRecomposer();
 
   ResultCode& result_;
   QGmstRcpImageBuilder rcpBuilder_;
 
   // Song and metadata.
   std::string fileName_;
-  std::string title_, memo_, cm6_, gsd_;
+  std::string title_, memo_, cm6_, gsd_, gsdB_;
+  bool setupFiles_ = true;
+  std::vector<std::string> setupProblems_;
   uint32_t hyosi_ = kDefaultHyosi;
   int32_t beatsPerBar_ = 4;
   uint32_t timeDivision_ = 0;
@@ -215,6 +234,10 @@ class TQUORMSTR {
   uint64_t elapsedUs_ = 0;      // exact: remainder carried in usRemainder_
   uint64_t usRemainder_ = 0;    // (Σ delta × tempo) mod division
   uint64_t normRemainder_ = 0;  // (Σ delta × normalised division) mod division
+  uint32_t leadInTicks_ = 0;    // the set-up measure: time that is no bar of the song
+  uint64_t leadInLeft_ = 0;     // of it, the ticks not yet packed
+  uint32_t endTick_ = 0;        // the latest end of track
+  uint64_t songEndUs_ = 0;
   int currentTrack_ = 0;
   uint8_t port_[kQGmstMaxTracks] = {};
   PlayModeEdits edits_;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/song/setup_files.h"
 #include "engine/song/song_internal.h"
 #include "engine/song/song_reader.h"
 #include "support/file_record.h"
@@ -118,6 +119,10 @@ void TQUORMSTR::ResetConverterState(int32_t mode, int32_t playMode) {
   elapsedUs_ = 0;
   usRemainder_ = 0;
   normRemainder_ = 0;
+  leadInTicks_ = 0;
+  leadInLeft_ = 0;
+  endTick_ = 0;
+  songEndUs_ = 0;
   gapLimit_ = 0;
   gapWarning_ = false;
   gapTick_ = 0;
@@ -143,12 +148,8 @@ bool TQUORMSTR::ConverterInit() {
     if (QGGetFileSize(fileName_) > kMaxSongBytes) return fail(kInit, 9111);
     file_ = QGOpenFile(fileName_, QG_GENERIC_READ, kMaxSongBytes);
     if (!file_) return fail(kInit, 9112);
-    if (isRecomposerSong()) {
-      std::vector<uint8_t> image;
-      // The Recomposer converter records its own result code and trace entry.
-      if (!rcpBuilder_(file_->data, file_->dataSize, SongIsR36(fileName_), &image, &result_)) return false;
-      return setUpImage(image.data(), image.size());
-    }
+    if (SongRecomposerLayout(file_->data, file_->dataSize, fileName_) != RcpLayout::kNone)
+      return convertRecomposer();
     return setUpImage(file_->data, file_->dataSize);
   });
   if (!ok) {
@@ -156,6 +157,26 @@ bool TQUORMSTR::ConverterInit() {
     freeOutput();
   }
   return ok;
+}
+
+bool TQUORMSTR::convertRecomposer() {
+  RcpHeader header;
+  if (!RcpReadHeader(file_->data, file_->dataSize, fileName_, &header)) header.trackCount = RcpKindOfName(fileName_);
+  std::vector<RcpSetupMessage> setup;
+  setupProblems_.clear();
+  if (setupFiles_ && header.layout != RcpLayout::kNone) {
+    SongSetup found = LoadSongSetup(fileName_, header);
+    setup = std::move(found.messages);
+    for (const std::string& problem : found.problems) QGTrText(std::string(kInit) + " " + problem);
+    setupProblems_ = std::move(found.problems);
+  }
+  RcpImage image;
+  // The Recomposer converter records its own result code and trace entry.
+  if (!rcpBuilder_({file_->data, file_->dataSize, header.trackCount, &setup, &result_}, &image)) return false;
+  if (!setUpImage(image.smf.data(), image.smf.size())) return false;
+  leadInTicks_ = image.leadInTicks;
+  leadInLeft_ = image.leadInTicks;
+  return true;
 }
 
 bool TQUORMSTR::ConverterInitImage(const uint8_t* image, size_t size) {
@@ -480,6 +501,7 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
       held_ = TrackEvent();
       hasHeld_ = false;
       if (event.status == 0xFF && event.data1 == 0x2F) {
+        endTick_ = std::max(endTick_, event.tick);
         freeEventData(&event);
       } else {
         int32_t code = addEvent(&event);
@@ -520,6 +542,7 @@ int32_t TQUORMSTR::ConvertToBuffer(int32_t reset) {
         return kConvTrackFailed;
       }
       if (event.status == 0xFF && event.data1 == 0x2F) {
+        endTick_ = std::max(endTick_, event.tick);
         freeEventData(&event);
         continue;
       }
@@ -543,6 +566,10 @@ uint64_t TQUORMSTR::mergeKey(int track) const {
 }
 
 void TQUORMSTR::finishConversion() {
+  // The song ends where its last track ends, which may be after its last
+  // event (rests at the end), at the tempo in force then.
+  songEndUs_ = elapsedUs_;
+  if (endTick_ > prevTick_) songEndUs_ += uint64_t{endTick_ - prevTick_} * tempo_ / division_;
   // Two closing no-operation records let the last notes ring out.
   closing_ = true;
   for (int i = 0; i < 2; ++i) {
@@ -617,18 +644,24 @@ bool TQUORMSTR::growTable() {
 // Time and position advance exactly: the remainders of the divisions are
 // carried, so each entry is the true time rounded down to a millisecond and
 // the true position however many deltas came before.
+// The set-up measure before a Recomposer song takes time but no bars: the
+// song's bar 0 starts after it, so that its script keeps to the music.
 void TQUORMSTR::advance(uint32_t delta) {
   if (delta == 0) return;
   uint64_t us = static_cast<uint64_t>(delta) * tempo_ + usRemainder_;
   elapsedUs_ += us / division_;
   usRemainder_ = us % division_;
-  uint64_t ticks = static_cast<uint64_t>(delta) * static_cast<uint32_t>(normDivision_) + normRemainder_;
+  const uint64_t leadIn = std::min<uint64_t>(leadInLeft_, delta);
+  leadInLeft_ -= leadIn;
+  if (delta == leadIn) return;
+  uint64_t ticks = (delta - leadIn) * static_cast<uint32_t>(normDivision_) + normRemainder_;
   normRemainder_ = ticks % division_;
   positionCode_ = advanceCode(positionCode_, ticks / division_, beatsPerBar_, normDivision_);
 }
 
 int32_t TQUORMSTR::positionAfter(uint32_t delta) const {
-  uint64_t ticks = static_cast<uint64_t>(delta) * static_cast<uint32_t>(normDivision_) + normRemainder_;
+  const uint64_t counted = delta - std::min<uint64_t>(leadInLeft_, delta);
+  uint64_t ticks = counted * static_cast<uint32_t>(normDivision_) + normRemainder_;
   return advanceCode(positionCode_, ticks / division_, beatsPerBar_, normDivision_);
 }
 

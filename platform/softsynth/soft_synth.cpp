@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/midi_bytes.h"
+#include "platform/softsynth/synth_module.h"
 #include "support/trace.h"
 
 namespace fs = std::filesystem;
@@ -62,9 +63,12 @@ void writeWavHeader(std::FILE* f, int rate, uint32_t dataBytes) {
   putLE(f, dataBytes, 4);
 }
 
-void applyVolume(uint32_t volume, float* left, float* right, int frames) {
-  float gl = static_cast<float>(volume & 0xFFFF) / 65535.0f;
-  float gr = static_cast<float>(volume >> 16) / 65535.0f;
+// The device volume (left low half, right high half) and the module's
+// master volume (0-127), applied to rendered sound.
+void applyVolume(uint32_t volume, int master, float* left, float* right, int frames) {
+  const float m = static_cast<float>(master) / 127.0f;
+  float gl = static_cast<float>(volume & 0xFFFF) / 65535.0f * m;
+  float gr = static_cast<float>(volume >> 16) / 65535.0f * m;
   if (gl == 1.0f && gr == 1.0f) return;
   for (int i = 0; i < frames; ++i) {
     left[i] *= gl;
@@ -77,6 +81,7 @@ void applyVolume(uint32_t volume, float* left, float* right, int frames) {
 struct SoftSynthSystem::Engine {
   fluid_settings_t* settings = nullptr;
   fluid_synth_t* synth = nullptr;
+  std::unique_ptr<SoftSynthModule> module;
   std::atomic<uint32_t>* volume = nullptr;
   int rate = 44100;
 
@@ -91,6 +96,7 @@ struct SoftSynthSystem::Engine {
 
   ~Engine() {
     stop();
+    module.reset();
     if (synth) delete_fluid_synth(synth);
     if (settings) delete_fluid_settings(settings);
   }
@@ -108,11 +114,15 @@ struct SoftSynthSystem::Engine {
       for (int i = 0; i + 1 < nfx; i += 2) {
         bool shared = false;
         for (int k = 0; k < nout; ++k) shared = shared || fx[i] == out[k] || fx[i + 1] == out[k];
-        if (!shared) applyVolume(e->volume->load(), fx[i], fx[i + 1], len);
+        if (!shared) e->scale(fx[i], fx[i + 1], len);
       }
     }
-    for (int i = 0; i + 1 < nout; i += 2) applyVolume(e->volume->load(), out[i], out[i + 1], len);
+    for (int i = 0; i + 1 < nout; i += 2) e->scale(out[i], out[i + 1], len);
     return r;
+  }
+
+  void scale(float* left, float* right, int frames) const {
+    applyVolume(volume->load(), module->masterVolume(), left, right, frames);
   }
 
   bool tryDriver(const std::string& name) {
@@ -157,7 +167,7 @@ struct SoftSynthSystem::Engine {
         continue;
       }
       fluid_synth_write_float(synth, kBlock, left, 0, 1, right, 0, 1);
-      applyVolume(volume->load(), left, right, kBlock);
+      scale(left, right, kBlock);
       for (int i = 0; i < kBlock; ++i) {
         pcm[2 * i] = static_cast<int16_t>(std::lrint(std::fmax(-1.0f, std::fmin(1.0f, left[i])) * 32767.0f));
         pcm[2 * i + 1] = static_cast<int16_t>(std::lrint(std::fmax(-1.0f, std::fmin(1.0f, right[i])) * 32767.0f));
@@ -191,14 +201,17 @@ struct SoftSynthSystem::Engine {
   }
 };
 
-// One open of the soft synth.
+// One open of the soft synth, serving one of the player's ports. When
+// several opens serve the same port (the player's first and second outputs
+// both on the mapper), only the first plays, so that no note sounds twice.
 class SoftSynthPort final : public MidiOutPort {
  public:
-  explicit SoftSynthPort(SoftSynthSystem* system)
-      : system_(system), synth_(system->engine_->synth) {}
+  explicit SoftSynthPort(SoftSynthSystem* system) : system_(system), module_(system->engine_->module.get()) {}
   ~SoftSynthPort() override {
     if (system_) close();
   }
+
+  int role() const { return role_.load(); }
 
   MidiResult shortMessage(uint32_t message) override {
     std::lock_guard lock(mutex_);
@@ -206,8 +219,7 @@ class SoftSynthPort final : public MidiOutPort {
     if (!decoder_.decode(message)) return kMidiInvalidParam;
     const uint8_t* b = decoder_.data();
     bool hasStatus = b[0] >= 0x80;
-    const uint8_t* d = b + (hasStatus ? 1 : 0);
-    playChannelOrSystem(decoder_.status(), d);
+    if (system_->plays(this)) module_->shortMessage(role(), decoder_.status(), b + (hasStatus ? 1 : 0));
     sent_ = true;
     return kMidiOk;
   }
@@ -217,6 +229,8 @@ class SoftSynthPort final : public MidiOutPort {
     std::lock_guard lock(mutex_);
     if (!system_) return kMidiInvalidHandle;
     if (!data || length == 0) return kMidiInvalidParam;
+    sent_ = true;
+    if (!system_->plays(this)) return kMidiOk;
     uint32_t i = 0;
     uint8_t running = 0;
     while (i < length) {
@@ -224,11 +238,7 @@ class SoftSynthPort final : public MidiOutPort {
       if (b == 0xF0) {
         uint32_t end = i + 1;
         while (end < length && data[end] != 0xF7) ++end;
-        // FluidSynth takes the data between F0 and F7.
-        int n = static_cast<int>(end - i - 1);
-        if (n > 0)
-          fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + i + 1), n, nullptr, nullptr,
-                            nullptr, 0);
+        module_->systemExclusive(role(), data + i + 1, end - i - 1);
         i = end + 1;
         running = 0;
         continue;
@@ -241,7 +251,7 @@ class SoftSynthPort final : public MidiOutPort {
       int n = MidiStatusLength(status) - 1;  // data bytes
       uint32_t first = b >= 0x80 ? i + 1 : i;
       if (first + static_cast<uint32_t>(n) > length) break;
-      playChannelOrSystem(status, data + first);
+      module_->shortMessage(role(), status, data + first);
       if (status < 0xF0) {
         running = status;
       } else if (status < 0xF8) {
@@ -249,15 +259,13 @@ class SoftSynthPort final : public MidiOutPort {
       }
       i = first + static_cast<uint32_t>(n);
     }
-    sent_ = true;
     return kMidiOk;
   }
 
   MidiResult reset() override {
     std::lock_guard lock(mutex_);
     if (!system_) return kMidiInvalidHandle;
-    for (int ch = 0; ch < 16; ++ch) fluid_synth_cc(synth_, ch, 64, 0);
-    fluid_synth_all_notes_off(synth_, -1);
+    if (system_->plays(this)) module_->releasePort(role());
     return kMidiOk;
   }
 
@@ -276,6 +284,11 @@ class SoftSynthPort final : public MidiOutPort {
     return kMidiOk;
   }
 
+  void servePort(int port) override {
+    std::lock_guard lock(mutex_);
+    if (system_) system_->assignRole(this, port ? 1 : 0);
+  }
+
   MidiResult close() override {
     SoftSynthSystem* system;
     bool sent;
@@ -286,30 +299,16 @@ class SoftSynthPort final : public MidiOutPort {
       sent = sent_;
       system_ = nullptr;
     }
-    system->portClosed(sent);
+    system->portClosed(this, sent);
     return kMidiOk;
   }
 
  private:
-  void playChannelOrSystem(uint8_t status, const uint8_t* d) {
-    int ch = status & 0x0F;
-    switch (status & 0xF0) {
-      case 0x80: fluid_synth_noteoff(synth_, ch, d[0]); break;
-      case 0x90: fluid_synth_noteon(synth_, ch, d[0], d[1]); break;  // velocity 0 is a note-off
-      case 0xA0: fluid_synth_key_pressure(synth_, ch, d[0], d[1]); break;
-      case 0xB0: fluid_synth_cc(synth_, ch, d[0], d[1]); break;
-      case 0xC0: fluid_synth_program_change(synth_, ch, d[0]); break;
-      case 0xD0: fluid_synth_channel_pressure(synth_, ch, d[0]); break;
-      case 0xE0: fluid_synth_pitch_bend(synth_, ch, d[0] | (d[1] << 7)); break;
-      default:
-        if (status == 0xFF) fluid_synth_system_reset(synth_);  // timing and the rest mean nothing here
-        break;
-    }
-  }
-
+  friend class SoftSynthSystem;
   std::mutex mutex_;
   SoftSynthSystem* system_;
-  fluid_synth_t* synth_;
+  SoftSynthModule* module_;
+  std::atomic<int> role_{0};
   MidiShortMessage decoder_;
   bool sent_ = false;
 };
@@ -360,8 +359,9 @@ MidiResult SoftSynthSystem::startLocked() {
     e->rate = config_.sampleRate;
     e->settings = new_fluid_settings();
     if (!e->settings) return kMidiError;
-    // GS reset and XG system on carry device id 16.
+    // GS reset and XG system on carry device id 16; port B plays channels 17-32.
     fluid_settings_setint(e->settings, "synth.device-id", 16);
+    fluid_settings_setint(e->settings, "synth.midi-channels", SoftSynthModule::kChannels);
     fluid_settings_setnum(e->settings, "synth.sample-rate", config_.sampleRate);
     fluid_settings_setnum(e->settings, "synth.gain", std::clamp(config_.gain, 0.0, kMaxSynthGain));
     // About 46 ms of sound buffered (FluidSynth's own 23 ms underruns on a busy
@@ -376,6 +376,7 @@ MidiResult SoftSynthSystem::startLocked() {
       std::cerr << "qmidi: the soft synth cannot load the sound font " << soundFont_ << "\n";
       return kMidiError;
     }
+    e->module = std::make_unique<SoftSynthModule>(e->synth);
     engine_ = std::move(e);
   }
   if (!engine_->outputName.empty()) return kMidiOk;
@@ -419,12 +420,35 @@ MidiResult SoftSynthSystem::open(int id, std::unique_ptr<MidiOutPort>* port) {
     if (r != kMidiOk) return r;
   }
   ++openPorts_;
-  *port = std::make_unique<SoftSynthPort>(this);
+  auto open = std::make_unique<SoftSynthPort>(this);
+  servers_[0].push_back(open.get());
+  updatePlayers();
+  *port = std::move(open);
   return kMidiOk;
 }
 
-void SoftSynthSystem::portClosed(bool sentAnything) {
+bool SoftSynthSystem::plays(const SoftSynthPort* port) const { return players_[port->role()].load() == port; }
+
+void SoftSynthSystem::updatePlayers() {
+  for (int r = 0; r < 2; ++r) players_[r].store(servers_[r].empty() ? nullptr : servers_[r].front());
+}
+
+void SoftSynthSystem::forget(SoftSynthPort* port) {
+  for (auto& list : servers_) list.erase(std::remove(list.begin(), list.end(), port), list.end());
+}
+
+void SoftSynthSystem::assignRole(SoftSynthPort* port, int role) {
   std::lock_guard lock(mutex_);
+  forget(port);
+  port->role_.store(role);
+  servers_[role].push_back(port);
+  updatePlayers();
+}
+
+void SoftSynthSystem::portClosed(SoftSynthPort* port, bool sentAnything) {
+  std::lock_guard lock(mutex_);
+  forget(port);
+  updatePlayers();
   if (sentAnything) sentSinceStart_ = true;
   if (--openPorts_ == 0) stopLocked();
 }
@@ -435,7 +459,7 @@ bool SoftSynthSystem::render(float* interleaved, int frames) {
   std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
   if (fluid_synth_write_float(engine_->synth, frames, left.data(), 0, 1, right.data(), 0, 1) != FLUID_OK)
     return false;
-  applyVolume(volume_.load(), left.data(), right.data(), frames);
+  engine_->scale(left.data(), right.data(), frames);
   for (int i = 0; i < frames; ++i) {
     interleaved[2 * i] = left[static_cast<size_t>(i)];
     interleaved[2 * i + 1] = right[static_cast<size_t>(i)];
@@ -446,14 +470,16 @@ bool SoftSynthSystem::render(float* interleaved, int frames) {
 SoftSynthSystem::ChannelPreset SoftSynthSystem::channelPreset(int channel) {
   std::lock_guard lock(mutex_);
   ChannelPreset out;
-  if (!engine_ || channel < 0 || channel > 15) return out;
-  int sfont = 0, bank = 0, program = 0;
-  if (fluid_synth_get_program(engine_->synth, channel, &sfont, &bank, &program) == FLUID_OK)
-    out.selectedBank = bank;
+  if (!engine_ || channel < 0 || channel >= SoftSynthModule::kChannels) return out;
+  out.selectedBank = engine_->module->selectedBank(channel);
   fluid_preset_t* p = fluid_synth_get_channel_preset(engine_->synth, channel);
   if (!p) return out;
   out.bank = fluid_preset_get_banknum(p);
   out.program = fluid_preset_get_num(p);
   if (const char* name = fluid_preset_get_name(p)) out.name = name;
   return out;
+}
+
+std::vector<std::string> SoftSynthSystem::features(int id) {
+  return productName(id).empty() ? std::vector<std::string>() : SoftSynthModule::Features();
 }

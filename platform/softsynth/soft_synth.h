@@ -1,7 +1,8 @@
 // The system MIDI mapper (device -1): a soft synth on FluidSynth with a
-// General MIDI sound font. It acts on GM system on, GS reset and XG system
-// on, and plays through the default audio output (PulseAudio, which also
-// serves PipeWire, then ALSA). When no audio output opens, it renders into a
+// General MIDI sound font, one module for both of the player's ports (port
+// A on channels 1-16, port B on 17-32; see synth_module.h for the GM, GS
+// and XG messages it takes). It plays through the default audio output
+// (PulseAudio, which also serves PipeWire, then ALSA). When no audio output opens, it renders into a
 // WAV file in real time instead and says where, on stderr and in the trace
 // log. Its volume is a device-level gain per side applied to the rendered
 // sound, so the song's own controllers stay as they are.
@@ -33,6 +34,8 @@ struct SoftSynthConfig {
   double gain = kDefaultSynthGain;
 };
 
+class SoftSynthPort;
+
 class SoftSynthSystem final : public MidiOutSystem {
  public:
   explicit SoftSynthSystem(SoftSynthConfig config = {});
@@ -60,9 +63,10 @@ class SoftSynthSystem final : public MidiOutSystem {
   // with the device volume applied. False when the synth is not running.
   bool render(float* interleaved, int frames);
 
-  // What a channel plays now: the bank the song selected (as the synth's
-  // current GM/GS/XG mode read the bank select messages), and the preset
-  // the synth resolved for it (a missing bank falls back to bank 0).
+  // What a channel (0-31: port A's 16, then port B's) plays now: the bank
+  // the song selected (as the port's GM/GS/XG style reads the bank select
+  // messages; 128 a drum kit), and the preset the synth resolved for it (a
+  // missing bank falls back to bank 0).
   struct ChannelPreset {
     int selectedBank = -1;
     int bank = -1;
@@ -74,13 +78,20 @@ class SoftSynthSystem final : public MidiOutSystem {
   // The packed device volume (left low half, right high half).
   uint32_t volume() const { return volume_.load(); }
 
+  std::vector<std::string> features(int id) override;
+
   struct Engine;
   friend class SoftSynthPort;
 
  private:
   MidiResult startLocked();  // loads the synth once, starts the output at the first open
   void stopLocked();         // stops the output at the last close
-  void portClosed(bool sentAnything);
+  void portClosed(SoftSynthPort* port, bool sentAnything);
+  // Which open plays each port: the first still open that serves it.
+  void assignRole(SoftSynthPort* port, int role);
+  bool plays(const SoftSynthPort* port) const;
+  void updatePlayers();
+  void forget(SoftSynthPort* port);
 
   SoftSynthConfig config_;
   std::string soundFont_;
@@ -89,4 +100,6 @@ class SoftSynthSystem final : public MidiOutSystem {
   int openPorts_ = 0;
   bool sentSinceStart_ = false;
   std::atomic<uint32_t> volume_{0xFFFFFFFF};
+  std::vector<SoftSynthPort*> servers_[2];
+  std::atomic<SoftSynthPort*> players_[2] = {};
 };

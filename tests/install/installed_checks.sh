@@ -177,16 +177,21 @@ if XDG_DATA_DIRS=$prefix/share:/usr/share update-mime-database "$prefix/share/mi
   head -c 600 /dev/zero >>"$work/songs/unnamed.dat"
   cp "$work/songs/unnamed.dat" "$work/songs/SONG.R36"
   printf 'plain text\r\n' >"$work/songs/song.rcp"
+  printf 'COME ON MUSIC RECOMPOSER RCP3.0\0' >"$work/songs/rcp3.dat"
+  head -c 600 /dev/zero >>"$work/songs/rcp3.dat"
+  printf 'plain text\r\n' >"$work/songs/Song.G18"
   printf '@MESSAGE(HELLO)\r\n' >"$work/songs/DEMO.WRD"
   cp "$prefix/share/qmidi/demo/DEMO.MID" "$work/songs/DEMO.MID"
   XDG_DATA_DIRS=$prefix/share:/usr/share "$work/tiny-build/control_user" mime \
-    "$work"/songs/{unnamed.dat,SONG.R36,song.rcp,DEMO.WRD,DEMO.MID} >"$work/mime-types.out" 2>&1
+    "$work"/songs/{unnamed.dat,SONG.R36,song.rcp,rcp3.dat,Song.G18,DEMO.WRD,DEMO.MID} >"$work/mime-types.out" 2>&1
   expect() {
     grep -qx "$work/songs/$1 $2" "$work/mime-types.out" || fail "$1 is not $2: $(grep "/$1 " "$work/mime-types.out")"
   }
   expect unnamed.dat application/x-recomposer
   expect SONG.R36 application/x-recomposer
   expect song.rcp application/x-recomposer
+  expect rcp3.dat application/x-recomposer
+  expect Song.G18 application/x-recomposer
   expect DEMO.WRD text/x-wrd
   expect DEMO.MID audio/midi
   # Each type the engine's entry opens is defined here or by the system.

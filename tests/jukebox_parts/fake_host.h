@@ -46,6 +46,8 @@ inline TSongInfo ReadThroughControl(TQMIDICTLX& c, const QString& path, bool pic
   info.gsdPath = c.OUTSTATUSMEMO();
   c.setOUTSTATUSCH(1002);
   info.hasWrd = c.OUTSTATUSID() == 1;
+  c.setOUTSTATUSCH(1003);
+  info.gsdBPath = c.OUTSTATUSMEMO();
   return info;
 }
 

@@ -35,7 +35,7 @@ TEST_F(SongFiles, CopyKeepsExistingFilesButReplacesPictures) {
   src.write("SETUP.CM6", "cm6");
   dst.write("SONG.MID", "old song");
   dst.write("TITLE.MAG", "old picture");
-  TSongCompanions c{QStringLiteral("SETUP.CM6"), {}, true, {QStringLiteral("PIC\\TITLE.MAG")}};
+  TSongCompanions c{QStringLiteral("SETUP.CM6"), {}, true, {QStringLiteral("PIC\\TITLE.MAG")}, {}};
 
   TFileReport r = QGCopySong(song, Q(dst.path().string()), c);
 
@@ -47,6 +47,23 @@ TEST_F(SongFiles, CopyKeepsExistingFilesButReplacesPictures) {
   EXPECT_EQ(qtest::ReadText(src.file("SONG.MID")), "new song");
 }
 
+// An RCP 3.0 song: its port-B GSD goes with the port-A one, and the
+// song's other versions (".RCP", ".G18") go with it.
+TEST_F(SongFiles, Rcp3SongsTakeBothSetUpFiles) {
+  const QString song = Q(src.write("SONG.G36", "g36"));
+  src.write("song.rcp", "v2");
+  src.write("a.gsd", "port A");
+  src.write("B.GSD", "port B");
+  TSongCompanions c;
+  c.gsd = QStringLiteral("A.GSD");
+  c.gsdB = QStringLiteral("b.gsd");
+  QGCopySong(song, Q(dst.path().string()), c);
+  EXPECT_EQ(qtest::ReadText(dst.file("SONG.G36")), "g36");
+  EXPECT_EQ(qtest::ReadText(dst.file("song.rcp")), "v2");
+  EXPECT_EQ(qtest::ReadText(dst.file("a.gsd")), "port A");
+  EXPECT_EQ(qtest::ReadText(dst.file("B.GSD")), "port B");
+}
+
 TEST_F(SongFiles, CompanionsAreFoundInAnyLetterCaseAndByTheFirstDot) {
   const QString song = Q(src.write("SONG.MID", "s"));
   src.write("song.wrd", "w");
@@ -54,7 +71,7 @@ TEST_F(SongFiles, CompanionsAreFoundInAnyLetterCaseAndByTheFirstDot) {
   src.write("SONG2.TXT", "other song");
   const QString ab = Q(src.write("A.B.MID", "ab"));
   src.write("A.WRD", "a script");
-  TSongCompanions pictures{{}, {}, true, {QStringLiteral("PIC.MAG")}};
+  TSongCompanions pictures{{}, {}, true, {QStringLiteral("PIC.MAG")}, {}};
 
   QGCopySong(song, Q(dst.path().string()), pictures);
   EXPECT_EQ(qtest::ReadText(dst.file("song.wrd")), "w");
@@ -77,7 +94,7 @@ TEST_F(SongFiles, AFileOfAnotherLetterCaseAtTheDestinationIsKept) {
 TEST_F(SongFiles, CopyIntoItsOwnFolderLeavesEveryFileWhole) {
   const QString song = Q(src.write("SONG.MID", "song"));
   src.write("TITLE.MAG", "picture");
-  QGCopySong(song, Q(src.path().string()), {{}, {}, true, {QStringLiteral("TITLE.MAG")}});
+  QGCopySong(song, Q(src.path().string()), {{}, {}, true, {QStringLiteral("TITLE.MAG")}, {}});
   EXPECT_EQ(qtest::ReadText(src.file("TITLE.MAG")), "picture");
   EXPECT_EQ(qtest::ReadText(src.file("SONG.MID")), "song");
   EXPECT_EQ(QDir(Q(src.path().string())).entryList(QDir::Files | QDir::Hidden).size(), 2);  // no leftovers
@@ -113,7 +130,8 @@ TEST_F(SongFiles, MoveOrderIsSetUpFilesPicturesThenRelatedFiles) {
   src.write("X.CM6", "c");
   src.write("P.MAG", "p");
   QStringList order;
-  QGMoveSong(song, Q(dst.path().string()), {QStringLiteral("X.CM6"), QStringLiteral("X.GSD"), true, {QStringLiteral("P.MAG")}},
+  QGMoveSong(song, Q(dst.path().string()),
+             {QStringLiteral("X.CM6"), QStringLiteral("X.GSD"), true, {QStringLiteral("P.MAG")}, {}},
              [&](const QString& from, const QString& to) {
                order << QFileInfo(from).fileName();
                EXPECT_EQ(QFileInfo(to).path(), Q(dst.path().string()));

@@ -65,3 +65,14 @@ TEST(DevicesCommand, RawFilesFollowTheMapper) {
             std::string::npos)
       << r.out;
 }
+
+TEST(DevicesCommand, TheSoftSynthSaysWhatItPlays) {
+  ToolRun r = Tool("env -u QMIDI_CAPTURE", "--soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 --json");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"features\":[\"two ports: port A on channels 1-16, port B on 17-32\""), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("GS use for rhythm part"), std::string::npos) << r.out;
+  ToolRun text = Tool("env -u QMIDI_CAPTURE", "--soundfont /usr/share/sounds/sf2/TimGM6mb.sf2");
+  ASSERT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("        GM, GS and XG resets with their bank selection"), std::string::npos) << text.out;
+}

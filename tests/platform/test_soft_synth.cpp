@@ -1,6 +1,7 @@
 // The soft synth (device -1) rendered offline: it sounds, it acts on GM
-// system on, GS reset and XG system on, its volume scales each side, and
-// without an audio output it writes a WAV file in real time.
+// system on, GS reset, XG system on and GS data sets, its two ports keep
+// their channels apart, its volume scales each side, and without an audio
+// output it writes a WAV file in real time.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -275,4 +276,132 @@ TEST(SoftSynthDevice, WithoutAudioOutputItWritesAWavFileInRealTime) {
   port->getVolume(&v);
   port->close();
   EXPECT_FALSE(std::filesystem::exists(c.wavPath));
+}
+
+namespace {
+
+// A GS data set for device 16 with its checksum.
+std::vector<uint8_t> GsDataSet(uint32_t address, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> body = {static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+                               static_cast<uint8_t>(address)};
+  for (uint8_t d : data) body.push_back(d);
+  uint32_t sum = 0;
+  for (uint8_t b : body) sum += b;
+  std::vector<uint8_t> m = {0xF0, 0x41, 0x10, 0x42, 0x12};
+  for (uint8_t b : body) m.push_back(b);
+  m.push_back(static_cast<uint8_t>((0x80 - (sum & 0x7F)) & 0x7F));
+  m.push_back(0xF7);
+  return m;
+}
+
+// A synth at full volume playing only what `play` sends to its port A,
+// rendered over the same frames as the synth under test.
+class TwoPorts : public SoftSynth {
+ protected:
+  void SetUp() override {
+    SoftSynth::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(synth.open(kMidiMapper, &portB), kMidiOk);
+    portB->servePort(1);
+    ASSERT_EQ(reference.open(kMidiMapper, &refPort), kMidiOk);
+  }
+  std::pair<Levels, Levels> RenderBoth(int frames) {
+    Levels ref = Render(reference, frames);
+    return {Render(synth, frames), ref};
+  }
+  std::unique_ptr<MidiOutPort> portB;
+  SoftSynthSystem reference{Offline()};
+  std::unique_ptr<MidiOutPort> refPort;
+};
+
+}  // namespace
+
+// Port B's channel 1 is channel 17 of the synth: silencing it and panning
+// it hard left leaves port A's channel 1 exactly as a synth without port B.
+TEST_F(TwoPorts, PortBChannelsNeverTouchPortAChannels) {
+  portB->shortMessage(0x0007B0);  // volume 0
+  portB->shortMessage(0x000AB0);  // pan hard left
+  portB->shortMessage(0x0018C0);  // another program
+  for (MidiOutPort* p : {port.get(), refPort.get()}) p->shortMessage(0x7F3C90);
+  auto [a, ref] = RenderBoth(8820);
+  ASSERT_GT(ref.left, 0.01);
+  EXPECT_NEAR(a.left, ref.left, 1e-6);
+  EXPECT_NEAR(a.right, ref.right, 1e-6);
+  EXPECT_EQ(synth.channelPreset(0).program, 0);
+  EXPECT_EQ(synth.channelPreset(16).program, 0x18);
+
+  // A song whose only notes are on port B sounds.
+  port->shortMessage(0x003C90);
+  portB->shortMessage(0x7F07B0);
+  portB->shortMessage(0x7F4090);
+  EXPECT_GT(Render(synth, 8820).left, 0.01);
+}
+
+// The player's first and second outputs may both be the mapper: one open
+// per port plays, so that no note sounds twice.
+TEST_F(TwoPorts, ASecondOpenOfThePortDoesNotDoubleItsNotes) {
+  std::unique_ptr<MidiOutPort> second;
+  ASSERT_EQ(synth.open(kMidiMapper, &second), kMidiOk);
+  for (MidiOutPort* p : {port.get(), second.get(), refPort.get()}) p->shortMessage(0x7F3C90);
+  auto [a, ref] = RenderBoth(8820);
+  EXPECT_NEAR(a.left, ref.left, 1e-6);
+  // Once the first is closed the second plays.
+  port->close();
+  second->shortMessage(0x7F4390);
+  refPort->shortMessage(0x7F4390);
+  auto [b, ref2] = RenderBoth(8820);
+  EXPECT_NEAR(b.left, ref2.left, 1e-6);
+  second->close();
+}
+
+TEST_F(TwoPorts, GsDataSetsSetUpThePartsOfTheirPort) {
+  ASSERT_EQ(Long(*port, kGsReset), kMidiOk);
+  // Part 1 tone: bank 8, program 4; port B part 2 used for rhythm.
+  ASSERT_EQ(Long(*port, GsDataSet(0x401100, {8, 4})), kMidiOk);
+  ASSERT_EQ(Long(*portB, GsDataSet(0x401215, {1})), kMidiOk);
+  EXPECT_EQ(synth.channelPreset(0).selectedBank, 8);
+  EXPECT_EQ(synth.channelPreset(0).program, 4);
+  EXPECT_EQ(synth.channelPreset(17).bank, 128);
+  EXPECT_EQ(synth.channelPreset(1).bank, 0);
+  // Part level 0 silences part 1; a wrong checksum is ignored.
+  std::vector<uint8_t> bad = GsDataSet(0x401119, {100});
+  bad[bad.size() - 2] ^= 1;
+  ASSERT_EQ(Long(*port, GsDataSet(0x401119, {0})), kMidiOk);
+  ASSERT_EQ(Long(*port, bad), kMidiOk);
+  port->shortMessage(0x7F3C90);
+  EXPECT_LT(Render(synth, 8820).left, 1e-4);
+  // The master volume scales the whole module.
+  ASSERT_EQ(Long(*port, GsDataSet(0x401119, {127})), kMidiOk);
+  port->shortMessage(0x7F4090);
+  ASSERT_GT(Render(synth, 4410).left, 0.01);
+  ASSERT_EQ(Long(*port, GsDataSet(0x400004, {0})), kMidiOk);
+  EXPECT_EQ(Render(synth, 4410).left, 0.0);
+}
+
+// A reset on port B is port B's own; one on port A starts the whole module.
+TEST_F(TwoPorts, EachPortKeepsTheStyleOfItsReset) {
+  ASSERT_EQ(Long(*port, kGsReset), kMidiOk);
+  ASSERT_EQ(Long(*portB, kXgOn), kMidiOk);
+  for (MidiOutPort* p : {port.get(), portB.get()}) {
+    p->shortMessage(0x7F00B0);
+    p->shortMessage(0x0000C0);
+  }
+  EXPECT_EQ(synth.channelPreset(0).selectedBank, 127);  // GS: a melodic variation
+  EXPECT_EQ(synth.channelPreset(16).bank, 128);         // XG: a drum kit
+  ASSERT_EQ(Long(*port, kGmOn), kMidiOk);
+  portB->shortMessage(0x7F00B0);
+  portB->shortMessage(0x0000C0);
+  EXPECT_EQ(synth.channelPreset(16).selectedBank, 0);   // GM everywhere now
+  EXPECT_EQ(synth.channelPreset(25).bank, 128);         // port B's channel 10 is drums again
+}
+
+TEST(SoftSynthDevice, FeaturesNameBothPortsAndTheModuleMessages) {
+  if (!HaveTestSoundFont()) GTEST_SKIP();
+  SoftSynthSystem synth(Offline());
+  const std::vector<std::string> features = synth.features(kMidiMapper);
+  ASSERT_FALSE(features.empty());
+  EXPECT_NE(features[0].find("17-32"), std::string::npos);
+  SoftSynthConfig missing = Offline();
+  missing.soundFont = "/nonexistent.sf2";
+  EXPECT_TRUE(SoftSynthSystem(missing).features(kMidiMapper).empty());
 }

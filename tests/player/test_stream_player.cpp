@@ -257,7 +257,7 @@ TEST_F(StreamPlayer, LongMessagesGoToPortADevicesOnlyAndSomeNever) {
       .longMsg(0, gmOn)
       .longMsg(1, gsSystem)           // 40 01 2F: never sent
       .longMsg(1, gsReverb)           // 40 01 30: sent
-      .longMsg(1, gmOn, true)         // port B: never sent
+      .longMsg(1, gmOn, true)         // port B: to port B's outputs
       .longMsg(1, {0xF7, 0x01, 0xF7}) // not F0: never sent
       .raw(0x80000000u | 0x10000000u | 0x400u | 6, 0, {0xF0, 0x7E, 0x7F, 0x09, 0x02, 0xF7, 0, 0})  // count from bits 0-9
       .shortMsg(0, 0x7F3C91, true)
@@ -280,8 +280,9 @@ TEST_F(StreamPlayer, LongMessagesGoToPortADevicesOnlyAndSomeNever) {
   }
   for (int id : {1, 3}) {
     auto m = devices.messages(id);
-    ASSERT_EQ(m.size(), 1u + 32) << id;
-    EXPECT_EQ(m[0], "913c7f");
+    ASSERT_EQ(m.size(), 2u + 32) << id;
+    EXPECT_EQ(m[0], "f07e7f0901f7");
+    EXPECT_EQ(m[1], "913c7f");
   }
   // The send buffers are cleared after each message.
   for (int b = 0; b < 2; ++b)

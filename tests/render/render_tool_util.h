@@ -65,6 +65,17 @@ inline std::vector<int16_t> DecodeSound(const std::string& path, int rate) {
   return out;
 }
 
+// Both sides of a file's first audio stream at rate: left and right
+// 16-bit samples, one after the other.
+inline std::vector<int16_t> DecodeStereo(const std::string& path, int rate) {
+  std::string raw;
+  Run("ffmpeg -v error -i '" + path + "' -map 0:a:0 -ac 2 -ar " + std::to_string(rate) + " -f s16le -", &raw, false);
+  std::vector<int16_t> out(raw.size() / 2);
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<int16_t>(static_cast<uint8_t>(raw[2 * i]) | static_cast<uint8_t>(raw[2 * i + 1]) << 8);
+  return out;
+}
+
 // Every picture of a video as RGB (width x height x 3 bytes each).
 inline std::vector<std::vector<uint8_t>> DecodeFrames(const std::string& path, int width, int height,
                                                       const std::string& filter = "") {

@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "tests/render/render_tool_util.h"
+#include "tests/song/rcp_builder.h"
 #include "tests/song/song_fixture.h"
 
 using namespace rendertest;
@@ -192,6 +194,37 @@ TEST(RenderAudio, ABatchOfEightOnTwoWorkersWritesWhatEachSongAloneWrites) {
 
 namespace {
 
+struct Sides {
+  double left = 0, right = 0;
+};
+
+// Root mean square of each side over the whole file.
+Sides Rms(const std::string& wav) {
+  const std::vector<int16_t> s = DecodeStereo(wav, kRate);
+  Sides out;
+  for (size_t i = 0; i + 1 < s.size(); i += 2) {
+    out.left += double(s[i]) * s[i];
+    out.right += double(s[i + 1]) * s[i + 1];
+  }
+  const double n = static_cast<double>(s.size() / 2);
+  out.left = std::sqrt(out.left / n);
+  out.right = std::sqrt(out.right / n);
+  return out;
+}
+
+// Port A: a piano note on channel 1 for a second. Port B (when asked):
+// channel 1 silenced, panned hard left, another program.
+std::vector<uint8_t> TwoPortSong(bool portA, bool portB) {
+  Track a, b;
+  a.tempo(0, 500000).at(0, {0xC0, 0x00});
+  if (portA) a.at(0, {0x90, 60, 127}).at(960, {0x80, 60, 0});
+  a.end();
+  b.meta(0, 0x21, {0x01}).at(0, {0xB0, 7, 0}).at(0, {0xB0, 10, 0}).at(0, {0xC0, 24});
+  if (!portA) b.at(0, {0xB0, 7, 127}).at(0, {0x90, 64, 127}).at(960, {0x80, 64, 0});
+  b.end();
+  return portB ? Smf(480, {a, b}) : Smf(480, {a});
+}
+
 // FFmpeg's EBU R 128 integrated loudness of a file, in LUFS.
 double FfmpegLoudness(const std::string& path) {
   std::string out;
@@ -202,6 +235,42 @@ double FfmpegLoudness(const std::string& path) {
 }
 
 }  // namespace
+
+// Port B plays channels of its own on the soft synth: its volume 0 and hard
+// pan on channel 1 leave port A's channel 1 note as loud and as centred as
+// in a song without port B, and a note on port B alone sounds.
+TEST(RenderAudio, TwoPortsOnTheSoftSynth) {
+  qtest::TempDir dir;
+  const std::string both = dir.file("both.wav"), alone = dir.file("alone.wav"), onlyB = dir.file("b.wav");
+  ASSERT_EQ(Tool("render-audio " + dir.write("both.mid", TwoPortSong(true, true)) + " " + both), 0);
+  ASSERT_EQ(Tool("render-audio " + dir.write("alone.mid", TwoPortSong(true, false)) + " " + alone), 0);
+  const Sides withB = Rms(both), withoutB = Rms(alone);
+  ASSERT_GT(withoutB.left, 100);
+  EXPECT_NEAR(withB.left, withoutB.left, withoutB.left * 0.02);
+  EXPECT_NEAR(withB.right, withoutB.right, withoutB.right * 0.02);
+  EXPECT_NEAR(withB.left, withB.right, withB.left * 0.25);  // centred
+  ASSERT_EQ(Tool("render-audio " + dir.write("b.mid", TwoPortSong(false, true)) + " " + onlyB), 0);
+  EXPECT_GT(Rms(onlyB).left, 100);
+}
+
+// The file runs to where the song's last track ends: 1.5 s of rests after
+// the last note are kept, for a MIDI file and for a Recomposer song.
+TEST(RenderAudio, RestsAfterTheLastNoteAreRendered) {
+  qtest::TempDir dir;
+  Track t;
+  t.tempo(0, 500000).at(0, {0x90, 60, 100}).at(96, {0x80, 60, 0}).end(1440);
+  const std::string json = ToolJson("render-audio " + dir.write("rests.mid", Smf(480, {t})) + " " + dir.file("r.wav"));
+  EXPECT_GE(JsonNumber(json, "lengthMs"), 1600) << json;
+
+  // 48 ticks a beat at 120: a note of a beat, then three beats of rest.
+  qtest::RcpSong song;
+  song.v3 = true;
+  qtest::RcpTrack track;
+  track.Ev(60, 48, 40, 100).Ev(0, 144).End();
+  song.tracks = {track};
+  const std::string g36 = ToolJson("render-audio " + dir.write("Rests.G36", song.Build()) + " " + dir.file("g.wav"));
+  EXPECT_GE(JsonNumber(g36, "lengthMs"), 2000) << g36;
+}
 
 // The soft synth's gain (--gain, else the engine's SynthGain setting) and a
 // loudness target reached in two passes, as FFmpeg measures the result.

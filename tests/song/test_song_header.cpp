@@ -13,7 +13,7 @@ using namespace songtest;
 namespace {
 
 // A Recomposer header: title, memo lines, metre and set-up names.
-Bytes RcpHeader(uint8_t numerator, uint8_t denominator) {
+Bytes RcpHeaderBytes(uint8_t numerator, uint8_t denominator) {
   Bytes h(1414, ' ');
   std::memcpy(h.data(), "RCM-PC98V2.0(C)COME ON MUSIC\r\n\0\0", 32);
   std::memcpy(h.data() + 0x20, "  My Song", 9);
@@ -99,7 +99,7 @@ TEST_F(SongHeader, TextsStayShiftJisInsideAndConvertToUtf8) {
 }
 
 TEST_F(SongHeader, RecomposerHeaderFields) {
-  Name("SONG.RCP", RcpHeader(6, 8));
+  Name("SONG.RCP", RcpHeaderBytes(6, 8));
   EXPECT_EQ(song.getinFileTitle(), "My Song");
   EXPECT_EQ(song.getinFileMemo().substr(0, 10), "line one  ");
   EXPECT_EQ(song.getinFileCm6(), "SONG.CM6");
@@ -107,7 +107,7 @@ TEST_F(SongHeader, RecomposerHeaderFields) {
   EXPECT_EQ(song.getdwHyosi(), 0x06031808u);
   EXPECT_EQ(song.getBeatsPerBar(), 3);
 
-  Name("song.r36", RcpHeader(2, 2));
+  Name("song.r36", RcpHeaderBytes(2, 2));
   EXPECT_EQ(song.getdwHyosi(), 0x02011808u);
   EXPECT_EQ(song.getBeatsPerBar(), 2);
 }

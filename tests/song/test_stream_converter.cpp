@@ -354,11 +354,11 @@ TEST_F(Converter, ModeZeroPacksNoMarkers) {
 }
 
 namespace {
-bool FakeRecomposer(const uint8_t* data, size_t size, bool r36, std::vector<uint8_t>* smf, ResultCode*) {
-  if (size < 4 || r36) return false;
+bool FakeRecomposer(const RcpImageRequest& request, RcpImage* image) {
+  if (request.size < 4 || request.v2Tracks == 36) return false;
   Track t;
-  t.at(0, {0x90, data[0], 1}).end();
-  *smf = Smf(48, {t});
+  t.at(0, {0x90, request.data[0], 1}).end();
+  image->smf = Smf(48, {t});
   return true;
 }
 }  // namespace

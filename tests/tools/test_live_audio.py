@@ -5,15 +5,14 @@ monitor recorded. The song's notes must be heard at the song's times, and
 the synth must not have fallen back to its WAV file."""
 import array
 import os
-import shutil
 import struct
 import subprocess
 import sys
-import tempfile
-import time
+
+import live_pulse
 
 tool = sys.argv[1]
-RATE = 44100
+RATE = live_pulse.RATE
 NOTE_TIMES = [0.0, 0.5, 1.25]  # seconds, at 120 beats a minute
 
 
@@ -42,15 +41,6 @@ def song():
     return b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480) + b"MTrk" + struct.pack(">I", len(body)) + body
 
 
-def wait_for(predicate, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
-
-
 def onsets(samples):
     """Starts of sound: 5 ms windows whose level rises past a threshold after
     at least 100 ms below it."""
@@ -72,39 +62,17 @@ def onsets(samples):
 
 
 def main():
-    for program in ("pulseaudio", "parec", "pactl"):
-        if not shutil.which(program):
-            print(f"missing {program} (packages pulseaudio, pulseaudio-utils)")
-            return 1
-    work = tempfile.mkdtemp(prefix="qmidi-live-audio-")
-    env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(work, "run"), HOME=work,
-               PULSE_SERVER="unix:" + os.path.join(work, "run", "pulse", "native"))
-    env.pop("QMIDI_CAPTURE", None)
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
-    daemon = subprocess.Popen(
-        ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
-         "--load=module-null-sink sink_name=qmidi_null",
-         "--load=module-native-protocol-unix", "--log-target=file:" + os.path.join(work, "pulse.log")],
-        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    recorder = None
-    try:
-        if not wait_for(lambda: subprocess.run(["pactl", "info"], env=env, capture_output=True).returncode == 0, 15):
-            print("the private PulseAudio daemon did not start")
-            return 1
+    missing = live_pulse.missing_programs()
+    if missing:
+        print("missing " + ", ".join(missing) + " (packages pulseaudio, pulseaudio-utils)")
+        return 1
+    with live_pulse.null_sink() as (env, work, start_recording):
         path = os.path.join(work, "song.mid")
         with open(path, "wb") as f:
             f.write(song())
-        raw = os.path.join(work, "monitor.raw")
-        recorder = subprocess.Popen(["parec", "-d", "qmidi_null.monitor", "--format=s16le",
-                                     f"--rate={RATE}", "--channels=1", "--latency-msec=20", "--raw", raw], env=env)
-        # The monitor delivers silence as soon as the recorder is connected.
-        if not wait_for(lambda: os.path.exists(raw) and os.path.getsize(raw) > RATE // 5, 20):
-            print("the recorder did not start")
-            return 1
+        stop = start_recording()
         played = subprocess.run([tool, "play", path, "--json"], env=env, capture_output=True, timeout=60)
-        time.sleep(0.5)
-        recorder.terminate()
-        recorder.wait(10)
+        raw = stop()
         err = played.stderr.decode("utf-8", "replace")
         failures = []
         if played.returncode != 0:
@@ -112,8 +80,7 @@ def main():
         if "WAV" in err or "qmidi-synth.wav" in err:
             failures.append("the soft synth fell back to its WAV file: " + err)
         samples = array.array("h")
-        with open(raw, "rb") as f:
-            samples.frombytes(f.read())
+        samples.frombytes(raw[: len(raw) // 2 * 2])
         found, peak = onsets(samples)
         print(f"recorded {len(samples) / RATE:.2f} s, peak {peak}, onsets at {[round(t, 3) for t in found]}")
         if peak < 300:
@@ -131,15 +98,6 @@ def main():
         for f in failures:
             print("FAIL:", f)
         return 1 if failures else 0
-    finally:
-        if recorder and recorder.poll() is None:
-            recorder.kill()
-        daemon.terminate()
-        try:
-            daemon.wait(10)
-        except subprocess.TimeoutExpired:
-            daemon.kill()
-        shutil.rmtree(work, ignore_errors=True)
 
 
 sys.exit(main())

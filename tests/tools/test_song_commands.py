@@ -57,7 +57,7 @@ with tempfile.TemporaryDirectory() as d:
     rc, out, _ = run("info", song, "--json")
     check(rc == 0, "info exit status")
     info = json.loads(out)
-    check(set(info) == {"title", "memo", "cm6", "gsd", "hyosi", "beatsPerBar", "wrd", "lyricTitle",
+    check(set(info) == {"title", "memo", "cm6", "gsd", "gsdB", "hyosi", "beatsPerBar", "wrd", "lyricTitle",
                         "lyricArtist", "lyricEncoding", "lyricLines", "lyricSyllables", "errorcode"},
           "info keys: %s" % sorted(info))
     check(info["title"] == "\u66f2\u540d", "info title %r" % info["title"])
