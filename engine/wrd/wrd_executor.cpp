@@ -480,27 +480,24 @@ void WrdExecutor::exec(int32_t index) {
 
 void WrdExecutor::tick(int32_t position) {
   TWRDState& s = s_;
-  if (!s.running.load()) return;
-  // Only one tick at a time: whoever turns tickIdle from set to clear runs.
-  int32_t idle = s.tickIdle.load();
-  if (idle == 0 || !s.tickIdle.compare_exchange_strong(idle, 0)) return;
-  QGuardVoid("subWRDTick", [&] {
-    // A stop that came between the test above and taking the tick waits
-    // for tickIdle; seeing it here keeps the tables untouched.
-    if (!s.running.load()) return;
-    const auto count = static_cast<int32_t>(s.commands.size());
-    int32_t i = s.nextEntry.load();
-    if (i < 0 || i >= count) return;
-    const int64_t horizon = int64_t{position} + kWRDLookAhead;
-    for (; i < count; ++i) {
-      s.nextEntry = i;
-      if (s.commands.time(static_cast<size_t>(i)) >= horizon || !s.running.load()) return;
-      exec(i);
-      std::this_thread::yield();
-      s.nextEntry = i + 1;
-    }
+  WRDRunTick(s, [&] {
+    QGuardVoid("subWRDTick", [&] {
+      // A stop that came before the tick was taken waits for tickIdle;
+      // seeing it here keeps the tables untouched.
+      if (!s.running.load()) return;
+      const auto count = static_cast<int32_t>(s.commands.size());
+      int32_t i = s.nextEntry.load();
+      if (i < 0 || i >= count) return;
+      const int64_t horizon = int64_t{position} + kWRDLookAhead;
+      for (; i < count; ++i) {
+        s.nextEntry = i;
+        if (s.commands.time(static_cast<size_t>(i)) >= horizon || !s.running.load()) return;
+        exec(i);
+        std::this_thread::yield();
+        s.nextEntry = i + 1;
+      }
+    });
   });
-  s.tickIdle = -1;
 }
 
 void WrdExecutor::clearStatusLine() {

@@ -326,6 +326,20 @@ struct TWRDState {
   std::function<void(int32_t index)> runEntry;
 };
 
+// Runs body as the one tick inside while `running` is set: a tick that
+// finds another inside, or the song stopping, does nothing. The window
+// thread clears `running` and waits for `tickIdle` before it frees what a
+// tick uses; body must check `running` again before touching it.
+template <class Body>
+void WRDRunTick(TWRDState& s, Body body) {
+  if (!s.running.load()) return;
+  // Whoever turns tickIdle from set to clear runs.
+  int32_t idle = s.tickIdle.load();
+  if (idle == 0 || !s.tickIdle.compare_exchange_strong(idle, 0)) return;
+  body();
+  s.tickIdle = -1;
+}
+
 // Access to a WRD state block, as the rest of the engine sees it.
 class TWRDEXE {
  public:
