@@ -15,6 +15,7 @@
 #include <cerrno>
 
 #include "support/dos_names.h"
+#include "support/file_record.h"
 #include "support/trace.h"
 
 namespace {
@@ -97,9 +98,19 @@ void RunSteps(const QString& songPath, const QString& destFolder, const TSongCom
   }
 }
 
+// Opens path for reading only when it is a regular file, never waiting on a
+// FIFO or device put where a companion file was.
+bool OpenRegular(const QString& path, QFile* file) {
+  const int fd = QGOpenRegularFile(path.toStdString());
+  if (fd < 0) return false;
+  if (file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return true;
+  ::close(fd);
+  return false;
+}
+
 bool SameBytes(const QString& a, const QString& b) {
-  QFile fa(a), fb(b);
-  if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly)) return false;
+  QFile fa, fb;
+  if (!OpenRegular(a, &fa) || !OpenRegular(b, &fb)) return false;
   if (fa.size() != fb.size()) return false;
   while (!fa.atEnd()) {
     if (fa.read(1 << 16) != fb.read(1 << 16)) return false;
@@ -110,8 +121,8 @@ bool SameBytes(const QString& a, const QString& b) {
 // Copies source into a new hidden file of folder and checks it byte for
 // byte; the temporary file's path, or "" (nothing left behind).
 QString CheckedCopyInto(const QString& source, const QString& folder) {
-  QFile in(source);
-  if (!in.open(QIODevice::ReadOnly)) return {};
+  QFile in;
+  if (!OpenRegular(source, &in)) return {};
   QTemporaryFile out(folder + QStringLiteral("/.qmidi-copy-XXXXXX"));
   out.setAutoRemove(false);
   if (!out.open()) return {};
@@ -187,6 +198,9 @@ bool QGCopyFileKeep(const QString& source, const QString& destination) {
 
 bool QGCopyFileReplace(const QString& source, const QString& destination) {
   if (SameFile(source, destination)) return true;  // already there; replacing would empty it
+  // Only a file is replaced, never a link, FIFO, device or folder of that name.
+  const QFileInfo there(destination);
+  if ((there.exists() || there.isSymLink()) && (there.isSymLink() || !there.isFile())) return false;
   const QString temp = CheckedCopyInto(source, FolderOf(destination));
   if (temp.isEmpty()) return false;
   if (::rename(Native(temp).constData(), Native(destination).constData()) == 0) return true;

@@ -180,6 +180,11 @@ int32_t QGGetURL(const std::string& url) {
   });
 }
 
+int QGOpenRegularFile(const std::string& name) {
+  Fill why = Fill::Failed;
+  return openRegularFile(name.c_str(), &why);
+}
+
 std::string QGFileProblem(const std::string& name) {
   struct stat st{};
   if (::stat(name.c_str(), &st) != 0) {

@@ -53,6 +53,11 @@ int32_t QGGetURL(const std::string& url);
 // Permission denied"); empty when it is a readable, non-empty regular file.
 std::string QGFileProblem(const std::string& name);
 
+// A descriptor open for reading when name is a regular file, else -1: the
+// open never waits on a FIFO or device, and the type is checked on the
+// opened descriptor, so a file swapped in between is refused too.
+int QGOpenRegularFile(const std::string& name);
+
 // Where an output named path is written: a symbolic link is followed to the
 // file it names (made when missing); anything else that exists and is not a
 // regular file (a FIFO, a device, a folder) is refused, so that writing and

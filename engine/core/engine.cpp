@@ -1,5 +1,7 @@
 #include "engine/core/engine.h"
 
+#include "engine/song/song_lyrics.h"
+#include "support/cp932.h"
 #include "support/guard.h"
 
 namespace {
@@ -92,6 +94,7 @@ bool Engine::startSong() {
       return false;
     }
     if (!wrd_.load(song_.getWRDFileName(), player_.song())) result_.set(kErrWrdLoad);
+    if (!wrd_.active()) showLyrics();
     song_.setdwTitleIdx(0);
     const uint32_t hyosi = song_.getdwHyosi();
     const int32_t beats = static_cast<int32_t>(hyosi >> 24);
@@ -105,7 +108,7 @@ bool Engine::startSong() {
     wrd_.state().running = 0;
     player_.setTimeDivision(player_.song().division);
     wrd_.state().running = -1;
-    player_.setWrdStep(wrd_.active());
+    player_.setWrdStep(wrd_.active(), wrd_.lyricsShown());
     if (!player_.start()) {
       result_.set(kErrStreamOut);
       return false;
@@ -116,6 +119,14 @@ bool Engine::startSong() {
     }
     return true;
   });
+}
+
+// A song without a script (or whose script did not load) shows its lyrics,
+// if it has any, on the WRD display.
+void Engine::showLyrics() {
+  if (!wrdVisible_) return;
+  TSongLyrics lyrics = ReadSongLyrics(song_.getinFileName());
+  if (!lyrics.empty()) wrd_.showLyrics(std::move(lyrics), Cp932ToUtf8(song_.getinFileTitle()));
 }
 
 void Engine::stopSong() {
@@ -168,8 +179,16 @@ void Engine::playerProgress(int32_t msSinceStart) {
 }
 
 // The WRD step of the status thread: the song position reached, told to the
-// presenter (recorded frames carry it) and run by the WRD runtime.
+// presenter (recorded frames carry it) and run by the WRD runtime, or the
+// lyrics drawn as they stand after the ticks played.
 void Engine::playerWrdStep(uint32_t) {
+  if (wrd_.lyricsShown()) {
+    display_.presenter().setSongPosition(player_.position());
+    wrd_.tickLyrics(static_cast<uint64_t>(player_.state().totalTicks.load()));
+    return;
+  }
+  // The position is read once the tick is held, so that a jump made
+  // meanwhile is never undone by a position read before it.
   wrd_.tickAt([this] {
     const int32_t position = player_.position();
     display_.presenter().setSongPosition(position);

@@ -99,7 +99,9 @@ class Engine final : public PlaySteps, private PlayerListener {
   bool resumeSong() override;
   bool closeOutputs() override;
   void songClosed() override;
-  bool wrdLoaded() override { return wrd_.loaded(); }
+  // A script, or the lyrics of a song without one, on the WRD display: it
+  // goes at the song's end as STOPOPTION says.
+  bool wrdLoaded() override { return wrd_.loaded() || wrd_.lyricsShown(); }
   bool wrdVisible() override { return wrdVisible_; }
   void wrdStop() override;
   void wrdStopMessage() override { wrd_.stopMessage(); }
@@ -124,6 +126,7 @@ class Engine final : public PlaySteps, private PlayerListener {
   void playerWrdStep(uint32_t nowMs) override;
 
   EngineListener* listener() const { return listener_.load(); }
+  void showLyrics();
 
   EngineServices services_;
   ResultCode result_;

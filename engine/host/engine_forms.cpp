@@ -136,7 +136,7 @@ TForm1::TForm1(Engine& engine, TForm2* form2, TOKBottomDlg1* dlg1, TOkBottomDlg2
   a.wrdOffset = [this] { return wrdOffset_; };
   a.setWrdOffset = [this](int32_t v) { wrdOffset_ = v; };
   a.stopOption = [this] { return seq_.stopOption(); };
-  a.wrdLoaded = [this] { return engine_.wrd().loaded(); };
+  a.wrdLoaded = [this] { return engine_.wrdLoaded(); };
   a.clickGuard = [this] { return engine_.wrd().getClickGuard() != 0; };
   a.clearClickGuard = [this] { engine_.wrd().setClickGuard(0); };
   a.raiseStatus = [this](int32_t v1, int32_t v2, int32_t v3, int32_t v4) { raiseStatus(v1, v2, v3, v4); };
@@ -496,7 +496,7 @@ void TForm1::subOLEStop() {
     if (playWanted_ || seq_.cancelPendingPlay()) answerUnstartedPlay();
     const bool wasPlaying = seq_.playing();
     seq_.stop(StopKind::Stop);
-    if (!wasPlaying && engine_.wrd().loaded()) engine_.wrdStop();
+    if (!wasPlaying && engine_.wrdLoaded()) engine_.wrdStop();
   });
 }
 

@@ -49,7 +49,7 @@ struct THostKeyActions {
   std::function<int32_t()> wrdOffset;
   std::function<void(int32_t)> setWrdOffset;
   std::function<int32_t()> stopOption;              // STOPOPTION
-  std::function<bool()> wrdLoaded;                  // a WRD script is loaded
+  std::function<bool()> wrdLoaded;                  // a WRD script or lyrics are shown
   std::function<bool()> clickGuard;                 // the WRD control's click guard
   std::function<void()> clearClickGuard;
   // Key status to the client; the host sends nothing while no sink is registered.

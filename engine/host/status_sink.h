@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "support/file_record.h"
+
 class TStatusSink {
  public:
   virtual ~TStatusSink() = default;
@@ -20,7 +22,12 @@ class TStatusSink {
 // (QMIDI_STATUS_LOG names the file).
 class TStatusFileSink final : public TStatusSink {
  public:
-  explicit TStatusFileSink(const std::string& path) : file_(std::fopen(path.c_str(), "w")) {}
+  // Only a regular file (followed through a symbolic link) is written: a
+  // FIFO would stop the engine at the open until someone read it.
+  explicit TStatusFileSink(const std::string& path) {
+    std::string target, error;
+    if (QGOutputTarget(path, &target, &error)) file_ = std::fopen(target.c_str(), "w");
+  }
   ~TStatusFileSink() override {
     if (file_) std::fclose(file_);
   }

@@ -86,7 +86,8 @@ class PlayerListener {
   // milliseconds since the song's tick 0.
   virtual void playerProgress(int32_t msSinceStart) { (void)msSinceStart; }
   // Status thread, every status period while the WRD step is on and the WRD
-  // display is shown: the timer's millisecond clock.
+  // display is shown (before any progress report): the timer's millisecond
+  // clock.
   virtual void playerWrdStep(uint32_t nowMs) { (void)nowMs; }
 };
 
@@ -200,6 +201,7 @@ struct TMIDIEXEState {
   std::atomic<int32_t> statusSink{0};  // progress reports are wanted
   std::atomic<uint32_t> lastStatusMs{0};
   std::atomic<int32_t> wrdStep{0};     // the WRD step is on
+  std::atomic<int32_t> wrdStepProgress{0};  // progress is reported beside it
   std::atomic<int32_t> wrdDisplayOn{-1};
 
   int32_t deviceId(int output) const;
@@ -303,7 +305,13 @@ class Player {
   // RESETMODE, and the mode's reset sequence for the following songs.
   void setResetMode(int32_t mode);
   void setStatusSink(bool registered) { s_.statusSink.store(registered ? -1 : 0); }
-  void setWrdStep(bool on) { s_.wrdStep.store(on ? -1 : 0); }
+  // The WRD step each status period; it takes the place of the progress
+  // reports unless withProgress (the karaoke screen, which a listener
+  // that shows the song's progress does not know of).
+  void setWrdStep(bool on, bool withProgress = false) {
+    s_.wrdStepProgress.store(withProgress ? -1 : 0);
+    s_.wrdStep.store(on ? -1 : 0);
+  }
   void setWrdDisplay(bool on) { s_.wrdDisplayOn.store(on ? -1 : 0); }
   // The song's normalised division and time-signature word, for the
   // display values (handed over when a song starts).

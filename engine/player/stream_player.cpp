@@ -384,9 +384,9 @@ void Player::statusThread() {
       uint32_t t = timer.timeGetTime();
       if (s.streamOpen.load() && s.pause.load() == kQDPauseNone) {  // a paused song holds its screen
         PlayerListener* l = listener();
-        if (s.wrdStep.load() && s.wrdDisplayOn.load()) {
-          if (l) l->playerWrdStep(t);
-        } else if (s.statusSink.load() && s.TITLEVISIBLE.load() != 1) {
+        const bool step = s.wrdStep.load() && s.wrdDisplayOn.load();
+        if (step && l) l->playerWrdStep(t);
+        if ((!step || s.wrdStepProgress.load()) && s.statusSink.load() && s.TITLEVISIBLE.load() != 1) {
           s.lastStatusMs = t;
           int64_t ms = (timer.nowMicroseconds() - s.startUs.load() - s.stallUs.load()) / 1000;
           if (l && ms >= 0) l->playerProgress(static_cast<int32_t>(ms));

@@ -11,6 +11,8 @@
 #include <filesystem>
 
 #include "engine/song/song_internal.h"
+#include "engine/song/song_lyrics.h"
+#include "support/cp932.h"
 #include "support/dos_names.h"
 #include "support/file_record.h"
 #include "support/guard.h"
@@ -218,8 +220,11 @@ bool TQUORMSTR::QGmstTitle() {
     const uint8_t* p = song.data();
     uint32_t n = std::min(song.size(), kTitleHeadBytes);
 
+    bool trackNamed = false;     // the song's own name (the first track's) gave the title
+    bool titleFromText = false;  // a text event gave it
     const RcpLayout layout = SongRecomposerLayout(p, n, fileName_);
     if (layout != RcpLayout::kNone) {
+      trackNamed = true;
       if (n > kRcpTitleOffset)
         title_ = fieldText(p + kRcpTitleOffset, std::min(kRcpTitleBytes, n - kRcpTitleOffset));
       if (layout == RcpLayout::kV3) {
@@ -239,10 +244,11 @@ bool TQUORMSTR::QGmstTitle() {
     } else {
       bool titleSeen = false;   // an event has given the title
       bool trackName = false;   // the first track name has been taken
+      bool laterTrack = false;  // the scan has left the first track
       for (uint32_t i = kTitleScanStart; i < n;) {
-        if (titleSeen && !title_.empty() && !memo_.empty() && n - i >= 4 &&
-            std::memcmp(p + i, "MTrk", 4) == 0)
-          break;
+        const bool chunk = n - i >= 4 && std::memcmp(p + i, "MTrk", 4) == 0;
+        if (chunk && titleSeen && !title_.empty() && !memo_.empty()) break;
+        laterTrack = laterTrack || chunk;
         if (p[i] == 0xFF && n - i >= 3) {
           uint8_t type = p[i + 1];
           if (type == 0x01 || type == 0x03 || type == 0x04) {
@@ -251,6 +257,8 @@ bool TQUORMSTR::QGmstTitle() {
             if (type == 0x03) {
               if (!trackName) {
                 trackName = true;
+                trackNamed = !text.empty() && !laterTrack;
+                titleFromText = false;
                 memo_ += title_ + "  ";
                 title_ = text;
                 titleSeen = true;
@@ -258,9 +266,11 @@ bool TQUORMSTR::QGmstTitle() {
                 memo_ += text + "  ";
               }
             } else if (type == 0x01) {
-              if (title_.empty()) {
+              // A karaoke header ("@KMIDI KARAOKE FILE") names no title.
+              if (title_.empty() && text.rfind('@', 0) != 0) {
                 title_ = text;
                 titleSeen = true;
+                titleFromText = true;
               }
               memo_ += text + "  ";
             } else if (title_.empty()) {
@@ -273,6 +283,17 @@ bool TQUORMSTR::QGmstTitle() {
         }
         ++i;
       }
+    }
+    // Without a name in its first track, a karaoke song's title ("@T")
+    // comes before a later track's name ("Words"), a comment in a text
+    // event and the file's name; a karaoke file's text events are its
+    // syllables, never its title.
+    if (!trackNamed) {
+      const TSongLyrics lyrics = ReadSongLyrics(fileName_);
+      if (!lyrics.title.empty())
+        title_ = Utf8ToCp932(lyrics.title);
+      else if (lyrics.fromTextEvents && titleFromText)
+        title_.clear();  // the text event was a syllable
     }
     if (title_.empty()) title_ = baseName(fileName_);
     return true;

@@ -479,19 +479,13 @@ void WrdExecutor::exec(int32_t index) {
 }
 
 void WrdExecutor::tick(int32_t position) {
-  if (!s_.running.load() || !takeTick()) return;
-  QGuardVoid("subWRDTick", [&] {
-    // A stop that came between the test above and taking the tick waits
-    // for tickIdle; seeing it here keeps the tables untouched.
-    if (s_.running.load()) runDue(position, true);
+  WRDRunTick(s_, [&] {
+    QGuardVoid("subWRDTick", [&] {
+      // A stop that came before the tick was taken waits for tickIdle;
+      // seeing it here keeps the tables untouched.
+      if (s_.running.load()) runDue(position, true);
+    });
   });
-  s_.tickIdle = -1;
-}
-
-bool WrdExecutor::takeTick() {
-  // Only one tick at a time: whoever turns tickIdle from set to clear runs.
-  int32_t idle = s_.tickIdle.load();
-  return idle != 0 && s_.tickIdle.compare_exchange_strong(idle, 0);
 }
 
 void WrdExecutor::runDue(int32_t position, bool yield) {

@@ -32,9 +32,6 @@ class WrdExecutor {
   // entry at once). Does nothing while `running` is clear or another tick
   // is inside.
   void tick(int32_t position);
-  // Takes the tick for the caller (false while one runs); tickIdle := -1
-  // gives it back.
-  bool takeTick();
   // Runs every entry due at position in table order (the body of a tick,
   // for whoever holds it), yielding between entries when asked.
   void runDue(int32_t position, bool yield);

@@ -7,6 +7,7 @@
 
 #include "engine/graphics/draw.h"
 #include "engine/graphics/transfer.h"
+#include "engine/wrd/karaoke_screen.h"
 #include "engine/wrd/wrd_compiler.h"
 #include "support/cp932.h"
 #include "support/dos_names.h"
@@ -67,12 +68,21 @@ std::string WRDProblemText(const TWRDState& s) {
   }
 }
 
+struct WrdRuntime::Karaoke {
+  Karaoke(GraphicsDisplay& display, TSongLyrics sung, const std::string& titleUtf8)
+      : lyrics(std::move(sung)), screen(display, lyrics, titleUtf8) {}
+  TSongLyrics lyrics;
+  TKaraokeScreen screen;  // draws the lyrics above
+};
+
 WrdRuntime::WrdRuntime(GraphicsDisplay& display, ResultCode& result)
     : display_(display), result_(result), executor_(s_, display, slots_, result) {}
 
 WrdRuntime::~WrdRuntime() {
   stopTicks();
   active_ = false;
+  lyricsShown_ = false;
+  karaoke_.reset();
   if (display_.exists()) display_.free();
 }
 
@@ -192,6 +202,7 @@ bool WrdRuntime::load(const std::string& script, const PackedSong& song) {
   problem_.clear();
   return QGuard("subWRDLoad", false, [&] {
     TWRDState& s = s_;
+    if (lyricsShown()) stop();  // the lyrics of the song before go with their display
     if (!visible_ || script.empty()) {
       if (s.displayExists) stop();
       s.displayExists = 0;
@@ -230,15 +241,7 @@ bool WrdRuntime::load(const std::string& script, const PackedSong& song) {
       QGFillRect(display_.page0(), 0, 0, kWidth, kHeight, kQGColour0);
       QGFillRect(display_.page1(), 0, 0, kWidth, kHeight, kQGColour0);
     } else {
-      cursorHidden_ = true;
-      const std::vector<QGPaletteEntry> sys = systemEntries(s);
-      s.displayExists = display_.create(kWidth, kHeight, font, sys.data(), fullScreen_ != 0) ? -1 : 0;
-      // Slots of an earlier script refer to pictures of that display.
-      slots_.freeAll();
-      if (s.displayExists) {
-        placeWindow();
-        display_.presenter().setVisible(true);
-      }
+      bringDisplayUp();
     }
     if (!s.displayExists) {
       dropDisplay();
@@ -263,6 +266,51 @@ bool WrdRuntime::load(const std::string& script, const PackedSong& song) {
   });
 }
 
+// Creates the display in the system colours and shows its window.
+bool WrdRuntime::bringDisplayUp() {
+  cursorHidden_ = true;
+  const std::vector<QGPaletteEntry> sys = systemEntries(s_);
+  s_.displayExists = display_.create(kWidth, kHeight, font, sys.data(), fullScreen_ != 0) ? -1 : 0;
+  // Slots of an earlier script refer to pictures of that display.
+  slots_.freeAll();
+  if (!s_.displayExists) return false;
+  placeWindow();
+  display_.presenter().setVisible(true);
+  return true;
+}
+
+bool WrdRuntime::showLyrics(TSongLyrics lyrics, const std::string& titleUtf8) {
+  return QGuard("WrdRuntime.showLyrics", false, [&] {
+    if (!visible_ || lyrics.empty()) return false;
+    if (s_.displayExists) stop();  // a window the song before left up
+    if (!bringDisplayUp()) {
+      dropDisplay();
+      return false;
+    }
+    TKaraokeScreen::ApplyPalette(display_);
+    karaoke_ = std::make_unique<Karaoke>(display_, std::move(lyrics), titleUtf8);
+    drawStatus(Utf8ToCp932(kWRDMsgStart));
+    presentLyrics(0);
+    lyricsShown_ = true;
+    active_ = true;
+    return true;
+  });
+}
+
+void WrdRuntime::presentLyrics(uint32_t ms) {
+  if (karaoke_->screen.draw(display_.screen(), ms))
+    QGPresent(display_.screen(), {0, 0, kWidth - 1, kStatusTop - 1});
+}
+
+void WrdRuntime::tickLyrics(uint64_t songTicks) {
+  if (!lyricsShown_.load()) return;
+  WRDRunTick(s_, [&] {
+    QGuardVoid("WrdRuntime.tickLyrics", [&] {
+      if (s_.running.load() && karaoke_) presentLyrics(karaoke_->lyrics.msAtTick(songTicks));
+    });
+  });
+}
+
 bool WrdRuntime::compileScript(const std::string& script, const PackedSong& song) {
   TWRDInputs& in = s_.inputs;
   in.tickDivision = song.tickDivision;
@@ -281,6 +329,8 @@ void WrdRuntime::stop() {
   QGuardVoid("subWRDStop", [&] {
     stopTicks();
     active_ = false;
+    lyricsShown_ = false;
+    karaoke_.reset();
     TWRDState& s = s_;
     if (s.displayExists) {
       s.displayExists = 0;
@@ -356,30 +406,34 @@ void WrdRuntime::restoreStart() {
 }
 
 void WrdRuntime::tickAt(const std::function<int32_t()>& position) {
-  if (!active_.load() || !s_.running.load() || !executor_.takeTick()) return;
-  QGuardVoid("subWRDTick", [&] {
-    if (s_.running.load()) executor_.runDue(position(), true);
+  if (!active_.load()) return;
+  WRDRunTick(s_, [&] {
+    QGuardVoid("subWRDTick", [&] {
+      if (s_.running.load()) executor_.runDue(position(), true);
+    });
   });
-  s_.tickIdle = -1;
 }
 
 bool WrdRuntime::seek(int32_t position) {
-  if (!active_.load() || !s_.running.load() || !display_.exists()) return false;
+  if (!active_.load() || !display_.exists()) return false;
+  // The jump waits for a tick inside to end (a stop makes it give up).
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (!executor_.takeTick()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
+  bool ok = false;
+  auto rebuild = [&] {
+    ok = QGuard("WRDSeek", false, [&] {
+      display_.setQuiet(true);
+      if (executor_.ranPast(position) && start_.kept) restoreStart();
+      executor_.runDue(position, false);
+      display_.setQuiet(false);
+      display_.presenter().setSongPosition(position);
+      display_.presentWhole();
+      return true;
+    });
+    display_.setQuiet(false);
+  };
+  while (!WRDRunTick(s_, rebuild)) {
+    if (!s_.running.load() || std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  const bool ok = QGuard("WRDSeek", false, [&] {
-    display_.setQuiet(true);
-    if (executor_.ranPast(position) && start_.kept) restoreStart();
-    executor_.runDue(position, false);
-    display_.setQuiet(false);
-    display_.presenter().setSongPosition(position);
-    display_.presentWhole();
-    return true;
-  });
-  display_.setQuiet(false);
-  s_.tickIdle = -1;
   return ok;
 }

@@ -13,12 +13,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/graphics/display.h"
 #include "engine/graphics/picture_slots.h"
 #include "engine/song/packed_song.h"
+#include "engine/song/song_lyrics.h"
 #include "engine/wrd/wrd_executor.h"
 #include "engine/wrd/wrd_state.h"
 #include "support/result_code.h"
@@ -104,12 +106,26 @@ class WrdRuntime {
   // start does; slot 0's colours go to palettes 17 and 18. Needs the display.
   void loadPictures();
 
-  // The WRD step is installed for the song (a display is up with a script).
+  // --- The karaoke screen of a song with lyrics and no script.
+  // Brings the display up for the lyrics as load does for a script (call
+  // it after load found no script) and shows their first line; the
+  // display then goes with stop, like a script's. titleUtf8: the top line
+  // when the lyrics name no title. False when the display could not be
+  // made (nothing is shown then).
+  bool showLyrics(TSongLyrics lyrics, const std::string& titleUtf8);
+  // The display shows lyrics (from showLyrics until stop; any thread).
+  bool lyricsShown() const { return lyricsShown_.load(); }
+
+  // The WRD step is installed for the song (a display is up with a script
+  // or with lyrics).
   bool active() const { return active_.load(); }
   // The tick the player's status thread runs with the song position.
   void tick(int32_t position) {
     if (active_.load()) executor_.tick(position);
   }
+  // The tick of the karaoke screen (status thread): draws the lyrics as
+  // they stand after songTicks of the song's own ticks and presents them.
+  void tickLyrics(uint64_t songTicks);
   // The same with the position read once the tick is held, so that a jump
   // made meanwhile is never undone by a position read before it.
   void tickAt(const std::function<int32_t()>& position);
@@ -138,6 +154,9 @@ class WrdRuntime {
   void drawStatus(const std::string& text);
   void clearLayers();
   void noteProblem(const std::string& script);
+  bool bringDisplayUp();
+  void presentLyrics(uint32_t ms);
+  struct Karaoke;
   void restoreStart();
 
   // The screen and run state at the song's start.
@@ -158,6 +177,10 @@ class WrdRuntime {
   PictureSlots slots_;
   WrdExecutor executor_;
   std::atomic<bool> active_{false};
+  // Made before the song's threads start; the status thread uses it only
+  // inside a tick, and it goes after stopTicks.
+  std::unique_ptr<Karaoke> karaoke_;
+  std::atomic<bool> lyricsShown_{false};
 
   int32_t delay_ = 0;
   int32_t end_ = 0;

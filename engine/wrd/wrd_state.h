@@ -326,6 +326,22 @@ struct TWRDState {
   std::function<void(int32_t index)> runEntry;
 };
 
+// Runs body as the one tick inside while `running` is set: a tick that
+// finds another inside, or the song stopping, does nothing. The window
+// thread clears `running` and waits for `tickIdle` before it frees what a
+// tick uses; body must check `running` again before touching it. True when
+// body ran.
+template <class Body>
+bool WRDRunTick(TWRDState& s, Body body) {
+  if (!s.running.load()) return false;
+  // Whoever turns tickIdle from set to clear runs.
+  int32_t idle = s.tickIdle.load();
+  if (idle == 0 || !s.tickIdle.compare_exchange_strong(idle, 0)) return false;
+  body();
+  s.tickIdle = -1;
+  return true;
+}
+
 // Access to a WRD state block, as the rest of the engine sees it.
 class TWRDEXE {
  public:

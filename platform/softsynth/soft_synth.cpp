@@ -13,6 +13,7 @@
 
 #include "platform/midi_bytes.h"
 #include "platform/softsynth/synth_module.h"
+#include "support/file_record.h"
 #include "support/trace.h"
 
 namespace fs = std::filesystem;
@@ -371,9 +372,12 @@ MidiResult SoftSynthSystem::startLocked() {
     fluid_settings_setint(e->settings, "audio.periods", 8);
     e->synth = new_fluid_synth(e->settings);
     if (!e->synth) return kMidiError;
-    if (fluid_synth_sfload(e->synth, soundFont_.c_str(), 1) == FLUID_FAILED) {
+    // FluidSynth opens the name itself: a FIFO there would stop it for good.
+    const std::string problem = QGFileProblem(soundFont_);
+    if (!problem.empty() || fluid_synth_sfload(e->synth, soundFont_.c_str(), 1) == FLUID_FAILED) {
       QGTrText("SoftSynth sound font " + soundFont_);
-      std::cerr << "qmidi: the soft synth cannot load the sound font " << soundFont_ << "\n";
+      std::cerr << "qmidi: the soft synth cannot load the sound font " << soundFont_
+                << (problem.empty() ? "" : ": " + problem) << "\n";
       return kMidiError;
     }
     e->module = std::make_unique<SoftSynthModule>(e->synth);

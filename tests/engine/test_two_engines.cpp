@@ -4,19 +4,16 @@
 // real timer the messages, in order.
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "engine/core/engine.h"
-#include "platform/capture/capture_midi.h"
 #include "platform/manualtimer/manual_timer.h"
 #include "platform/realtimer/real_timer.h"
+#include "tests/engine/engine_session.h"
 #include "tests/song/song_fixture.h"
 
 namespace {
@@ -25,67 +22,7 @@ using songtest::Bytes;
 using songtest::Smf;
 using songtest::Track;
 
-// An engine on capture devices in folder with the timer given, its play
-// sequence fed from the engine's reports through a queue the test drains.
-class Session final : public EngineListener {
- public:
-  Session(const std::string& folder, TimerSystem& timer)
-      : capture_(folder, 4, [&timer] { return timer.nowMicroseconds(); }),
-        engine_(EngineServices{&capture_, &timer, nullptr, nullptr}, Settings()),
-        seq_(engine_, [this](std::function<void()> f) { push(std::move(f)); },
-             [this](int32_t status, const void*) { ends.push_back(status); }) {
-    engine_.setListener(this);
-  }
-  ~Session() override { engine_.setListener(nullptr); }
-
-  static EngineSettings Settings() {
-    EngineSettings s;
-    s.devices[kQDPortAFirst] = 0;
-    s.devices[kQDPortBFirst] = 1;
-    s.devices[kQDPortASecond] = kMidiNoDevice;
-    s.devices[kQDPortBSecond] = kMidiNoDevice;
-    s.timerMidi = 1;
-    s.resetMode = 3;  // a GM reset before each song
-    return s;
-  }
-
-  bool play(const std::string& song) {
-    engine_.song().setinFileName(song);
-    return seq_.play();
-  }
-  void drain() {
-    for (;;) {
-      std::function<void()> f;
-      {
-        std::lock_guard lock(mutex_);
-        if (queue_.empty()) return;
-        f = std::move(queue_.front());
-        queue_.pop_front();
-      }
-      f();
-    }
-  }
-  bool idle() const { return seq_.state() == PlaySequence::State::Idle; }
-  int32_t result() { return engine_.result().get(); }
-  std::string log(int device) const { return qtest::ReadText(capture_.logPath(device)); }
-
-  std::vector<int32_t> ends;
-
- private:
-  void push(std::function<void()> f) {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(f));
-  }
-  void engineOpened(bool ok) override { push([this, ok] { seq_.opened(ok); }); }
-  void engineDone() override { push([this] { seq_.done(); }); }
-  void engineClosed(MidiResult r) override { push([this, r] { seq_.closed(r); }); }
-
-  CaptureMidiSystem capture_;
-  Engine engine_;
-  std::mutex mutex_;
-  std::deque<std::function<void()>> queue_;
-  PlaySequence seq_;
-};
+using enginetest::Session;
 
 // A second of notes: eight eighth notes from key on channel, on port A or B.
 Bytes Song(uint8_t key, uint8_t channel, bool portB, uint32_t tempo) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/png/png_file.h"
 #include "tests/common/test_files.h"
 
 namespace {
@@ -30,6 +31,8 @@ std::vector<uint8_t> ShortSong() {
   return song;
 }
 
+bool Has(const std::string& text, const std::string& part);
+
 struct ProcessRun {
   int exitCode = -1;
   std::string out;
@@ -43,13 +46,13 @@ class QmidiexeTest : public ::testing::Test {
   std::string settingsPath() const { return config() + "/QUOR/QMIDIEXE.conf"; }
 
   // Runs qmidiexe (or a copy of it at program) with args (each quoted) and at most 60 seconds.
-  // extraEnv: more NAME=value words for env.
+  // extraEnv: more words for env, options first (QMIDI_FRAMES there replaces the test's none).
   ProcessRun run(const std::vector<std::string>& args, const std::string& program = QMIDIEXE_PATH,
                  const std::string& extraEnv = "") {
+    const std::string frames = Has(extraEnv, "QMIDI_FRAMES=") ? "" : " QMIDI_FRAMES=";
     std::string cmd = "cd '" + dir_.path().string() + "' && env " + extraEnv + " XDG_CONFIG_HOME='" + config() +
-                      "' QMIDI_CAPTURE='" + capture() + "' QMIDI_STATUS_LOG='" +
-                      dir_.file("status.log") +
-                      "' QT_QPA_PLATFORM=offscreen QMIDI_FRAMES= timeout 60 '" + program + "'";
+                      "' QMIDI_CAPTURE='" + capture() + "' QMIDI_STATUS_LOG='" + dir_.file("status.log") +
+                      "' QT_QPA_PLATFORM=offscreen" + frames + " timeout 60 '" + program + "'";
     for (const auto& a : args) cmd += " '" + a + "'";
     cmd += " >'" + dir_.file("out.txt") + "' 2>'" + dir_.file("err.txt") + "'";
     int status = std::system(cmd.c_str());
@@ -271,6 +274,31 @@ TEST_F(QmidiexeTest, ACutRecomposerSongPlaysWhatIsThereWithAWarningInWords) {
   EXPECT_TRUE(Has(r.err, "qmidiexe: warning: " + cut + ": the Recomposer song is cut short")) << r.err;
   EXPECT_TRUE(Has(r.err, "(9119)\n")) << r.err;
   EXPECT_FALSE(Has(r.err, "result code")) << "no bare codes: " << r.err;
+}
+
+TEST_F(QmidiexeTest, AKaraokeSongShowsItsSungSyllablesInTheFramesAndTheProgramEndsWithIt) {
+  // Two syllables a quarter note apart at 120 beats per minute, each with its note.
+  std::vector<uint8_t> track = {0x00, 0xFF, 0x01, 0x06, '@', 'T', 'T', 'i', 'n', 'y',  //
+                                0x00, 0xFF, 0x01, 0x03, '\\', 'l', 'a',                   //
+                                0x00, 0x90, 0x3C, 0x64, 0x60, 0x80, 0x3C, 0x40,          //
+                                0x00, 0xFF, 0x01, 0x02, 'l', 'a',                        //
+                                0x00, 0x90, 0x40, 0x64, 0x60, 0x80, 0x40, 0x40,          //
+                                0x00, 0xFF, 0x2F, 0x00};
+  std::vector<uint8_t> song = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+                               'M', 'T', 'r', 'k', 0, 0, 0, uint8_t(track.size())};
+  for (uint8_t b : track) song.push_back(b);
+  const std::string frames = dir_.file("frames");
+  std::filesystem::create_directories(frames);
+  ProcessRun r = run({dir_.write("tiny.kar", song)}, QMIDIEXE_PATH,
+                     "QMIDI_FRAMES='" + frames + "' QMIDI_FRAMES_INTERVAL=0");
+  ASSERT_EQ(r.exitCode, 0) << r.err;  // the window went with the song
+  int sung = 0;
+  for (const auto& f : std::filesystem::directory_iterator(frames)) {
+    PngImage png;
+    ASSERT_TRUE(ReadPngRgb(f.path().string(), png));
+    for (const PngRgb& p : png.pixels) sung += p == PngRgb{80, 200, 255};
+  }
+  EXPECT_GT(sung, 0);
 }
 
 }  // namespace

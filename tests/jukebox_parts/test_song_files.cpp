@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QRegularExpression>
@@ -45,6 +46,26 @@ TEST_F(SongFiles, CopyKeepsExistingFilesButReplacesPictures) {
   EXPECT_EQ(qtest::ReadText(dst.file("SETUP.CM6")), "cm6");
   EXPECT_EQ(r.failed, QStringList{song});  // the kept file is named, the rest went on
   EXPECT_EQ(qtest::ReadText(src.file("SONG.MID")), "new song");
+}
+
+// A FIFO where a companion file was is skipped at once (a read would wait for
+// a writer for ever); a link or FIFO named like a picture at the destination
+// is left as it is, never replaced by a file.
+TEST_F(SongFiles, CopySkipsWhatIsNotAFileOnEitherSide) {
+  const QString song = Q(src.write("SONG.MID", "song"));
+  ASSERT_EQ(::mkfifo(src.file("SONG.WRD").c_str(), 0600), 0);
+  src.write("TITLE.MAG", "picture");
+  const std::string elsewhere = home.write("elsewhere.mag", "keep me");
+  ASSERT_EQ(::symlink(elsewhere.c_str(), dst.file("TITLE.MAG").c_str()), 0);
+  TSongCompanions c{{}, {}, true, {QStringLiteral("TITLE.MAG")}, {}};
+
+  TFileReport r = QGCopySong(song, Q(dst.path().string()), c);
+
+  EXPECT_EQ(qtest::ReadText(dst.file("SONG.MID")), "song");
+  EXPECT_FALSE(Exists(dst, "SONG.WRD"));
+  EXPECT_TRUE(QFileInfo(Q(dst.file("TITLE.MAG"))).isSymLink());
+  EXPECT_EQ(qtest::ReadText(elsewhere), "keep me");
+  EXPECT_TRUE(r.failed.contains(Q(src.file("TITLE.MAG")))) << r.failed.join(u',').toStdString();
 }
 
 // An RCP 3.0 song: its port-B GSD goes with the port-A one, and the

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "support/cp932.h"
+#include "tests/song/kar_songs.h"
 #include "tests/song/song_fixture.h"
 
 using namespace songtest;
@@ -62,6 +63,26 @@ TEST_F(SongHeader, TitleAndMemoOfAMidiFile) {
   plain.at(0, {0x90, 60, 1}).end();
   Name("plain tune.mid", Smf(480, {plain}));
   EXPECT_EQ(song.getinFileTitle(), "plain tune.mid");
+}
+
+TEST_F(SongHeader, AKaraokeTitleStandsInForAMissingSongName) {
+  // No name in the first track: the "@T" title comes before the lyric
+  // track's name and the karaoke headers, in any of the lyric encodings.
+  for (auto encoding : {kartest::KarText::kShiftJis, kartest::KarText::kUtf8}) {
+    Name("song.kar", kartest::BuildKar({encoding, 1}));
+    EXPECT_EQ(Cp932ToUtf8(song.getinFileTitle()), kartest::kTitle);
+  }
+  // The song's own name wins over it.
+  Track named, words;
+  named.text(0, 0x03, "Own Name").end();
+  words.text(0, 0x01, "@TSung Title").text(0, 0x01, "la").end();
+  Name("named.kar", Smf(480, {named, words}));
+  EXPECT_EQ(song.getinFileTitle(), "Own Name");
+  // A karaoke header is no title: without "@T" the file's name is.
+  Track headerOnly;
+  headerOnly.text(0, 0x01, "@KMIDI KARAOKE FILE").text(0, 0x01, "la").end();
+  Name("header only.kar", Smf(480, {headerOnly}));
+  EXPECT_EQ(song.getinFileTitle(), "header only.kar");
 }
 
 TEST_F(SongHeader, TextsStayShiftJisInsideAndConvertToUtf8) {

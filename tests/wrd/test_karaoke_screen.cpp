@@ -8,30 +8,13 @@
 #include "engine/graphics/display.h"
 #include "engine/wrd/karaoke_screen.h"
 #include "platform/glyphs.h"
+#include "tests/common/block_glyphs.h"
 #include "platform/presenter.h"
 #include "tests/song/kar_songs.h"
 
 namespace {
 
-// Each non-space byte inks rows 2..13 of pixels 1..6 of its column.
-class BlockFace final : public GlyphFace {
- public:
-  void draw(std::string_view sjis, const GlyphCanvas& canvas, int column) override {
-    for (size_t i = 0; i < sjis.size(); ++i) {
-      const int col = column + static_cast<int>(i);
-      if (sjis[i] == ' ' || col < 0 || col >= canvas.stride) continue;
-      for (int r = 2; r <= 13; ++r) canvas.bits[r * canvas.stride + col] |= 0x7E;
-    }
-  }
-  std::string family() const override { return "Block"; }
-};
-
-class BlockFonts final : public GlyphSystem {
- public:
-  std::unique_ptr<GlyphFace> open(const GlyphFontRequest&) override {
-    return std::make_unique<BlockFace>();
-  }
-};
+using qtest::BlockFonts;
 
 class Screen640 final : public Presenter {
  public:

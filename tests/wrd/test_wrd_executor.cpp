@@ -20,6 +20,7 @@
 #include "engine/wrd/wrd_runtime.h"
 #include "engine/wrd/wrd_executor.h"
 #include "platform/glyphs.h"
+#include "tests/common/block_glyphs.h"
 #include "platform/presenter.h"
 #include "support/result_code.h"
 #include "tests/common/test_files.h"
@@ -27,21 +28,7 @@
 
 namespace {
 
-class BlockFace final : public GlyphFace {
- public:
-  void draw(std::string_view sjis, const GlyphCanvas& canvas, int column) override {
-    for (size_t i = 0; i < sjis.size(); ++i) {
-      const int col = column + static_cast<int>(i);
-      if (sjis[i] == ' ' || col < 0 || col >= canvas.stride) continue;
-      for (int r = 2; r <= 13; ++r) canvas.bits[r * canvas.stride + col] |= 0x7E;
-    }
-  }
-  std::string family() const override { return "Block"; }
-};
-class BlockFonts final : public GlyphSystem {
- public:
-  std::unique_ptr<GlyphFace> open(const GlyphFontRequest&) override { return std::make_unique<BlockFace>(); }
-};
+using qtest::BlockFonts;
 
 // Keeps what it is shown; counts opens; remembers visibility and placement.
 class StandIn final : public Presenter {
