@@ -26,11 +26,19 @@ void fluidLog(int level, const char* message, void*) {
   if (level <= FLUID_ERR && message) QGTrText(std::string("FluidSynth: ") + message);
 }
 
-void routeFluidLog() {
+// Also makes the process's first synth alone: FluidSynth fills its shared
+// tables (interpolation, conversion, dither) in the first new_fluid_synth,
+// and a second synth made meanwhile on another thread (batch renders) would
+// sound with tables half filled.
+void prepareFluid() {
   static std::once_flag once;
   std::call_once(once, [] {
     for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
       fluid_set_log_function(level, fluidLog, nullptr);
+    fluid_settings_t* settings = new_fluid_settings();
+    if (!settings) return;
+    if (fluid_synth_t* first = new_fluid_synth(settings)) delete_fluid_synth(first);
+    delete_fluid_settings(settings);
   });
 }
 
@@ -354,7 +362,7 @@ std::string SoftSynthSystem::output() {
 
 MidiResult SoftSynthSystem::startLocked() {
   if (!engine_) {
-    routeFluidLog();
+    prepareFluid();
     auto e = std::make_unique<Engine>();
     e->volume = &volume_;
     e->rate = config_.sampleRate;
