@@ -148,6 +148,24 @@ std::string LastLine(const std::string& log) {
   return last;
 }
 
+// A call to the engine, waited for (20 s at most).
+QDBusMessage Call(QDBusConnection& bus, const QString& path, const QString& iface, const QString& member,
+                  const QVariantList& args = {}) {
+  QDBusMessage m = QDBusMessage::createMethodCall(kBus, path, iface, member);
+  m.setArguments(args);
+  return bus.call(m, QDBus::Block, 20000);
+}
+
+// A new automation object of the connection; its path.
+QString CreateObject(QDBusConnection& bus) {
+  return Call(bus, QStringLiteral("/Qmidiexe/QMIDIOLE"), QStringLiteral("Qmidiexe.QMIDIOLEFactory"),
+              QStringLiteral("CreateObject"))
+      .arguments()
+      .value(0)
+      .value<QDBusObjectPath>()
+      .path();
+}
+
 }  // namespace
 
 // One client of the storm: a connection of its own, an object of its own,
@@ -160,16 +178,9 @@ class StormClient {
     const QString name = QStringLiteral("storm%1-%2").arg(index_).arg(QUuid::createUuid().toString(QUuid::Id128));
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
     auto call = [&](const QString& path, const QString& iface, const QString& member, const QVariantList& args = {}) {
-      QDBusMessage m = QDBusMessage::createMethodCall(kBus, path, iface, member);
-      m.setArguments(args);
-      return bus.call(m, QDBus::Block, 20000);
+      return Call(bus, path, iface, member, args);
     };
-    const QString o = call(QStringLiteral("/Qmidiexe/QMIDIOLE"), QStringLiteral("Qmidiexe.QMIDIOLEFactory"),
-                           QStringLiteral("CreateObject"))
-                          .arguments()
-                          .value(0)
-                          .value<QDBusObjectPath>()
-                          .path();
+    const QString o = CreateObject(bus);
     call(o, kProps, QStringLiteral("Set"),
          {kIface, QStringLiteral("MIDIFILENAME"), QVariant::fromValue(QDBusVariant(song_))});
     std::mt19937 random(static_cast<unsigned>(index_ * 7919 + 1));
@@ -257,16 +268,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto call = [&](const QString& path, const QString& iface, const QString& member, const QVariantList& args = {}) {
-    QDBusMessage m = QDBusMessage::createMethodCall(kBus, path, iface, member);
-    m.setArguments(args);
-    return bus.call(m, QDBus::Block, 20000);
+    return Call(bus, path, iface, member, args);
   };
-  const QString o = call(QStringLiteral("/Qmidiexe/QMIDIOLE"), QStringLiteral("Qmidiexe.QMIDIOLEFactory"),
-                         QStringLiteral("CreateObject"))
-                        .arguments()
-                        .value(0)
-                        .value<QDBusObjectPath>()
-                        .path();
+  const QString o = CreateObject(bus);
   auto get = [&](const char* p) { return call(o, kProps, QStringLiteral("Get"), {kIface, QLatin1String(p)}); };
   auto put = [&](const char* p, int v) {
     return call(o, kProps, QStringLiteral("Set"), {kIface, QLatin1String(p), QVariant::fromValue(QDBusVariant(v))});
