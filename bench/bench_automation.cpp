@@ -49,6 +49,8 @@
 
 using benchbus::Stats;
 using benchbus::Summarise;
+using benchbus::Call;
+using benchbus::CreateObject;
 
 namespace {
 
@@ -146,24 +148,6 @@ std::string LastLine(const std::string& log) {
   std::string line, last;
   while (std::getline(in, line)) last = line;
   return last;
-}
-
-// A call to the engine, waited for (20 s at most).
-QDBusMessage Call(QDBusConnection& bus, const QString& path, const QString& iface, const QString& member,
-                  const QVariantList& args = {}) {
-  QDBusMessage m = QDBusMessage::createMethodCall(kBus, path, iface, member);
-  m.setArguments(args);
-  return bus.call(m, QDBus::Block, 20000);
-}
-
-// A new automation object of the connection; its path.
-QString CreateObject(QDBusConnection& bus) {
-  return Call(bus, QStringLiteral("/Qmidiexe/QMIDIOLE"), QStringLiteral("Qmidiexe.QMIDIOLEFactory"),
-              QStringLiteral("CreateObject"))
-      .arguments()
-      .value(0)
-      .value<QDBusObjectPath>()
-      .path();
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 // What the benches that talk to an engine over a private session bus share:
-// running themselves under dbus-run-session, and the median/p99/max of a
-// set of times.
+// running themselves under dbus-run-session, calls to the engine, and the
+// median/p99/max of a set of times.
 #pragma once
 
 #include <unistd.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QVariant>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,6 +42,24 @@ inline Stats Summarise(std::vector<double> v) {
   s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
   s.max = v.back();
   return s;
+}
+
+// A call to the engine's automation service, waited for (20 s at most).
+inline QDBusMessage Call(QDBusConnection& bus, const QString& path, const QString& iface, const QString& member,
+                         const QVariantList& args = {}) {
+  QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("Qmidiexe.QMIDIOLE"), path, iface, member);
+  m.setArguments(args);
+  return bus.call(m, QDBus::Block, 20000);
+}
+
+// A new automation object of the connection; its path.
+inline QString CreateObject(QDBusConnection& bus) {
+  return Call(bus, QStringLiteral("/Qmidiexe/QMIDIOLE"), QStringLiteral("Qmidiexe.QMIDIOLEFactory"),
+              QStringLiteral("CreateObject"))
+      .arguments()
+      .value(0)
+      .value<QDBusObjectPath>()
+      .path();
 }
 
 }  // namespace benchbus

@@ -50,6 +50,7 @@
 
 using benchbus::Stats;
 using benchbus::Summarise;
+using benchbus::Call;
 
 namespace {
 
@@ -145,22 +146,6 @@ struct StormClient {
   int64_t nextAt = 0;  // µs
 };
 
-QDBusMessage Call(QDBusConnection& bus, const QString& path, const QString& iface,
-                  const QString& member, const QVariantList& args = {}) {
-  QDBusMessage m = QDBusMessage::createMethodCall(kBus, path, iface, member);
-  m.setArguments(args);
-  return bus.call(m, QDBus::Block, 20000);
-}
-
-QString Create(QDBusConnection& bus) {
-  return Call(bus, QStringLiteral("/Qmidiexe/QMIDIOLE"), QStringLiteral("Qmidiexe.QMIDIOLEFactory"),
-              QStringLiteral("CreateObject"))
-      .arguments()
-      .value(0)
-      .value<QDBusObjectPath>()
-      .path();
-}
-
 void Put(QDBusConnection& bus, const QString& o, const char* property, const QVariant& value) {
   Call(bus, o, kProps, QStringLiteral("Set"),
        {kIface, QLatin1String(property), QVariant::fromValue(QDBusVariant(value))});
@@ -205,7 +190,7 @@ int main(int argc, char** argv) {
   // The watcher's sink takes every end report (the last sink put wins).
   EndSink sink;
   watcher.registerObject(QStringLiteral("/sink"), &sink, QDBusConnection::ExportAllSlots);
-  const QString watched = Create(watcher);
+  const QString watched = benchbus::CreateObject(watcher);
   {
     QDBusArgument value;
     value.beginStructure();
@@ -228,13 +213,13 @@ int main(int argc, char** argv) {
     auto c = std::make_unique<StormClient>();
     c->name = QStringLiteral("storm%1").arg(i);
     c->bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, c->name);
-    c->object = Create(c->bus);
+    c->object = benchbus::CreateObject(c->bus);
     Put(c->bus, c->object, "MIDIFILENAME", QString::fromStdString(song));
     storm.push_back(std::move(c));
   }
   QDBusConnection bystander =
       QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("bystander"));
-  const QString seen = Create(bystander);
+  const QString seen = benchbus::CreateObject(bystander);
 
   std::mt19937 random(seed);
   const QString actions[] = {QStringLiteral("PLAY"), QStringLiteral("STOP"),

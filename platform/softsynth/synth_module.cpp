@@ -194,7 +194,7 @@ void SoftSynthModule::gsParameter(int port, uint32_t address, uint8_t value, boo
   }
 }
 
-// 43 1n 4C address data...: XG system on and the parts' drum mode.
+// 43 1n 4C address data...: XG system on and each channel's drum mode.
 bool SoftSynthModule::yamaha(int port, const uint8_t* d, size_t n) {
   if (d[0] != kYamaha || n < 7 || (d[1] & 0xF0) != 0x10 || d[2] != kXgModel) return false;
   if (d[3] == 0x00 && d[4] == 0x00 && d[5] == 0x7E && d[6] == 0x00) reset(port, Style::kXg);
